@@ -1,0 +1,46 @@
+// The table of flash operations of the selected back-end, the shared flash
+// state beside it, and the back-end selection. Offsets and lengths are byte
+// counts from the start of the flash device.
+#pragma once
+#include "platform/windows.h"
+
+typedef struct FLASH_OPS {
+    BOOL (*EraseRange)(DWORD offset, DWORD length);
+    BOOL (*WriteWord)(DWORD offset, DWORD value);
+    BOOL (*WriteBuffer)(const void* source, DWORD offset, DWORD length);
+    DWORD (*ReadWord)(DWORD offset);
+    BOOL (*ReadBuffer)(void* destination, DWORD offset, DWORD length);
+    DWORD (*BlockSize)(DWORD offset);
+    DWORD (*PageSize)(void);
+} FLASH_OPS;
+
+enum {
+    kFlashBackendNone = 0,
+    kFlashBackendNor = 1,
+    kFlashBackendNand = 2,
+};
+
+enum { kProductPxa27x = 17 };
+
+typedef BOOL (*ERASE_PROGRESS_CALLBACK)(DWORD bytesDone, DWORD bytesTotal);
+
+typedef struct ERASE_PROGRESS_HOOK {
+    ERASE_PROGRESS_CALLBACK callback;
+    DWORD step;
+} ERASE_PROGRESS_HOOK;
+
+extern FLASH_OPS FlashOps;
+extern DWORD FlashBackend;
+extern BOOL FlashInitialised;
+extern DWORD FlashDeviceSize;
+extern ERASE_PROGRESS_HOOK EraseProgressHook;
+
+int SelectFlashBackend(void);
+void SetEraseProgressHook(ERASE_PROGRESS_CALLBACK callback, DWORD step);
+DWORD ReadCpuProductId(void);
+
+// The block walk that both back-ends' EraseRange share once they have widened
+// the range to whole blocks: range check against FlashDeviceSize, the
+// progress hook before blocks, one eraseBlock call per block.
+BOOL EraseBlocks(DWORD start, DWORD total, DWORD (*blockSize)(DWORD offset),
+                 BOOL (*eraseBlock)(DWORD blockOffset));

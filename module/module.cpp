@@ -1,0 +1,68 @@
+#include "module/module.h"
+
+#include <fstream>
+
+#include "module/hw/cpu.h"
+
+namespace sim {
+
+static Module* current_module = nullptr;
+
+Module* Module::current() { return current_module; }
+
+Module::Module(std::filesystem::path dir, Config config) : dir_(std::move(dir)), config_(std::move(config)) {
+    clock_.set_start_ms(config_.get_u32("clock.start_ms", 0));
+    bus_.set_cycle_ns(config_.get_u32("bus.cycle_ns", 100));
+    cpu_ = std::make_unique<CpuModel>(config_.get_u32("cpu.product", 17), config_.get_u32("os.major", 5));
+}
+
+Module::~Module() = default;
+
+Module* Module::open(const std::filesystem::path& dir, std::string* error) {
+    close_current();
+    Config config;
+    if (!config.load((dir / "module.toml").string(), error)) return nullptr;
+    std::unique_ptr<Module> module(new Module(dir, std::move(config)));
+    std::string kind = module->config_.get_string("flash.kind", "nor");
+    bool ok;
+    if (kind == "nor") {
+        ok = install_nor(*module, error);
+    } else if (kind == "nand") {
+        ok = install_nand(*module, error);
+    } else {
+        if (error) *error = "module.toml: flash.kind must be \"nor\" or \"nand\", not \"" + kind + "\"";
+        ok = false;
+    }
+    if (ok) ok = install_gpio(*module, error);
+    if (!ok) return nullptr;
+    current_module = module.release();
+    return current_module;
+}
+
+void Module::close_current() {
+    delete current_module;
+    current_module = nullptr;
+}
+
+bool Module::create(const std::filesystem::path& dir, const Config& profile, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir / "root" / "windows", ec);
+    if (ec) {
+        if (error) *error = "cannot create " + dir.string() + ": " + ec.message();
+        return false;
+    }
+    if (!profile.save((dir / "module.toml").string(), error)) return false;
+    std::string kind = profile.get_string("flash.kind", "nor");
+    if (kind == "nor") return create_nor_storage(dir, profile, error);
+    if (kind == "nand") return create_nand_storage(dir, profile, error);
+    if (error) *error = "flash.kind must be \"nor\" or \"nand\"";
+    return false;
+}
+
+void Module::log_event(const std::string& text) {
+    std::ofstream log(dir_ / "events.log", std::ios::app);
+    uint64_t ns = clock_.now_ns();
+    log << "t=" << ns / 1000000u << "." << (ns / 1000u) % 1000u << "ms " << text << "\n";
+}
+
+}  // namespace sim

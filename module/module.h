@@ -1,0 +1,75 @@
+// A simulated module: a directory holding its profile (module.toml), its flash
+// contents as raw files and its file-system root (root/). Opening it builds
+// the device models on the physical bus from the profile. One module is open
+// per process; the platform API acts on it.
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "module/clock.h"
+#include "module/config.h"
+#include "module/hw/bus.h"
+
+namespace sim {
+
+class CpuModel;
+class NorPair;
+
+class Module {
+public:
+    // Opens the module in dir; on failure returns null and says why.
+    static Module* open(const std::filesystem::path& dir, std::string* error);
+    static Module* current();
+    // Flushes and closes the current module (flash files stay as written).
+    static void close_current();
+
+    // Writes a new module directory from a profile's keys; creates the flash
+    // files in their erased (or factory) state and the file-system root.
+    static bool create(const std::filesystem::path& dir, const Config& profile, std::string* error);
+
+    const std::filesystem::path& dir() const { return dir_; }
+    std::filesystem::path root_dir() const { return dir_ / "root"; }
+    const Config& config() const { return config_; }
+    VirtualClock& clock() { return clock_; }
+    Bus& bus() { return bus_; }
+    CpuModel& cpu() { return *cpu_; }
+    // The NOR pair on PXA27x modules, null elsewhere.
+    NorPair* nor() { return nor_; }
+
+    // Device ownership: devices live as long as the module.
+    template <class T>
+    T* own(std::unique_ptr<T> device) {
+        T* raw = device.get();
+        devices_.push_back(std::move(device));
+        return raw;
+    }
+    void set_nor(NorPair* nor) { nor_ = nor; }
+
+    // Appends a line to the module's event log (events.log), stamped with the
+    // virtual time.
+    void log_event(const std::string& text);
+
+    ~Module();
+
+private:
+    Module(std::filesystem::path dir, Config config);
+    std::filesystem::path dir_;
+    Config config_;
+    VirtualClock clock_;
+    Bus bus_{clock_};
+    std::unique_ptr<CpuModel> cpu_;
+    NorPair* nor_ = nullptr;
+    std::vector<std::unique_ptr<Device>> devices_;
+};
+
+// Device installers, one per hardware family, called by Module::open and
+// Module::create. Each reads its own keys from the profile.
+bool install_nor(Module& module, std::string* error);
+bool create_nor_storage(const std::filesystem::path& dir, const Config& profile, std::string* error);
+bool install_nand(Module& module, std::string* error);
+bool create_nand_storage(const std::filesystem::path& dir, const Config& profile, std::string* error);
+bool install_gpio(Module& module, std::string* error);
+
+}  // namespace sim

@@ -1,0 +1,93 @@
+#include "tests/support/test_module.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "module/profiles.h"
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "updatetool-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+TestModule::TestModule(const std::string& profile, const std::vector<std::string>& overrides) {
+    sim::Config config;
+    if (!sim::builtin_profile(profile, &config)) throw std::runtime_error("unknown profile " + profile);
+    for (const std::string& o : overrides) {
+        std::string error;
+        if (!config.set_from_assignment(o, &error)) throw std::runtime_error(error);
+    }
+    std::string error;
+    if (!sim::Module::create(dir_.path() / "module", config, &error)) throw std::runtime_error(error);
+    reopen();
+}
+
+TestModule::~TestModule() { sim::Module::close_current(); }
+
+void TestModule::reopen() {
+    std::string error;
+    module_ = sim::Module::open(dir_.path() / "module", &error);
+    if (!module_) throw std::runtime_error("cannot open module: " + error);
+}
+
+std::vector<uint8_t> TestModule::read_file(const std::string& name) const {
+    return read_binary(dir_.path() / "module" / name);
+}
+
+BusRecorder::BusRecorder(sim::Bus& bus) : bus_(bus) { bus_.set_trace(&BusRecorder::hook, this); }
+BusRecorder::~BusRecorder() { bus_.set_trace(nullptr, nullptr); }
+
+void BusRecorder::hook(void* context, const sim::BusAccess& access) {
+    static_cast<BusRecorder*>(context)->accesses_.push_back({access.phys, access.value, access.write});
+}
+
+std::vector<RecordedAccess> BusRecorder::writes() const {
+    std::vector<RecordedAccess> out;
+    for (const RecordedAccess& a : accesses_)
+        if (a.write) out.push_back(a);
+    return out;
+}
+
+std::vector<uint8_t> read_binary(const std::filesystem::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int run_command(const std::string& command, std::string* output) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    std::string out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    int status = pclose(pipe);
+    if (output) *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string binary(const std::string& tool) { return std::string(UPDATETOOL_BINARY_DIR) + "/" + tool; }
+
+std::filesystem::path fixture(const std::string& name) {
+    return std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name;
+}
+
+}  // namespace testing_support
