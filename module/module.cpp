@@ -52,6 +52,11 @@ bool Module::create(const std::filesystem::path& dir, const Config& profile, std
         return false;
     }
     if (!profile.save((dir / "module.toml").string(), error)) return false;
+    // The running image's file system: its creation time comes from the profile.
+    if (profile.has("fdf.created")) {
+        std::ofstream fdf(dir / "root" / "windows" / "default.fdf", std::ios::binary | std::ios::trunc);
+        fdf << "default file system description\r\n";
+    }
     std::string kind = profile.get_string("flash.kind", "nor");
     if (kind == "nor") return create_nor_storage(dir, profile, error);
     if (kind == "nand") return create_nand_storage(dir, profile, error);

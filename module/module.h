@@ -17,6 +17,13 @@ namespace sim {
 class CpuModel;
 class NorPair;
 
+// What the flash models did, for reports: bytes of blocks actually erased and
+// bytes actually programmed.
+struct FlashStats {
+    uint64_t bytes_erased = 0;
+    uint64_t bytes_programmed = 0;
+};
+
 class Module {
 public:
     // Opens the module in dir; on failure returns null and says why.
@@ -37,6 +44,9 @@ public:
     CpuModel& cpu() { return *cpu_; }
     // The NOR pair on PXA27x modules, null elsewhere.
     NorPair* nor() { return nor_; }
+    // Counters the NAND models keep here; the NOR pair keeps its own (see
+    // module/flash_stats.h for the module's total).
+    FlashStats& flash_stats() { return flash_stats_; }
 
     // Device ownership: devices live as long as the module.
     template <class T>
@@ -61,6 +71,7 @@ private:
     Bus bus_{clock_};
     std::unique_ptr<CpuModel> cpu_;
     NorPair* nor_ = nullptr;
+    FlashStats flash_stats_;
     std::vector<std::unique_ptr<Device>> devices_;
 };
 

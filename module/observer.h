@@ -18,6 +18,9 @@ struct ModuleObserver {
     // The HAL was asked to reboot. When set, the host ends the process here (as
     // the module restarts); when it returns, the HAL's reboot request returns.
     std::function<void(bool cold)> reboot;
+    // The registry was saved (RegFlushKey) or cleared (the HAL's request):
+    // whether it worked.
+    std::function<void(bool ok)> registry_result;
     // A dialog was ended with this result (template caption as loaded).
     std::function<void(const std::u16string& caption, long result)> dialog_ended;
 };

@@ -1,8 +1,28 @@
-// Placeholder until the GPIO and pin-function models exist.
+// Maps the GPIO block for every processor and the MFPR block for the PXA3xx
+// processors, with the pins as the last program on the module left them.
+#include "module/hw/cpu.h"
+#include "module/hw/gpio_blocks.h"
 #include "module/module.h"
 
 namespace sim {
 
-bool install_gpio(Module&, std::string*) { return true; }
+bool install_gpio(Module& module, std::string*) {
+    auto pins = std::make_shared<GpioPins>(pin_processor_for_product(module.cpu().product()));
+    std::filesystem::path state = module.dir() / kGpioStateFile;
+    pins->load(state);  // no file yet: the pins are as after power-up
+    GpioBlock* gpio = module.own(std::make_unique<GpioBlock>(pins, state));
+    module.bus().map(kGpioBase, kGpioWindowSize, gpio);
+    if (pins->processor() != PinProcessor::Pxa27x) {
+        MfprBlock* mfpr = module.own(std::make_unique<MfprBlock>(pins, state));
+        module.bus().map(kMfprBase, kGpioWindowSize, mfpr);
+    }
+    return true;
+}
+
+GpioPins* find_gpio_pins(Module& module) {
+    uint32_t offset = 0;
+    auto* gpio = dynamic_cast<GpioBlock*>(module.bus().decode(kGpioBase, &offset));
+    return gpio ? &gpio->pins() : nullptr;
+}
 
 }  // namespace sim

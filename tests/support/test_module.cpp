@@ -84,7 +84,10 @@ int run_command(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string binary(const std::string& tool) { return std::string(UPDATETOOL_BINARY_DIR) + "/" + tool; }
+std::string binary(const std::string& tool) {
+    std::string runner = UPDATETOOL_TOOL_RUNNER;
+    return (runner.empty() ? "" : runner + " ") + std::string(UPDATETOOL_BINARY_DIR) + "/" + tool;
+}
 
 std::filesystem::path fixture(const std::string& name) {
     return std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name;

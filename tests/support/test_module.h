@@ -62,7 +62,9 @@ void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>&
 
 // Runs a command line through the shell; returns the exit code and fills output with stdout.
 int run_command(const std::string& command, std::string* output);
-std::string binary(const std::string& tool);  // path of a built tool (updatetool, modulectl, mkbin)
+// The shell command that runs a built tool (updatetool, modulectl, mkbin),
+// through the emulator on a cross build.
+std::string binary(const std::string& tool);
 std::filesystem::path fixture(const std::string& name);
 
 }  // namespace testing_support

@@ -1,0 +1,110 @@
+// The host's settings for the user interface.
+#include "module/ui/ui_config.h"
+
+#include <deque>
+#include <iostream>
+#include <mutex>
+
+#include "module/observer.h"
+#include "module/ui/front_end.h"
+
+namespace sim::ui {
+namespace {
+
+struct Settings {
+    std::mutex mutex;
+    std::shared_ptr<FrontEnd> front_end;
+    std::deque<std::string> answers;
+    std::vector<std::u16string> escape_prefixes;
+};
+
+Settings& settings() {
+    static Settings instance;
+    return instance;
+}
+
+const char* const kAnswerWords[] = {"ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+
+bool answer_word_known(const std::string& word) {
+    std::string wanted = trim(word);
+    for (int id = IDOK; id <= IDNO; ++id)
+        if (wanted == std::to_string(id)) return true;
+    for (const char* known : kAnswerWords)
+        if (equal_ignoring_case(wanted, known)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool select_front_end(const std::string& name, std::string* error) {
+    if (name == "line" || name == "auto") {
+        set_front_end(make_line_front_end(std::cin, std::cout));
+        return true;
+    }
+    if (name == "terminal") {
+        *error = "the terminal front-end is not part of this build; use --ui line";
+        return false;
+    }
+    *error = "unknown front-end \"" + name + "\" (line, auto)";
+    return false;
+}
+
+void set_front_end(std::shared_ptr<FrontEnd> front_end) {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    settings().front_end = std::move(front_end);
+}
+
+std::shared_ptr<FrontEnd> front_end() {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    if (!settings().front_end) settings().front_end = make_line_front_end(std::cin, std::cout);
+    return settings().front_end;
+}
+
+bool set_answers(const std::vector<std::string>& words, std::string* error) {
+    for (const std::string& word : words) {
+        if (!answer_word_known(word)) {
+            *error = "unknown answer \"" + word + "\" (yes, no, ok, cancel, abort, retry, ignore)";
+            return false;
+        }
+    }
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    settings().answers.assign(words.begin(), words.end());
+    return true;
+}
+
+std::optional<std::string> take_answer() {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    if (settings().answers.empty()) return std::nullopt;
+    std::string word = settings().answers.front();
+    settings().answers.pop_front();
+    return word;
+}
+
+void add_escape_on_text(const std::u16string& prefix) {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    settings().escape_prefixes.push_back(prefix);
+}
+
+void clear_escape_on_text() {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    settings().escape_prefixes.clear();
+}
+
+bool escape_on_text(const std::u16string& text) {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    for (const std::u16string& prefix : settings().escape_prefixes)
+        if (text.compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+}
+
+void reset_ui_config() {
+    std::shared_ptr<FrontEnd> previous;
+    {
+        std::lock_guard<std::mutex> lock(settings().mutex);
+        previous = std::move(settings().front_end);
+        settings().answers.clear();
+        settings().escape_prefixes.clear();
+    }
+}
+
+}  // namespace sim::ui

@@ -1,0 +1,10 @@
+// Window classes the dialog manager can create: the predefined controls, and
+// the progress bar once InitCommonControls has registered it.
+#pragma once
+#include <string>
+
+namespace sim::ui {
+
+bool window_class_registered(const std::u16string& name);
+
+}  // namespace sim::ui

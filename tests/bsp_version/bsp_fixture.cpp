@@ -1,0 +1,92 @@
+#include "tests/bsp_version/bsp_fixture.h"
+
+#include <fstream>
+
+#include "app/bsp_version.h"
+#include "flash/flash_ops.h"
+#include "flash/nor/nor_flash.h"
+#include "module/observer.h"
+#include "module/ui/ui_config.h"
+
+namespace bsp_test {
+
+static void ResetFlashState() {
+    FlashOps = FLASH_OPS{};
+    FlashInitialised = FALSE;
+    FlashBackend = kFlashBackendNone;
+    FlashDeviceSize = 0;
+    SetEraseProgressHook(nullptr, 0);
+    NorWindow = nullptr;
+    NorGeometryClass = 0;
+}
+
+BspFixture::BspFixture(const std::vector<std::string>& overrides)
+    : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
+    ResetFlashState();
+    module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
+    sim::ui::reset_ui_config();
+    sim::ui::set_front_end(ui_);
+    sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
+                                         int) { boxes_.push_back({caption, text, flags}); };
+}
+
+BspFixture::~BspFixture() {
+    sim::observer() = sim::ModuleObserver{};
+    sim::ui::reset_ui_config();
+    ResetFlashState();
+}
+
+void BspFixture::poke(uint32_t offset, const std::vector<uint8_t>& bytes) {
+    // nor.bin is mapped shared by the model: what is written here reads back through the flash.
+    std::fstream file(module_->dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(file.is_open());
+    file.seekp(offset);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good());
+}
+
+void BspFixture::poke_words(uint32_t offset, const std::vector<uint32_t>& words) {
+    std::vector<uint8_t> bytes;
+    for (uint32_t word : words) mkbin::put_le32(bytes, word);
+    poke(offset, bytes);
+}
+
+void BspFixture::place(const mkbin::MemoryImage& image) {
+    for (const auto& [address, bytes] : image.segments()) poke(address, bytes);
+}
+
+void BspFixture::place_bootloader_image(uint32_t flash_offset, const std::string& built) {
+    mkbin::MemoryImage image;
+    mkbin::RomHeaderSpec rom;
+    rom.image_address = flash_offset;
+    rom.toc_offset = 0x300;
+    rom.physfirst = 0xA0000000 + flash_offset;
+    rom.physlast = rom.physfirst + 0x20000 - 4;
+    ASSERT_TRUE(mkbin::filetime_from_text(built, &rom.build_filetime)) << built;
+    mkbin::add_rom_headers(image, rom);
+    place(image);
+}
+
+void BspFixture::place_version_record(uint32_t flash_offset, uint32_t board, uint32_t major, uint32_t minor_word) {
+    poke_words(flash_offset, {0x01234567, board, major, minor_word, 0x89ABCDEF});
+}
+
+void BspFixture::place_banner(uint32_t flash_offset, const std::string& text) {
+    mkbin::MemoryImage image;
+    mkbin::add_banner(image, flash_offset, text);
+    place(image);
+}
+
+std::string BspFixture::report() {
+    size_t before = boxes_.size();
+    ShowBspVersion(nullptr);
+    if (boxes_.size() != before + 1) {
+        ADD_FAILURE() << "the report shows " << boxes_.size() - before << " message boxes";
+        return "";
+    }
+    EXPECT_EQ(boxes_.back().caption, u"BSP Version");
+    EXPECT_EQ(boxes_.back().flags, 0u);
+    return sim::utf8(boxes_.back().text);
+}
+
+}  // namespace bsp_test

@@ -1,0 +1,102 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+std::string shell_quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+ToolRun run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& stdin_text) {
+    testing_support::TempDir scratch;
+    std::filesystem::path input = scratch.path() / "stdin";
+    {
+        std::ofstream f(input);
+        f << stdin_text;
+    }
+    std::string command = testing_support::binary(tool);
+    for (const std::string& a : args) command += " " + shell_quote(a);
+    command += " < " + shell_quote(input.string()) + " 2>&1";
+    ToolRun run;
+    run.exit_code = testing_support::run_command(command, &run.output);
+    return run;
+}
+
+ModuleDir::ModuleDir(const std::string& profile, const std::vector<std::string>& sets) {
+    std::vector<std::string> args = {"create", path().string(), "--profile", profile};
+    for (const std::string& s : sets) {
+        args.push_back("--set");
+        args.push_back(s);
+    }
+    ToolRun made = run_tool("modulectl", args);
+    if (made.exit_code != 0) throw std::runtime_error("modulectl create failed: " + made.output);
+}
+
+void ModuleDir::fill_nor(uint8_t value) const {
+    auto size = std::filesystem::file_size(file("nor.bin"));
+    std::vector<uint8_t> bytes(size, value);
+    testing_support::write_binary(file("nor.bin"), bytes);
+}
+
+ToolRun ModuleDir::update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
+                               const std::string& stdin_text) const {
+    std::vector<std::string> args = {"--module", path().string(), "--ui", "line", "--report",
+                                     scratch("report.json").string()};
+    args.insert(args.end(), host_args.begin(), host_args.end());
+    args.push_back("--");
+    std::istringstream words(command_line);
+    std::string word;
+    while (words >> word) args.push_back(word);
+    std::filesystem::remove(scratch("report.json"));
+    return run_tool("updatetool", args, stdin_text);
+}
+
+std::string ModuleDir::report() const {
+    std::ifstream f(scratch("report.json"));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string json_value(const std::string& json, const std::string& key) {
+    std::string k = "\"" + key + "\": ";
+    size_t at = json.find(k);
+    if (at == std::string::npos) return "";
+    at += k.size();
+    if (json[at] == '"') {
+        std::string out;
+        for (size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\' && i + 1 < json.size()) {
+                char n = json[++i];
+                out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
+            } else {
+                out += json[i];
+            }
+        }
+        return out;
+    }
+    size_t end = json.find_first_of(",\n}", at);
+    return json.substr(at, end - at);
+}
+
+std::vector<std::string> message_boxes(const std::string& json) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while ((at = json.find("{\"caption\": ", at)) != std::string::npos) {
+        std::string rest = json.substr(at + 1);
+        out.push_back(json_value(rest, "caption") + ": " + json_value(rest, "text"));
+        at += 10;
+    }
+    return out;
+}
+
+}  // namespace e2e

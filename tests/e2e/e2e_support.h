@@ -1,0 +1,44 @@
+// Running the real tools on temporary modules.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_module.h"
+
+namespace e2e {
+
+struct ToolRun {
+    int exit_code = -1;
+    std::string output;  // stdout and stderr
+};
+
+// Runs a tool with shell-quoted arguments; stdin_text (may be empty) is its input.
+ToolRun run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& stdin_text = "");
+
+// A module directory made with modulectl in a temporary folder.
+class ModuleDir {
+public:
+    explicit ModuleDir(const std::string& profile, const std::vector<std::string>& sets = {});
+    std::filesystem::path path() const { return dir_.path() / "m"; }
+    std::filesystem::path file(const std::string& name) const { return path() / name; }
+    std::filesystem::path scratch(const std::string& name) const { return dir_.path() / name; }
+    // Fills nor.bin with one byte value, as a module whose flash holds old data.
+    void fill_nor(uint8_t value) const;
+    // updatetool --module DIR --report R [host args] -- module command line
+    ToolRun update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
+                        const std::string& stdin_text = "") const;
+    std::string report() const;
+
+private:
+    testing_support::TempDir dir_;
+};
+
+// The value text of "key": in a flat JSON report (strings without quotes).
+std::string json_value(const std::string& json, const std::string& key);
+// Every "caption"/"text" pair of the report's message boxes, as "CAPTION: text".
+std::vector<std::string> message_boxes(const std::string& json);
+std::string shell_quote(const std::string& text);
+
+}  // namespace e2e

@@ -1,0 +1,214 @@
+// The program's other jobs and its dialogs, run as a user or a script would:
+// the main dialog through stdin lines, registry and reboot commands, the
+// report, and the flash mutex shared with the running system.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+using testing_support::read_binary;
+
+std::string events(const e2e::ModuleDir& module) {
+    std::ifstream f(module.file("events.log"));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+TEST(MainDialog, ShowsItsCaptionAndButtonsAndClosesAtEndOfInput) {
+    e2e::ModuleDir module("pxa270");
+    e2e::ToolRun run = module.update_tool({}, "", "");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.output.find("Update Tool 2.7"), std::string::npos) << run.output;
+    for (const char* button : {"Save Registry to Flash", "Clear Registry on Flash", "Update Bootloader/Image",
+                               "BSP Version", "Coldboot", "Warmboot"})
+        EXPECT_NE(run.output.find(button), std::string::npos) << button;
+    EXPECT_EQ(e2e::json_value(module.report(), "job"), "main-dialog");
+}
+
+TEST(MainDialog, ButtonsByTextOrIdRunTheirJobs) {
+    e2e::ModuleDir module("pxa270");
+    // Each result box takes the next line as its answer.
+    e2e::ToolRun run = module.update_tool({}, "", "Save Registry to Flash\nok\n1000\nok\n");
+    std::vector<std::string> boxes = e2e::message_boxes(module.report());
+    ASSERT_EQ(boxes.size(), 2u) << run.output;
+    EXPECT_EQ(boxes[0], "Registry: Registry Successfully Saved");
+    EXPECT_EQ(boxes[1], "Registry: Registry Successfully Cleared");
+    EXPECT_NE(events(module).find("registry"), std::string::npos);
+}
+
+// A bootloader image (Windows CE ROM image at flash offset 0), written once
+// quietly so that the next update finds a Bootloader section to warn about.
+std::string bootloader_on_flash(const e2e::ModuleDir& module) {
+    std::string image = module.scratch("boot.bin").string();
+    e2e::ToolRun made = e2e::run_tool(
+        "mkbin", {"-o", image, "--start", "0", "--length", "0x1000", "--fill", "pattern", "--rom"});
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    module.update_tool({}, "/u " + image);
+    EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "success") << module.report();
+    return image;
+}
+
+TEST(MainDialog, UpdateAsksForTheFileWarnsAndOffersTheReset) {
+    e2e::ModuleDir module("pxa270");
+    std::string image = bootloader_on_flash(module);
+    std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
+    // Update button, then the file dialog's path; the warning is answered OK,
+    // the reset question No; end of input closes the main dialog.
+    e2e::ToolRun run = module.update_tool({"--answer", "ok", "--answer", "no"}, "",
+                                          "Update Bootloader/Image\n" + image + "\n");
+    std::string report = module.report();
+    EXPECT_EQ(e2e::json_value(report, "outcome"), "success") << report << run.output;
+    std::vector<std::string> boxes = e2e::message_boxes(report);
+    ASSERT_EQ(boxes.size(), 2u) << report;
+    EXPECT_EQ(boxes[0], "WARNING: This Image will overwrite the following sections:\nBootloader\n\n\nAre you sure you want to continue?");
+    EXPECT_EQ(boxes[1], "RESET: To finish the update reset the system.\n Reset now?");
+    EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
+    EXPECT_EQ(read_binary(module.file("nor.bin")), before);
+}
+
+TEST(MainDialog, DeclinedWarningWritesNothing) {
+    e2e::ModuleDir module("pxa270");
+    bootloader_on_flash(module);
+    std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
+    std::string other = module.scratch("other.bin").string();
+    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", other, "--start", "0", "--length", "0x1000", "--fill", "0x22"}).exit_code, 0);
+    module.update_tool({"--answer", "cancel"}, "", "Update Bootloader/Image\n" + other + "\n");
+    std::string report = module.report();
+    EXPECT_EQ(e2e::json_value(report, "outcome"), "declined") << report;
+    EXPECT_EQ(read_binary(module.file("nor.bin")), before);
+}
+
+TEST(Commands, RegistryJobsReportTheirOutcome) {
+    struct Case {
+        const char* command;
+        std::vector<std::string> sets;
+        const char* outcome;
+        const char* box;  // empty: no box (quiet)
+    };
+    const Case cases[] = {
+        {"/f", {}, "success", "Registry: Registry Successfully Saved"},
+        {"/fx", {}, "success", "Registry: Registry Successfully Saved"},
+        {"/fu", {}, "success", ""},
+        {"/f", {"registry.flush_fails=true"}, "failure", "Registry: Registry Save FAILED!"},
+        {"/fuxyz", {"registry.flush_fails=true"}, "failure", ""},
+        {"/c", {}, "success", "Registry: Registry Successfully Cleared"},
+        {"/c", {"hal.clear_registry=false"}, "failure", "Registry: Registry Clear FAILED!"},
+        {"/cu", {"hal.clear_registry=false"}, "failure", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        e2e::ModuleDir module("pxa270", c.sets);
+        module.update_tool({}, c.command);
+        std::string report = module.report();
+        EXPECT_EQ(e2e::json_value(report, "outcome"), c.outcome) << report;
+        std::vector<std::string> boxes = e2e::message_boxes(report);
+        if (*c.box) {
+            ASSERT_EQ(boxes.size(), 1u) << report;
+            EXPECT_EQ(boxes[0], c.box);
+        } else {
+            EXPECT_TRUE(boxes.empty()) << report;
+        }
+    }
+}
+
+TEST(Commands, RebootEndsTheProgramAndIsLoggedByTheModule) {
+    struct Case {
+        const char* command;
+        const char* reboot;
+    };
+    for (const Case& c : {Case{"/rc", "cold"}, Case{"/rc2000", "cold"}, Case{"/r", "warm"}, Case{"/r 5", "warm"},
+                          Case{"/ru", "warm"}, Case{"/rcx", "cold"}, Case{"/r-1", "warm"}}) {
+        SCOPED_TRACE(c.command);
+        e2e::ModuleDir module("pxa270");
+        e2e::ToolRun run = module.update_tool({}, c.command);
+        EXPECT_EQ(run.exit_code, 1);
+        std::string report = module.report();
+        EXPECT_EQ(e2e::json_value(report, "reboot"), c.reboot) << report;
+        std::string log = events(module);
+        EXPECT_NE(log.find(std::string("reboot ") + c.reboot), std::string::npos) << log;
+        if (std::string(c.reboot) == "cold") {
+            EXPECT_NE(log.find("clean reboot requested"), std::string::npos) << log;
+        }
+        // The delay runs on the module's clock: /rc2000 waits two virtual seconds, /r-1 none.
+        double ms = std::stod(e2e::json_value(report, "virtual_time_ms"));
+        if (std::string(c.command) == "/rc2000") {
+            EXPECT_GE(ms, 2000.0);
+        }
+        if (std::string(c.command) == "/r-1") {
+            EXPECT_LT(ms, 1000.0);
+        }
+    }
+}
+
+TEST(Commands, UnknownAndUpperCaseCommandsDoNothing) {
+    for (const char* command : {"/U", "/F", "/C", "/R", "/", "/x"}) {
+        SCOPED_TRACE(command);
+        e2e::ModuleDir module("pxa270");
+        e2e::ToolRun run = module.update_tool({}, command);
+        EXPECT_EQ(run.exit_code, 1);
+        std::string report = module.report();
+        EXPECT_TRUE(e2e::message_boxes(report).empty()) << report;
+        EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
+        EXPECT_EQ(run.output.find("Update Tool 2.7"), std::string::npos) << run.output;
+    }
+}
+
+// The running system's flash driver holds OnModuleFlash: the update waits for
+// it and touches nothing meanwhile; once the holder dies, the update runs.
+TEST(FlashMutex, UpdateWaitsForTheRunningSystemAndGoesOnWhenItsHolderDies) {
+    e2e::ModuleDir module("pxa270");
+    std::string image = module.scratch("os.bin").string();
+    testing_support::write_binary(module.scratch("os.raw"), std::vector<uint8_t>(0x1000, 0x37));
+    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", image, "--raw", module.scratch("os.raw").string(), "--address",
+                                      "0x200000"})
+                  .exit_code,
+              0);
+
+    // The holder runs in its own process, as the running system's driver does.
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    std::string holder = "exec " + testing_support::binary("modulectl") + " hold-flash " +
+                         e2e::shell_quote(module.path().string());
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], 1);
+        close(pipe_fds[0]);
+        execl("/bin/sh", "sh", "-c", holder.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    close(pipe_fds[1]);
+    FILE* held = fdopen(pipe_fds[0], "r");
+    char line[128] = {};
+    ASSERT_NE(fgets(line, sizeof line, held), nullptr);
+    EXPECT_STREQ(line, "holding OnModuleFlash\n");
+
+    // While it is held, the update blocks (the shell's timeout ends it).
+    std::string blocked_command = "timeout 5 " + testing_support::binary("updatetool") + " --module " +
+                                  e2e::shell_quote(module.path().string()) + " --ui line /u " + e2e::shell_quote(image) +
+                                  " < /dev/null > /dev/null 2>&1";
+    EXPECT_EQ(testing_support::run_command(blocked_command, nullptr), 124);
+    std::vector<uint8_t> flash = read_binary(module.file("nor.bin"));
+    EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), static_cast<long>(flash.size()));
+
+    // The holder dies without releasing: the mutex is abandoned and taken.
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fclose(held);
+    module.update_tool({}, "/u " + image);
+    EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "success") << module.report();
+    flash = read_binary(module.file("nor.bin"));
+    EXPECT_EQ(flash[0x200000], 0x37);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// Back-end selection by processor product number, once per process, and the
+// product number read directly or through the HAL's kernel-mode call.
+#include <gtest/gtest.h>
+
+#include "flash/flash_ops.h"
+#include "flash/nand/nand_flash.h"
+#include "flash/nor/nor_flash.h"
+#include "tests/flash/nor_test_support.h"
+
+using flash_test::OpenModule;
+using flash_test::OpenNor;
+using testing_support::BusRecorder;
+using testing_support::TestModule;
+
+namespace {
+
+void ExpectNorColumn()
+{
+    EXPECT_EQ(&NorEraseRange, FlashOps.EraseRange);
+    EXPECT_EQ(&NorWriteWord, FlashOps.WriteWord);
+    EXPECT_EQ(&NorWriteBuffer, FlashOps.WriteBuffer);
+    EXPECT_EQ(&NorReadWord, FlashOps.ReadWord);
+    EXPECT_EQ(&NorReadBuffer, FlashOps.ReadBuffer);
+    EXPECT_EQ(&NorBlockSize, FlashOps.BlockSize);
+    EXPECT_EQ(nullptr, FlashOps.PageSize);
+}
+
+void ExpectNandColumn()
+{
+    EXPECT_EQ(&NandEraseRange, FlashOps.EraseRange);
+    EXPECT_EQ(&NandWriteWord, FlashOps.WriteWord);
+    EXPECT_EQ(&NandWriteBuffer, FlashOps.WriteBuffer);
+    EXPECT_EQ(&NandReadWord, FlashOps.ReadWord);
+    EXPECT_EQ(&NandReadBuffer, FlashOps.ReadBuffer);
+    EXPECT_EQ(&NandBlockSize, FlashOps.BlockSize);
+    EXPECT_EQ(&NandPageSize, FlashOps.PageSize);
+}
+
+struct ProductCase {
+    const char* major;
+    const char* product;
+    DWORD expected;
+};
+
+// On 6.0 and later a user-mode read of coprocessor 15 stops the module, so
+// these rows pass only through the HAL's kernel-mode call.
+const ProductCase kProducts[] = {
+    {"os.major=5", "cpu.product=17", 17}, {"os.major=5", "cpu.product=0", 0},
+    {"os.major=5", "cpu.product=2", 2},   {"os.major=5", "cpu.product=8", 8},
+    {"os.major=5", "cpu.product=63", 63}, {"os.major=6", "cpu.product=17", 17},
+    {"os.major=6", "cpu.product=2", 2},   {"os.major=7", "cpu.product=8", 8},
+    {"os.major=6", "cpu.product=63", 63}, {"os.major=4", "cpu.product=17", 17},
+};
+
+TEST(ReadCpuProductId, DirectOrThroughHal)
+{
+    for (const ProductCase& c : kProducts) {
+        SCOPED_TRACE(std::string(c.major) + " " + c.product);
+        TestModule module("pxa270", {c.major, c.product});
+        EXPECT_EQ(c.expected, ReadCpuProductId());
+    }
+}
+
+TEST(ReadCpuProductId, RefusedKernelCallReadsZero)
+{
+    TestModule module("pxa270", {"os.major=6", "hal.kernel_call=false"});
+    EXPECT_EQ(0u, ReadCpuProductId());
+}
+
+TEST(SelectFlashBackend, Pxa27xSelectsNor)
+{
+    int selected = 0;
+    auto module = OpenModule("pxa270", {}, &selected);
+    EXPECT_EQ(kFlashBackendNor, selected);
+    EXPECT_EQ(kFlashBackendNor, FlashBackend);
+    EXPECT_TRUE(FlashInitialised);
+    EXPECT_EQ(0x2000000u, FlashDeviceSize);
+    ExpectNorColumn();
+}
+
+TEST(SelectFlashBackend, SecondCallReturnsOneWithoutTouchingFlash)
+{
+    auto module = OpenNor("pxa270");
+    BusRecorder recorder(module->module().bus());
+    EXPECT_EQ(1, SelectFlashBackend());
+    EXPECT_EQ(1, SelectFlashBackend());
+    EXPECT_TRUE(recorder.accesses().empty());
+    EXPECT_EQ(kFlashBackendNor, FlashBackend);
+}
+
+TEST(SelectFlashBackend, NorThroughHalOnNewerSystems)
+{
+    int selected = 0;
+    auto module = OpenModule("pxa270", {"os.major=6"}, &selected);
+    EXPECT_EQ(kFlashBackendNor, selected);
+    EXPECT_EQ(0x2000000u, FlashDeviceSize);
+    EXPECT_EQ(0xFFFFFFFFu, FlashOps.ReadWord(0x100));
+}
+
+// Whatever the NAND back-end's initialisation says, the NAND column is in
+// the table and the result agrees with the shared state.
+void ExpectNandSelection(int selected)
+{
+    ExpectNandColumn();
+    if (FlashInitialised) {
+        EXPECT_EQ(kFlashBackendNand, selected);
+        EXPECT_EQ(kFlashBackendNand, FlashBackend);
+        EXPECT_EQ(1, SelectFlashBackend());
+    } else {
+        EXPECT_EQ(0, selected);
+        EXPECT_EQ(kFlashBackendNone, FlashBackend);
+    }
+}
+
+TEST(SelectFlashBackend, Pxa3xxSelectsNand)
+{
+    const char* const profiles[] = {"pxa320-d3ec", "pxa300-f1ec"};
+    for (const char* profile : profiles) {
+        SCOPED_TRACE(profile);
+        int selected = -1;
+        auto module = OpenModule(profile, {}, &selected);
+        ExpectNandSelection(selected);
+    }
+}
+
+struct ManufacturerCase {
+    const char* name;
+    std::vector<std::string> overrides;
+};
+
+TEST(SelectFlashBackend, ForeignFlashFailsAndRetries)
+{
+    const ManufacturerCase cases[] = {
+        {"another maker", {"nor.manufacturer=0x00B0"}},
+        {"chips disagreeing", {"nor.chip1.manufacturer=0x0001"}},
+    };
+    for (const ManufacturerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        int selected = -1;
+        auto module = OpenModule("pxa270", c.overrides, &selected);
+        EXPECT_EQ(0, selected);
+        EXPECT_EQ(kFlashBackendNone, FlashBackend);
+        EXPECT_FALSE(FlashInitialised);
+        EXPECT_EQ(0u, FlashDeviceSize);
+        ExpectNorColumn();
+
+        // Every ranged operation now fails its range check without touching
+        // the bus; an empty erase still succeeds.
+        BusRecorder recorder(module->module().bus());
+        BYTE buffer[16] = {};
+        EXPECT_FALSE(FlashOps.ReadBuffer(buffer, 0, sizeof buffer));
+        EXPECT_FALSE(FlashOps.WriteBuffer(buffer, 0, sizeof buffer));
+        EXPECT_FALSE(FlashOps.WriteWord(0, 0));
+        EXPECT_EQ(0u, FlashOps.ReadWord(0));
+        EXPECT_FALSE(FlashOps.EraseRange(0, 0x40000));
+        EXPECT_TRUE(FlashOps.EraseRange(0, 0));
+        EXPECT_TRUE(recorder.accesses().empty());
+
+        // The next selection starts again and identifies the chips again.
+        EXPECT_EQ(0, SelectFlashBackend());
+        EXPECT_FALSE(recorder.accesses().empty());
+        EXPECT_EQ(0x00900090u, recorder.accesses().front().value);
+        // The chips are left in read-array mode.
+        EXPECT_EQ(0x00FF00FFu, flash_test::Writes(recorder).back().value);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// modulectl's NAND commands on module directories: reports, the logical
+// view through the block map, and faults written to the profile.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "module/config.h"
+#include "module/hw/nand_controller.h"
+#include "tests/support/test_module.h"
+#include "tools/modulectl/nand_commands.h"
+// The commands are part of the modulectl program, not of a library.
+#include "tools/modulectl/nand_commands.cpp"
+
+using testing_support::TestModule;
+
+namespace {
+
+std::filesystem::path module_dir(const TestModule& m) { return m.dir() / "module"; }
+
+void write_at(const std::filesystem::path& file, uint64_t offset, const std::vector<uint8_t>& bytes) {
+    if (!std::filesystem::exists(file)) std::ofstream(file, std::ios::binary).close();
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    // Pad with erased bytes up to the offset, as the model does.
+    f.seekg(0, std::ios::end);
+    uint64_t size = static_cast<uint64_t>(f.tellg());
+    if (size < offset) {
+        std::vector<char> ff(offset - size, static_cast<char>(0xFF));
+        f.seekp(static_cast<std::streamoff>(size));
+        f.write(ff.data(), static_cast<std::streamsize>(ff.size()));
+    }
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string run(const std::string& command, const std::vector<std::string>& args, int* result) {
+    std::ostringstream out, err;
+    EXPECT_TRUE(modulectl::run_nand_command(command, args, out, err, result)) << command;
+    return out.str() + err.str();
+}
+
+TEST(NandCommands, RelocationTableOfANewModuleAndAfterEntries) {
+    TestModule m("pxa320-75ec");
+    int result = -1;
+    std::string text = run("reloc-table", {module_dir(m).string()}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text,
+              "relocation table page at 0x03E00, 512 bytes\n"
+              "header 0x524E, word 2 0xFFFF\n"
+              "0 entries, then the end mark\n");
+    write_at(module_dir(m) / "nand-0.main", 0x3E00 + 4, {5, 0, 0xF8, 0x07, 0, 0, 0xF9, 0x07});
+    text = run("reloc-table", {module_dir(m).string()}, &result);
+    EXPECT_NE(text.find("entry 0: logical block 5 -> physical block 2040\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("entry 1: logical block 0 -> physical block 2041 (void)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("2 entries, then the end mark\n"), std::string::npos) << text;
+}
+
+TEST(NandCommands, BlockMapShowsMovedBlocksAndItsSource) {
+    TestModule m("pxa300-f1ec");
+    int result = -1;
+    std::string text = run("block-map", {module_dir(m).string()}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(text.find("shared map objects/NAND_FLASH_BBMT.map"), std::string::npos) << text;
+    EXPECT_NE(text.find("1024 blocks, 20 in the reserve from block 1004"), std::string::npos) << text;
+    EXPECT_NE(text.find("every block in its own place"), std::string::npos) << text;
+    write_at(module_dir(m) / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xE8, 0x03});
+    text = run("block-map", {module_dir(m).string()}, &result);
+    EXPECT_NE(text.find("logical block 3 -> physical block 1000\n"), std::string::npos) << text;
+}
+
+TEST(NandCommands, LogicalViewFollowsTheBootAreaAndTheBlockMap) {
+    TestModule m("pxa300-f1ec");
+    std::filesystem::path dir = module_dir(m);
+    write_at(dir / "nand-0.main", 0x1F7FC, {1, 2, 3, 4});           // logical 0x1F7FC
+    write_at(dir / "nand-0.main", 0x20000, {5, 6, 7, 8});           // logical 0x1F800: after the table page
+    write_at(dir / "nand-0.main", 3u * 0x20000 + 16, {9, 10});     // logical block 3's own place ...
+    write_at(dir / "nand-0.main", 7u * 0x20000 + 16, {11, 12});    // ... block 7, mapped as logical block 5
+    write_at(dir / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xF2, 0x03});  // 3 -> 1010 (never written)
+    write_at(dir / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 5, {0x07, 0x00});  // 5 -> 7
+    struct Case {
+        uint64_t offset;
+        std::vector<uint8_t> expected;
+    };
+    const Case cases[] = {
+        {0x1F7FC, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {0x3F800 - 2, {0xFF, 0xFF, 0xFF, 0xFF}},  // the boot area's last page is not stored
+        {3 * 0x20000 + 16, {0xFF, 0xFF}},          // moved to the erased block 1010
+        {5 * 0x20000 + 16, {11, 12, 0xFF}},
+        {7 * 0x20000 + 16, {11, 12}},              // logical block 7 is still its own block too
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        ASSERT_TRUE(modulectl::read_nand_view(dir, c.offset, c.expected.size(), &bytes, &error)) << error;
+        EXPECT_EQ(bytes, c.expected) << std::hex << c.offset;
+    }
+    std::vector<uint8_t> bytes;
+    std::string error;
+    EXPECT_FALSE(modulectl::read_nand_view(dir, 0x7D80000 - 2, 4, &bytes, &error)) << "past the logical end";
+
+    int result = -1;
+    std::filesystem::path out = m.dir() / "view.bin";
+    run("export", {dir.string(), out.string(), "--offset", "0x1F7FC", "--length", "8"}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(testing_support::read_binary(out), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(NandCommands, DoubledBusViewReadsBlockZeroEightBitsWide) {
+    TestModule m("pxa320-75ec");
+    std::filesystem::path dir = module_dir(m);
+    write_at(dir / "nand-0.main", 0x100, {0x11, 0x22});   // device 0x100, 8-bit
+    write_at(dir / "nand-0.main", 0x4000, {0x33, 0x44});  // device 0x4000 = logical 0x3E00
+    write_at(dir / "nand-0.main", 0x4100, {0x55, 0x66});  // device 0x8200 lane 0 = logical 0x8200, 0x8202
+    write_at(dir / "nand-1.main", 0x4100, {0x77, 0x88});  // lane 1
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x100, 2, &bytes, &error));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x11, 0x22}));
+    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x3E00, 2, &bytes, &error));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x33, 0x44}));
+    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x8200, 4, &bytes, &error));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x55, 0x77, 0x66, 0x88}));
+}
+
+TEST(NandCommands, InjectedFaultsLandInTheProfileAndTakeEffect) {
+    TestModule m("pxa320-dcad");
+    std::filesystem::path dir = module_dir(m);
+    int result = -1;
+    std::string text = run("inject-bad-block", {dir.string(), "4100"}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "block 4100 (chip 1 block 4) now fails program and erase\n");
+    run("inject-bitflip", {dir.string(), "77", "--uncorrectable"}, &result);
+    EXPECT_EQ(result, 0);
+    text = run("inject-bad-block", {dir.string(), "8192"}, &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(text.find("beyond the last, 8191"), std::string::npos) << text;
+    sim::Config profile;
+    ASSERT_TRUE(profile.load((dir / "module.toml").string(), nullptr));
+    EXPECT_EQ(profile.get_u32_list("nand.bad_blocks"), std::vector<uint32_t>{4100});
+    EXPECT_EQ(profile.get_u32_list("nand.fault.uncorrectable"), std::vector<uint32_t>{77});
+    text = run("bad-blocks", {dir.string()}, &result);
+    EXPECT_EQ(text, "chip 1 block 4 (device block 4100): fails program and erase\n");
+    m.reopen();
+    EXPECT_TRUE(sim::find_nand_controller(m.module())->chip(1).faults().bad_blocks.count(4));
+}
+
+TEST(NandCommands, BadBlocksListsFactoryMarkers) {
+    TestModule m("pxa320-d3ec", {"nand.bad_blocks=[7]"});
+    int result = -1;
+    std::string text = run("bad-blocks", {module_dir(m).string()}, &result);
+    EXPECT_EQ(text, "chip 0 block 7 (device block 7): fails program and erase, factory marker\n");
+    write_at(module_dir(m) / "nand-0.oob", 9 * 64 * 64 + 64, {0x00});  // a marker in page 1 of block 9
+    text = run("bad-blocks", {module_dir(m).string()}, &result);
+    EXPECT_NE(text.find("chip 0 block 9 (device block 9): factory marker\n"), std::string::npos) << text;
+}
+
+TEST(NandCommands, PinReport) {
+    TestModule m("pxa320-75ec");
+    m.module().bus().write32(0x40E10000 + 0x4DC, 0x0000A840);
+    m.module().bus().write32(0x40E00000 + 0x408, 1u << 9);
+    m.module().bus().write32(0x40E00000 + 0x20, 1u << 9);
+    int result = -1;
+    std::string text = run("pin", {module_dir(m).string()}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "pin 73: function 0, output, high (MFPR at 0x40E104DC = 0x0000A840)\n");
+    text = run("pin", {module_dir(m).string(), "140"}, &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(modulectl::run_nand_command("show", {module_dir(m).string()}, std::cout, std::cerr, &result));
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+// The NAND column of FlashOps: the boot-area layout, ranges, odd lengths and
+// the data as it lands in the raw chip files.
+#include <gtest/gtest.h>
+
+#include "flash/flash_ops.h"
+#include "flash/nand/nand_controller.h"
+#include "flash/nand/nand_flash.h"
+#include "flash/nand/nand_remap.h"
+#include "tests/nand_system/nand_test_support.h"
+
+using namespace nand_test;
+using testing_support::BusRecorder;
+
+namespace {
+
+std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, size_t aFrom, size_t aLength,
+                            const std::vector<uint8_t>& b, size_t bFrom, size_t bLength)
+{
+    std::vector<uint8_t> out(a.begin() + aFrom, a.begin() + aFrom + aLength);
+    out.insert(out.end(), b.begin() + bFrom, b.begin() + bFrom + bLength);
+    return out;
+}
+
+TEST(NandBootArea, LargeBlocksShiftTheSecondRangePastTheTablePage)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x1F800, 2048);
+    ASSERT_EQ(0x4E, table[0]);
+    ASSERT_EQ(0x52, table[1]);
+
+    std::vector<uint8_t> first = Pattern(0x20000, 21);
+    std::vector<uint8_t> second = Pattern(0x1F800, 22);
+    EXPECT_TRUE(NandWriteBuffer(first.data(), 0, 0x20000));
+    EXPECT_TRUE(NandWriteBuffer(second.data(), 0x20000, 0x1F800));
+
+    RawChip chip = ReadChip(*module, 0);
+    EXPECT_EQ(std::vector<uint8_t>(first.begin(), first.begin() + 0x1F800), chip.main_range(0, 0x1F800));
+    EXPECT_EQ(table, chip.main_range(0x1F800, 2048)) << "the table page is never programmed";
+    EXPECT_EQ(std::vector<uint8_t>(first.begin() + 0x1F800, first.end()), chip.main_range(0x20000, 0x800));
+    EXPECT_EQ(second, chip.main_range(0x20800, 0x1F800));
+
+    std::vector<uint8_t> back(0x3F800, 0);
+    EXPECT_TRUE(NandReadBuffer(back.data(), 0, 0x3F800));
+    EXPECT_EQ(Concat(first, 0, 0x20000, second, 0, 0x1F800), back);
+}
+
+TEST(NandBootArea, SmallBlocksKeepTheFirstRangeOnTheLowLaneChip)
+{
+    auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
+    std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x3E00, 512);
+    ASSERT_EQ(0x4E, table[0]);
+
+    // What the staging leaves: data below the table page, erased bytes after.
+    std::vector<uint8_t> area(0x8000, 0xFF);
+    std::vector<uint8_t> data = Pattern(0x3E00, 31);
+    std::copy(data.begin(), data.end(), area.begin());
+    EXPECT_TRUE(NandWriteBuffer(area.data(), 0, 0x8000));
+
+    RawChip low = ReadChip(*module, 0);
+    EXPECT_EQ(data, low.main_range(0, 0x3E00));
+    EXPECT_EQ(table, low.main_range(0x3E00, 512));
+    EXPECT_EQ(std::vector<uint8_t>(0x4000, 0xFF), low.main_range(0x4000, 0x4000));
+    EXPECT_EQ(std::vector<uint8_t>(0x4000, 0xFF), ReadChip(*module, 1).main_range(0, 0x4000));
+
+    // Bytes that are not stored are not claimed by a read.
+    std::vector<uint8_t> back(0x8000, 0xCD);
+    EXPECT_TRUE(NandReadBuffer(back.data(), 0, 0x8000));
+    EXPECT_EQ(data, std::vector<uint8_t>(back.begin(), back.begin() + 0x3E00));
+    EXPECT_EQ(std::vector<uint8_t>(0x4200, 0xCD), std::vector<uint8_t>(back.begin() + 0x3E00, back.end()));
+}
+
+TEST(NandBootArea, DoubledBusSecondRangeDataIsRefusedNotOverlaid)
+{
+    auto module = OpenNand("pxa320-76ec", {"nand.os_builds_bbmt=false"});
+    // Logical block 1 holds data on both lanes of physical block 1.
+    std::vector<uint8_t> block1 = Pattern(0x8000, 41);
+    ASSERT_TRUE(NandWriteBuffer(block1.data(), 0x8000, 0x8000));
+
+    // Boot-area bytes for the second range would land on the low lane of the
+    // same physical block: refused, and that block keeps its data.
+    std::vector<uint8_t> area = Pattern(0x8000, 42);
+    EXPECT_FALSE(NandWriteBuffer(area.data(), 0, 0x8000));
+    EXPECT_FALSE(NandWriteBuffer(area.data() + 0x3E00, 0x3E00, 0x200));
+    std::vector<uint8_t> low = ReadChip(*module, 0).main_range(0x4000, 0x4000);
+    std::vector<uint8_t> high = ReadChip(*module, 1).main_range(0x4000, 0x4000);
+    for (size_t i = 0; i < block1.size(); i++) {
+        ASSERT_EQ(block1[i], (i % 2 == 0 ? low : high)[i / 2]) << "byte " << i;
+    }
+    std::vector<uint8_t> back(0x8000, 0);
+    EXPECT_TRUE(NandReadBuffer(back.data(), 0x8000, 0x8000));
+    EXPECT_EQ(block1, back);
+}
+
+TEST(NandBootArea, DoubledBusStagingWriteBackReadsBackEqual)
+{
+    auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
+    // The staging buffer's first two blocks: a first stage below the table
+    // page, nothing more in block 0, a second stage in logical block 1.
+    std::vector<uint8_t> staged(0x10000, 0xFF);
+    std::vector<uint8_t> firstStage = Pattern(0x3000, 51);
+    std::vector<uint8_t> secondStage = Pattern(0x8000, 52);
+    std::copy(firstStage.begin(), firstStage.end(), staged.begin());
+    std::copy(secondStage.begin(), secondStage.end(), staged.begin() + 0x8000);
+
+    EXPECT_TRUE(NandWriteBuffer(staged.data(), 0, 0x8000));
+    EXPECT_TRUE(NandWriteBuffer(staged.data() + 0x8000, 0x8000, 0x8000));
+    for (DWORD offset = 0; offset < 0x10000; offset += 0x8000) {
+        std::vector<uint8_t> back(staged.begin() + offset, staged.begin() + offset + 0x8000);
+        EXPECT_TRUE(NandReadBuffer(back.data(), offset, 0x8000));
+        EXPECT_EQ(std::vector<uint8_t>(staged.begin() + offset, staged.begin() + offset + 0x8000), back)
+            << "piece at " << std::hex << offset;
+    }
+    // Each physical byte was programmed by one view only.
+    RawChip low = ReadChip(*module, 0);
+    EXPECT_EQ(firstStage, low.main_range(0, 0x3000));
+    std::vector<uint8_t> lowLane = low.main_range(0x4000, 0x4000);
+    for (size_t i = 0; i < secondStage.size(); i += 2) {
+        ASSERT_EQ(secondStage[i], lowLane[i / 2]) << "byte " << i;
+    }
+}
+
+TEST(NandBootArea, TheLastPageIsNotStoredAndAPieceStartingThereFails)
+{
+    const struct {
+        const char* profile;
+        DWORD lastPage;
+        DWORD pageSize;
+    } cases[] = {{"pxa320-75ec", 0x7C00, 0x400}, {"pxa300-f1ec", 0x3F800, 0x800}};
+    for (const auto& c : cases) {
+        auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
+        std::vector<uint8_t> bytes(16, 0x11);
+        EXPECT_FALSE(NandWriteBuffer(bytes.data(), c.lastPage, 16)) << c.profile;
+        EXPECT_FALSE(NandReadBuffer(bytes.data(), c.lastPage + 4, 8)) << c.profile;
+        std::vector<uint8_t> guard(c.pageSize + 8, 0xEE);
+        EXPECT_TRUE(NandReadBuffer(guard.data(), c.lastPage - 8, c.pageSize + 8)) << c.profile;
+        EXPECT_EQ(std::vector<uint8_t>(c.pageSize, 0xEE), std::vector<uint8_t>(guard.begin() + 8, guard.end()));
+    }
+}
+
+TEST(NandRawAccess, ReachesTheTablePageItself)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    std::vector<uint8_t> page(2048, 0);
+    RawAccess = TRUE;
+    BOOL read = NandReadBuffer(page.data(), 0x1F800, 2048);
+    RawAccess = FALSE;
+    EXPECT_TRUE(read);
+    EXPECT_EQ(ReadChip(*module, 0).main_range(0x1F800, 2048), page);
+    EXPECT_EQ(0x4E, page[0]);
+    EXPECT_EQ(0x52, page[1]);
+}
+
+struct PlacementCase {
+    const char* profile;
+    DWORD offset;
+    DWORD length;
+};
+
+// Where a device byte lies in the chip files: chip and byte address.
+std::pair<unsigned, uint64_t> Place(const std::string& profile, uint64_t device)
+{
+    if (profile == "pxa320-75ec" || profile == "pxa320-76ec") {
+        return {static_cast<unsigned>(device % 2), device / 2};
+    }
+    if (profile == "pxa320-dcad" && device >= 0x20000000) {
+        return {1, device - 0x20000000};
+    }
+    return {0, device};
+}
+
+TEST(NandWriteBuffer, EveryPartGetsTheBytesWhereTheyBelong)
+{
+    const PlacementCase cases[] = {
+        // profile       offset       length
+        {"pxa320-75ec", 0x10000, 0x10000},
+        {"pxa320-76ec", 0x7D60000, 0x10000},
+        {"pxa320-d3ec", 0x3EB80000, 0x20000},
+        {"pxa300-f1ec", 0x7D60000, 0x20000},
+        {"pxa320-dcad", 0x1FFE0000, 0x40000},
+    };
+    for (const PlacementCase& c : cases) {
+        auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
+        std::vector<uint8_t> data = Pattern(c.length, c.offset);
+        ASSERT_TRUE(NandWriteBuffer(data.data(), c.offset, c.length)) << c.profile;
+        // Each chip's bytes of the range, gathered from its file in one read.
+        RawChip chips[2] = {ReadChip(*module, 0), ReadChip(*module, 1)};
+        std::vector<uint8_t> expected[2];
+        uint64_t first[2] = {UINT64_MAX, UINT64_MAX};
+        for (DWORD i = 0; i < c.length; i++) {
+            auto [chip, address] = Place(c.profile, uint64_t{c.offset} + i);
+            if (first[chip] == UINT64_MAX) {
+                first[chip] = address;
+            }
+            ASSERT_EQ(first[chip] + expected[chip].size(), address) << "contiguous in each chip";
+            expected[chip].push_back(data[i]);
+        }
+        for (unsigned chip = 0; chip < 2; chip++) {
+            if (!expected[chip].empty()) {
+                EXPECT_EQ(expected[chip], chips[chip].main_range(first[chip], expected[chip].size()))
+                    << c.profile << " chip " << chip;
+            }
+        }
+        std::vector<uint8_t> back(c.length, 0);
+        EXPECT_TRUE(NandReadBuffer(back.data(), c.offset, c.length));
+        EXPECT_EQ(data, back) << c.profile;
+    }
+}
+
+TEST(NandWriteBuffer, RangesPastTheUsableDeviceAreRefused)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    ASSERT_EQ(0x7D80000u, FlashDeviceSize);
+    std::vector<uint8_t> bytes(64, 0x22);
+    const struct {
+        DWORD offset;
+        DWORD length;
+    } cases[] = {{0x7D80000 - 4, 8}, {0x7D80000, 4}, {0xFFFFFFF0, 0x20}, {0x100, 0xFFFFFF00}};
+    for (const auto& c : cases) {
+        BusRecorder recorder(module->module().bus());
+        EXPECT_FALSE(NandWriteBuffer(bytes.data(), c.offset, c.length)) << std::hex << c.offset;
+        EXPECT_FALSE(NandReadBuffer(bytes.data(), c.offset, c.length)) << std::hex << c.offset;
+        EXPECT_FALSE(NandEraseRange(c.offset, c.length)) << std::hex << c.offset;
+        EXPECT_TRUE(Commands(recorder).empty()) << std::hex << c.offset;
+    }
+}
+
+TEST(NandWriteBuffer, LengthsAndOffsetsOffWholeWordsLoseNoByteAndTouchNoOther)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    std::vector<uint8_t> first = Pattern(7, 61);
+    std::vector<uint8_t> second = Pattern(6, 62);
+    EXPECT_TRUE(NandWriteBuffer(first.data(), 0x40000, 7));
+    EXPECT_TRUE(NandWriteBuffer(second.data(), 0x40009, 6));
+    RawChip chip = ReadChip(*module, 0);
+    std::vector<uint8_t> expected = first;
+    expected.insert(expected.end(), {0xFF, 0xFF});
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.insert(expected.end(), {0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(expected, chip.main_range(0x40000, expected.size()));
+
+    // A read of an odd length writes exactly that many bytes.
+    std::vector<uint8_t> back(15 + 4, 0xEE);
+    EXPECT_TRUE(NandReadBuffer(back.data(), 0x40000, 15));
+    EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.begin() + 15),
+              std::vector<uint8_t>(back.begin(), back.begin() + 15));
+    EXPECT_EQ(std::vector<uint8_t>(4, 0xEE), std::vector<uint8_t>(back.begin() + 15, back.end()));
+    std::vector<uint8_t> middle(5, 0);
+    EXPECT_TRUE(NandReadBuffer(middle.data(), 0x40005, 5));
+    EXPECT_EQ(std::vector<uint8_t>(expected.begin() + 5, expected.begin() + 10), middle);
+}
+
+TEST(NandWords, MoveExactlyFourBytes)
+{
+    auto module = OpenNand("pxa320-d3ec", {"nand.os_builds_bbmt=false"});
+    EXPECT_TRUE(NandWriteWord(0x40004, 0x12345678));
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12, 0xFF}),
+              ReadChip(*module, 0).main_range(0x40000, 9));
+    EXPECT_EQ(0x12345678u, NandReadWord(0x40004));
+    EXPECT_EQ(0xFFFFFFFFu, NandReadWord(0x40008));
+}
+
+TEST(NandBlockSize, IsTheSameForEveryOffset)
+{
+    auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
+    for (DWORD offset : {0u, 0x12345u, 0x8000u, FlashDeviceSize - 1}) {
+        EXPECT_EQ(0x8000u, NandBlockSize(offset));
+    }
+    EXPECT_EQ(1024u, NandPageSize());
+}
+
+TEST(NandEraseRange, CoversWholeBlocksFromTheBlockHoldingTheOffset)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    std::vector<uint8_t> data = Pattern(0x60000, 71);
+    ASSERT_TRUE(NandWriteBuffer(data.data(), 0x40000, 0x60000));
+    EXPECT_TRUE(NandEraseRange(0x60010, 0));
+    RawChip chip = ReadChip(*module, 0);
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 0x20000), chip.main_range(0x40000, 0x20000));
+    EXPECT_EQ(std::vector<uint8_t>(0x20000, 0xFF), chip.main_range(0x60000, 0x20000));
+    EXPECT_EQ(std::vector<uint8_t>(data.begin() + 0x40000, data.end()), chip.main_range(0x80000, 0x20000));
+
+    EXPECT_TRUE(NandEraseRange(0x40000, 0x40001));
+    chip = ReadChip(*module, 0);
+    EXPECT_EQ(std::vector<uint8_t>(0x60000, 0xFF), chip.main_range(0x40000, 0x60000));
+}
+
+TEST(NandOperations, FailWithoutTheMapMagic)
+{
+    auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
+    BbmtMap[0] = 0;
+    std::vector<uint8_t> bytes(8, 0);
+    BusRecorder recorder(module->module().bus());
+    EXPECT_FALSE(NandWriteBuffer(bytes.data(), 0x40000, 8));
+    EXPECT_FALSE(NandReadBuffer(bytes.data(), 0x40000, 8));
+    EXPECT_FALSE(NandEraseRange(0x40000, 8));
+    EXPECT_TRUE(Commands(recorder).empty());
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include "tests/sections/section_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "flash/flash_ops.h"
+#include "flash/nor/nor_flash.h"
+#include "module/observer.h"
+#include "module/ui/ui_config.h"
+#include "update/section_map.h"
+
+namespace sections_test {
+
+void ResetSectionMap() {
+    static const FlashSection kDefaults[kSectionCount] = {
+        {u"Bootloader", 0, 0x40000, 3, 0},
+        {u"ConfigBlock", 0x40000, 0x40000, 3, 0},
+        {u"IMAGE", 0x80000, 0x1400000, 3, 0},
+        {u"Registry", 0x1400000, 0x80000, 0, 0},
+        {u"FileSystem", 0x14800000, 0x0B800000, 0, 0},
+    };
+    for (int i = 0; i < kSectionCount; ++i) {
+        SectionMap[i].start = kDefaults[i].start;
+        SectionMap[i].length = kDefaults[i].length;
+        SectionMap[i].flags = kDefaults[i].flags;
+        SectionMap[i].used = kDefaults[i].used;
+    }
+}
+
+static void ResetFlashState() {
+    FlashOps = FLASH_OPS{};
+    FlashInitialised = FALSE;
+    FlashBackend = kFlashBackendNone;
+    FlashDeviceSize = 0;
+    SetEraseProgressHook(nullptr, 0);
+    NorWindow = nullptr;
+    NorGeometryClass = 0;
+}
+
+SectionFixture::SectionFixture(const std::vector<std::string>& overrides, bool select)
+    : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
+    ResetFlashState();
+    ResetSectionMap();
+    module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
+    sim::ui::reset_ui_config();
+    sim::ui::set_front_end(ui_);
+    sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
+                                         int answer) { boxes_.push_back({caption, text, flags, answer}); };
+    if (select) {
+        EXPECT_EQ(SelectFlashBackend(), kFlashBackendNor);
+    }
+}
+
+SectionFixture::~SectionFixture() {
+    sim::observer() = sim::ModuleObserver{};
+    sim::ui::reset_ui_config();
+    ResetFlashState();
+    ResetSectionMap();
+}
+
+std::vector<uint8_t> SectionFixture::peek(uint32_t offset, uint32_t length) {
+    std::ifstream file(module_->dir() / "module" / "nor.bin", std::ios::binary);
+    file.seekg(offset);
+    std::vector<uint8_t> bytes(length);
+    file.read(reinterpret_cast<char*>(bytes.data()), length);
+    EXPECT_EQ(file.gcount(), static_cast<std::streamsize>(length)) << "nor.bin ends before 0x" << std::hex
+                                                                   << offset + length;
+    return bytes;
+}
+
+void SectionFixture::poke(uint32_t offset, const std::vector<uint8_t>& bytes) {
+    // The model maps nor.bin shared: bytes written here read back through the flash at once.
+    std::fstream file(module_->dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(file.is_open());
+    file.seekp(offset);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good());
+}
+
+void SectionFixture::poke_word(uint32_t offset, uint32_t value) {
+    std::vector<uint8_t> bytes;
+    mkbin::put_le32(bytes, value);
+    poke(offset, bytes);
+}
+
+void SectionFixture::place(const mkbin::MemoryImage& image) {
+    for (const auto& [address, bytes] : image.segments()) poke(address, bytes);
+}
+
+void SectionFixture::place_rom_image(uint32_t flash_offset, uint32_t size, uint32_t toc_offset) {
+    mkbin::MemoryImage image;
+    mkbin::RomHeaderSpec rom;
+    rom.image_address = flash_offset;
+    rom.toc_offset = toc_offset;
+    // Linked for RAM, as a real image is: only the differences matter.
+    rom.physfirst = 0x80000000 + flash_offset;
+    rom.physlast = rom.physfirst + size - 4;
+    mkbin::add_rom_headers(image, rom);
+    place(image);
+}
+
+void SectionFixture::place_compressed_image(uint32_t flash_offset, uint32_t size) {
+    mkbin::MemoryImage image;
+    mkbin::add_compressed_header(image, flash_offset, size);
+    place(image);
+}
+
+void SectionFixture::place_config_block(uint32_t flash_offset, uint32_t size) {
+    mkbin::MemoryImage image;
+    ASSERT_TRUE(mkbin::add_config_block(image, flash_offset, size));
+    place(image);
+}
+
+}  // namespace sections_test

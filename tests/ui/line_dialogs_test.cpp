@@ -1,0 +1,200 @@
+// Dialogs through the line front-end: the main dialog's buttons from input
+// lines and IDCANCEL at the end of input, progress printed in steps, and a
+// dialog without visible buttons leaving the input alone.
+#include <thread>
+
+#include "res/resource_ids.h"
+#include "ui_test_support.h"
+
+namespace {
+
+std::vector<int>* commands = nullptr;
+
+BOOL CALLBACK RecordingMainProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        SetWindowTextW(dialog, u"Update Tool 2.7");
+        return TRUE;
+    }
+    if (message != WM_COMMAND) return FALSE;
+    commands->push_back(LOWORD(wParam));
+    if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 0);
+    return TRUE;
+}
+
+class LineDialogs : public ui_test::LineUi {
+protected:
+    std::vector<int> run_main_dialog(const std::string& text) {
+        std::vector<int> seen;
+        commands = &seen;
+        start(text);
+        INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(),
+                                                 ui_test::program_template(IDD_MAIN_DIALOG), nullptr,
+                                                 RecordingMainProc, 0);
+        EXPECT_EQ(result, 0);
+        commands = nullptr;
+        return seen;
+    }
+};
+
+TEST_F(LineDialogs, MainDialogButtonsFromInputLines) {
+    struct Case {
+        std::string input;
+        std::vector<int> commands;
+        std::vector<std::string> complaints;
+    } cases[] = {
+        {"", {IDCANCEL}, {}},
+        {"1004\n", {1004, IDCANCEL}, {}},
+        {"bsp version\n", {1004, IDCANCEL}, {}},
+        {"Coldboot\nWARMBOOT\n\n1001\n", {1003, 1005, 1001, IDCANCEL}, {}},
+        {"Save Registry to Flash\nClear Registry on Flash\nUpdate Bootloader/Image\n", {1001, 1000, 1002, IDCANCEL}, {}},
+        {"nonsense\n1000\n", {1000, IDCANCEL}, {"[Update Tool 2.7] no such button: nonsense"}},
+        // 2 is no visible button of this dialog.
+        {"2\n999\n", {IDCANCEL}, {"[Update Tool 2.7] no such button: 2", "[Update Tool 2.7] no such button: 999"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        TearDown();
+        SetUp();
+        output.str("");
+        EXPECT_EQ(run_main_dialog(c.input), c.commands);
+        std::vector<std::string> out = lines();
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.front(),
+                  "[Update Tool 2.7] buttons: Save Registry to Flash | Clear Registry on Flash | Update "
+                  "Bootloader/Image | BSP Version | Coldboot | Warmboot");
+        std::vector<std::string> complaints;
+        for (const std::string& line : out)
+            if (line.find("no such button") != std::string::npos) complaints.push_back(line);
+        EXPECT_EQ(complaints, c.complaints);
+        EXPECT_EQ(out.back(), "[Update Tool 2.7] closed: 0");
+    }
+}
+
+// A dialog that ignores IDCANCEL is sent it once at the end of input, not
+// again and again; another thread can still end it.
+struct StubbornRun {
+    int cancels = 0;
+    std::thread closer;
+};
+StubbornRun* stubborn = nullptr;
+
+BOOL CALLBACK StubbornProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+        if (stubborn->cancels++ == 0) stubborn->closer = std::thread([dialog] { EndDialog(dialog, 5); });
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST_F(LineDialogs, EndOfInputCancelsOnce) {
+    StubbornRun record;
+    stubborn = &record;
+    start("");
+    INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_MAIN_DIALOG),
+                                             nullptr, StubbornProc, 0);
+    record.closer.join();
+    stubborn = nullptr;
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(record.cancels, 1);
+}
+
+// The progress bar is printed when it gets a range, moves by ten points or
+// more, or reaches 100%.
+struct ProgressStep {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    const char* printed;  // null: nothing printed
+};
+const std::vector<ProgressStep>* steps = nullptr;
+std::thread progress_thread;
+
+BOOL CALLBACK ProgressStepsProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        progress_thread = std::thread([dialog] {
+            HWND bar = GetDlgItem(dialog, IDC_PROGRESS_RECORD);
+            for (const ProgressStep& step : *steps) SendMessageW(bar, step.message, step.wParam, step.lParam);
+            SetDlgItemTextW(dialog, IDC_IMAGE_LINE, u"Image: 00080000  Len: 00001000(4096)");
+            EndDialog(dialog, 0);
+        });
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST_F(LineDialogs, ProgressIsPrintedInSteps) {
+    const std::vector<ProgressStep> table = {
+        {PBM_SETRANGE32, 0, 100, "progress 1002: 0%"},
+        {PBM_SETPOS, 5, 0, nullptr},
+        {PBM_SETPOS, 9, 0, nullptr},
+        {PBM_SETPOS, 10, 0, "progress 1002: 10%"},
+        {PBM_SETPOS, 19, 0, nullptr},
+        {PBM_SETPOS, 25, 0, "progress 1002: 25%"},
+        {PBM_SETPOS, 34, 0, nullptr},
+        {PBM_SETPOS, 35, 0, "progress 1002: 35%"},
+        {PBM_SETPOS, 99, 0, "progress 1002: 99%"},
+        {PBM_SETPOS, 100, 0, "progress 1002: 100%"},
+        {PBM_SETPOS, 100, 0, nullptr},
+        {PBM_SETRANGE32, 0, 1, "progress 1002: 100%"},  // the position is kept inside the new range
+        {PBM_SETPOS, 0, 0, "progress 1002: 0%"},
+        {PBM_SETRANGE32, 0, 2048, "progress 1002: 0%"},
+        {PBM_SETPOS, 1500, 0, "progress 1002: 73%"},
+        {PBM_SETPOS, 2047, 0, "progress 1002: 99%"},
+        {PBM_SETPOS, 4096, 0, "progress 1002: 100%"},
+    };
+    steps = &table;
+    start("");
+    EXPECT_EQ(DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG),
+                                      nullptr, ProgressStepsProc, 0),
+              0);
+    progress_thread.join();
+    std::vector<std::string> expected = {"[Updating IMAGE] opened"};
+    for (const ProgressStep& step : table)
+        if (step.printed) expected.push_back(std::string("[Updating IMAGE] ") + step.printed);
+    expected.push_back("[Updating IMAGE] Image: 00080000  Len: 00001000(4096)");
+    expected.push_back("[Updating IMAGE] closed: 0");
+    EXPECT_EQ(lines(), expected);
+}
+
+// The progress dialog has no visible button: it reads no input, so the next
+// message box still gets the line.
+BOOL CALLBACK QuickProgressProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        progress_thread = std::thread([dialog] {
+            SetDlgItemTextW(dialog, IDC_STATUS_LINE, u"Section: 00000000");
+            EndDialog(dialog, 0);
+        });
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST_F(LineDialogs, DialogWithoutVisibleButtonsLeavesInputAlone) {
+    start("cancel\n");
+    DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
+                            QuickProgressProc, 0);
+    progress_thread.join();
+    EXPECT_EQ(MessageBoxW(nullptr, u"Go on?", u"Q", MB_OKCANCEL), IDCANCEL);
+}
+
+TEST_F(LineDialogs, CaptionChangesAreShownUnderTheOldCaption) {
+    static std::thread renamer;
+    start("");
+    auto proc = [](HWND dialog, UINT message, WPARAM, LPARAM) -> BOOL {
+        if (message == WM_INITDIALOG) {
+            renamer = std::thread([dialog] {
+                SetWindowTextW(dialog, u"Renamed");
+                SetDlgItemTextW(dialog, IDCANCEL, u"hidden text is not printed");
+                EndDialog(dialog, 1);
+            });
+        }
+        return FALSE;
+    };
+    DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
+                            proc, 0);
+    renamer.join();
+    EXPECT_EQ(lines(), (std::vector<std::string>{"[Updating IMAGE] opened", "[Updating IMAGE] caption: Renamed",
+                                                 "[Renamed] closed: 1"}));
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// Every way an image file can fail to read, and the reading rules that keep a
+// file going, observed through the message boxes and the flash operations.
+#include <gtest/gtest.h>
+
+#include "flash/flash_ops.h"
+#include "module/observer.h"
+#include "tests/support/test_module.h"
+#include "tests/update/bin_builder.h"
+#include "tests/update/fake_flash.h"
+#include "tests/update/update_harness.h"
+
+namespace update_tests {
+namespace {
+
+using testing_support::TestModule;
+
+constexpr uint32_t kBlock = 0x10000;
+
+class ImageReading : public ::testing::Test {
+protected:
+    TestModule module{"pxa270"};
+    UpdateHarness harness;
+    FakeFlash flash{0x2000000, kBlock, kFlashBackendNor};
+};
+
+std::vector<uint8_t> header_bytes(uint32_t start, uint32_t length) { return BinBuilder(start, length).bytes(); }
+
+std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t keep) {
+    bytes.resize(keep);
+    return bytes;
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<uint8_t> image;
+    const char* text;
+    const char* caption;
+    bool erased;  // the image range was erased before the failure
+};
+
+TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
+    TestModule module{"pxa270"};
+    const std::vector<uint8_t> data = pattern(100, 1);
+    const std::vector<uint8_t> one_record = BinBuilder(0x80000, 0x10000).record(0x80000, data).bytes();
+    const std::vector<uint8_t> big = pattern(0x5000, 2);
+    std::vector<uint8_t> wrong_signature = header_bytes(0x80000, 0x10000);
+    wrong_signature[6] = '\r';
+    std::vector<uint8_t> lower_case = header_bytes(0x80000, 0x10000);
+    lower_case[0] = 'b';
+
+    const FailureCase cases[] = {
+        {"empty file", {}, "Not a WinCE Binary Image file!", "ERRER", false},
+        {"six signature bytes", cut(signature_bytes(), 6), "Not a WinCE Binary Image file!", "ERRER", false},
+        {"last signature byte differs", wrong_signature, "Not a WinCE Binary Image file!", "ERRER", false},
+        {"first signature byte differs", lower_case, "Not a WinCE Binary Image file!", "ERRER", false},
+        {"ends inside image start", cut(header_bytes(0x80000, 0x10000), 10), "Unexpected end of file!", "ERROR", false},
+        {"ends inside image length", cut(header_bytes(0x80000, 0x10000), 14), "Unexpected end of file!", "ERROR", false},
+        {"header without records", header_bytes(0x80000, 0x10000), "Unexpected end of file!", "ERROR", true},
+        {"record head cut short", cut(one_record, 15 + 11), "Unexpected end of file!", "ERROR", true},
+        {"record data cut short", cut(one_record, one_record.size() - 1), "Unexpected end of file!", "ERROR", true},
+        {"second piece cut short",
+         cut(BinBuilder(0x80000, 0x10000).record(0x80000, big).bytes(), 15 + 12 + 0x4800), "Unexpected end of file!",
+         "ERROR", true},
+        {"no end record", one_record, "Unexpected end of file!", "ERROR", true},
+        {"checksum differs",
+         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, data, 12345).end().bytes(), kBadChecksum, "ERROR",
+         true},
+        {"empty record with a checksum",
+         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR", true},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateHarness run;
+        FakeFlash fresh{0x2000000, kBlock, kFlashBackendNor};
+        run.run(c.image);
+        ASSERT_EQ(run.boxes().size(), 1u);
+        EXPECT_EQ(run.boxes()[0].text, c.text);
+        EXPECT_EQ(run.boxes()[0].caption, c.caption);
+        EXPECT_EQ(run.boxes()[0].flags, 0u);
+        EXPECT_EQ(run.worker_result(), 0);
+        EXPECT_EQ(!fresh.calls_of('E').empty(), c.erased);
+    }
+}
+
+TEST_F(ImageReading, DataBeforeAFailureStaysWritten) {
+    const std::vector<uint8_t> first = pattern(0x100, 3);
+    const std::vector<uint8_t> second = pattern(0x6000, 4);
+    // The second record's checksum is wrong: its data are written first.
+    harness.run(BinBuilder(0x80000, 0x20000)
+                    .record(0x80000, first)
+                    .record_with_checksum(0x90000, second, 7)
+                    .end()
+                    .bytes());
+    ASSERT_EQ(harness.boxes().size(), 1u);
+    EXPECT_EQ(harness.boxes()[0].text, kBadChecksum);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), flash.contents().begin() + 0x80000));
+    EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.contents().begin() + 0x90000));
+}
+
+TEST_F(ImageReading, FileThatCannotBeOpenedNamesItsPath) {
+    std::string missing = (harness.image_path().parent_path() / "missing.bin").string();
+    harness.run_path(sim::utf16(missing));
+    ASSERT_EQ(harness.boxes().size(), 1u);
+    EXPECT_EQ(harness.boxes()[0].text, "Cannot Open Image File " + missing);
+    EXPECT_EQ(harness.boxes()[0].caption, "ERROR");
+    EXPECT_EQ(harness.worker_result(), 0);
+    EXPECT_TRUE(flash.calls().empty());
+}
+
+TEST_F(ImageReading, LongPathIsCutToTheMessageBuffer) {
+    // 259 characters: the most ImagePath holds.
+    std::string dir = harness.image_path().parent_path().string() + "/";
+    std::string missing = dir + std::string(259 - dir.size() - 4, 'x') + ".bin";
+    ASSERT_EQ(missing.size(), 259u);
+    harness.run_path(sim::utf16(missing));
+    ASSERT_EQ(harness.boxes().size(), 1u);
+    std::string full = "Cannot Open Image File " + missing;
+    EXPECT_EQ(harness.boxes()[0].text, full.substr(0, 255));
+}
+
+TEST_F(ImageReading, HeaderAndEndRecordOnlyEraseTheRangeAndSucceed) {
+    harness.run(BinBuilder(0x80000, 0x30000).end().bytes());
+    EXPECT_TRUE(harness.boxes().empty());
+    EXPECT_EQ(harness.worker_result(), 1);
+    std::vector<FlashCall> erased = flash.calls_of('E');
+    ASSERT_EQ(erased.size(), 3u);
+    EXPECT_EQ(erased[0].offset, 0x80000u);
+    EXPECT_EQ(erased[2].offset, 0xA0000u);
+    EXPECT_TRUE(flash.calls_of('W').empty());
+}
+
+TEST_F(ImageReading, RecordsThatOnlyLookLikeTheEnd) {
+    const std::vector<uint8_t> data = pattern(64, 5);
+    // Address 0 with a checksum, and an empty record at a nonzero address,
+    // are ordinary; the end record's length is never used and what follows
+    // it is never read.
+    std::vector<uint8_t> image = BinBuilder(0, 0x20000)
+                                     .record(0, data)
+                                     .record_with_checksum(0x10000, {}, 0)
+                                     .end(0xFFFFFFFF)
+                                     .raw({1, 2, 3})
+                                     .bytes();
+    harness.run(image);
+    EXPECT_TRUE(harness.boxes().empty());
+    EXPECT_EQ(harness.worker_result(), 1);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.contents().begin()));
+    ASSERT_EQ(flash.calls_of('W').size(), 1u);
+    EXPECT_EQ(harness.texts_of(1004).back(), "Section: 00010000  Len: 00000000(0)");
+}
+
+}  // namespace
+}  // namespace update_tests

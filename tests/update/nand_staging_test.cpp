@@ -1,0 +1,170 @@
+// The first 256 KiB of NAND flash: staged in RAM, written after every record
+// in erase-block pieces, read back and compared.
+#include <gtest/gtest.h>
+
+#include "flash/flash_ops.h"
+#include "tests/support/test_module.h"
+#include "tests/update/bin_builder.h"
+#include "tests/update/fake_flash.h"
+#include "tests/update/update_harness.h"
+
+namespace update_tests {
+namespace {
+
+using testing_support::TestModule;
+
+class NandStaging : public ::testing::Test {
+protected:
+    TestModule module{"pxa270"};
+    UpdateHarness harness;
+
+    bool holds(FakeFlash& flash, uint32_t offset, const std::vector<uint8_t>& data, size_t from = 0,
+               size_t count = SIZE_MAX) {
+        count = std::min(count, data.size() - from);
+        return std::equal(data.begin() + from, data.begin() + from + count, flash.contents().begin() + offset);
+    }
+    bool erased(FakeFlash& flash, uint32_t from, uint32_t to) {
+        return std::all_of(flash.contents().begin() + from, flash.contents().begin() + to,
+                           [](uint8_t b) { return b == 0xFF; });
+    }
+};
+
+struct Call {
+    char op;
+    uint32_t offset;
+    uint32_t length;
+    bool operator==(const FlashCall& c) const { return op == c.op && offset == c.offset && length == c.length; }
+};
+
+void expect_calls(const std::vector<FlashCall>& actual, const std::vector<Call>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(expected[i] == actual[i]) << "call " << i << ": " << actual[i].op << " " << std::hex
+                                              << actual[i].offset << " " << actual[i].length;
+}
+
+TEST_F(NandStaging, BootAreaIsWrittenLastInBlockPiecesAndCheckedBack) {
+    FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+    const std::vector<uint8_t> low = pattern(0x4000, 1);
+    const std::vector<uint8_t> high = pattern(0x4000, 2);
+    harness.run(BinBuilder(0x3C000, 0x8000).record(0x3C000, low).record(0x40000, high).end().bytes());
+    EXPECT_TRUE(harness.boxes().empty());
+    EXPECT_EQ(harness.worker_result(), 1);
+    std::vector<FlashCall> calls = flash.calls();
+    std::vector<FlashCall> after_erase(calls.begin() + flash.calls_of('E').size(), calls.end());
+    expect_calls(after_erase, {
+                                  {'W', 0x40000, 0x4000},   // above the boot area: at once
+                                  {'W', 0x20000, 0x1F800},  // then the staged, erased piece
+                                  {'R', 0x20000, 0x1F800},
+                              });
+    // The staged bytes up to 0x3F800 reach flash; the last 0x800 are dropped.
+    EXPECT_TRUE(holds(flash, 0x3C000, low, 0, 0x3800));
+    EXPECT_TRUE(erased(flash, 0x3F800, 0x40000));
+    EXPECT_TRUE(holds(flash, 0x40000, high));
+    EXPECT_TRUE(erased(flash, 0, 0x3C000));
+}
+
+TEST_F(NandStaging, PieceAcrossTheStagingEndIsSplit) {
+    FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+    const std::vector<uint8_t> data = pattern(0x4000, 3);
+    harness.run(BinBuilder(0x3E000, 0x4000).record(0x3E000, data).end().bytes());
+    EXPECT_EQ(harness.worker_result(), 1);
+    std::vector<FlashCall> writes = flash.calls_of('W');
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_TRUE((Call{'W', 0x40000, 0x2000} == writes[0]));
+    EXPECT_TRUE((Call{'W', 0x20000, 0x1F800} == writes[1]));
+    EXPECT_TRUE(holds(flash, 0x40000, data, 0x2000));
+    EXPECT_TRUE(holds(flash, 0x3E000, data, 0, 0x1800));
+    EXPECT_TRUE(erased(flash, 0x3F800, 0x40000));
+}
+
+TEST_F(NandStaging, NorFlashNeverStages) {
+    FakeFlash flash{0x1000000, 0x40000, kFlashBackendNor};
+    const std::vector<uint8_t> data = pattern(0x100, 4);
+    harness.run(BinBuilder(0, 0x40000).record(0x100, data).end().bytes());
+    EXPECT_EQ(harness.worker_result(), 1);
+    expect_calls(flash.calls_of('W'), {{'W', 0x100, 0x100}});
+    EXPECT_TRUE(flash.calls_of('R').empty());
+    EXPECT_TRUE(holds(flash, 0x100, data));
+}
+
+TEST_F(NandStaging, ChipThatDoesNotStoreTheLastPageOfItsBootAreaStillVerifies) {
+    // 32 KiB blocks: logical 0x7C00 .. 0x7FFF is neither written nor read.
+    FakeFlash flash{0x1000000, 0x8000, kFlashBackendNand};
+    flash.set_unstored(0x7C00, 0x8000);
+    const std::vector<uint8_t> data = pattern(0x1000, 5);
+    harness.run(BinBuilder(0, 0x8000).record(0x7000, data).end().bytes());
+    EXPECT_TRUE(harness.boxes().empty());
+    EXPECT_EQ(harness.worker_result(), 1);
+    EXPECT_TRUE(holds(flash, 0x7000, data, 0, 0xC00));
+    EXPECT_TRUE(erased(flash, 0x7C00, 0x8000));
+    // The image's one 32 KiB block is the only piece written and read back.
+    expect_calls(flash.calls_of('W'), {{'W', 0, 0x8000}});
+    expect_calls(flash.calls_of('R'), {{'R', 0, 0x8000}});
+}
+
+// Boot-area pieces outside the image's erased range keep what they hold: the
+// write-back neither programs them (with ECC on, even 0xFF pages would
+// overwrite their stored ECC bytes) nor reads them back, and staged data for
+// them fails the update instead of landing on flash that was not erased.
+TEST_F(NandStaging, PiecesOutsideTheErasedRangeAreLeftAlone) {
+    {
+        FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        harness.run(BinBuilder(0x20000, 0x100).record(0x20000, pattern(0x100, 7)).end().bytes());
+        EXPECT_EQ(harness.worker_result(), 1);
+        expect_calls(flash.calls_of('W'), {{'W', 0x20000, 0x1F800}});
+        expect_calls(flash.calls_of('R'), {{'R', 0x20000, 0x1F800}});
+    }
+    {
+        UpdateHarness run;
+        FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        // The record lies outside the image range that the header declares.
+        run.run(BinBuilder(0x20000, 0x100).record(0x1000, pattern(0x100, 8)).end().bytes());
+        EXPECT_EQ(run.worker_result(), 0);
+        ASSERT_EQ(run.boxes().size(), 1u);
+        EXPECT_EQ(run.boxes()[0].caption, "ERROR");
+        EXPECT_EQ(run.boxes()[0].text, "Error writing to Flash!");
+        EXPECT_TRUE(flash.calls_of('W').empty());
+        EXPECT_TRUE(erased(flash, 0, 0x20000));
+    }
+}
+
+struct BootFailure {
+    const char* name;
+    char failing_op;  // 'W' write fails, 'R' read fails, 'C' read returns other data
+    const char* text;
+};
+
+TEST_F(NandStaging, BootAreaFailuresShowTheirMessage) {
+    const BootFailure cases[] = {
+        {"write fails", 'W', "Error writing to Flash!"},
+        {"read fails", 'R', "Error reading Flash!"},
+        {"read differs", 'C', "Error veryfing Flash!"},
+    };
+    for (const BootFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateHarness run;
+        FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        if (c.failing_op == 'W') flash.before_write = [](const FlashCall& call) { return call.offset != 0x20000; };
+        if (c.failing_op == 'R') flash.before_read = [](const FlashCall& call) { return call.offset != 0x20000; };
+        if (c.failing_op == 'C')
+            flash.after_read = [](uint8_t* destination, const FlashCall& call) {
+                if (call.offset == 0x20000) destination[0x1234] ^= 0x01;
+            };
+        run.run(BinBuilder(0, 0x40000).record(0x100, pattern(0x100, 6)).end().bytes());
+        ASSERT_EQ(run.boxes().size(), 1u);
+        EXPECT_EQ(run.boxes()[0].text, c.text);
+        EXPECT_EQ(run.boxes()[0].caption, "ERROR");
+        EXPECT_EQ(run.worker_result(), 0);
+    }
+}
+
+TEST_F(NandStaging, NothingStagedMeansNoBootAreaWrite) {
+    FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+    harness.run(BinBuilder(0x40000, 0x20000).record(0x40000, pattern(0x10, 7)).end().bytes());
+    expect_calls(flash.calls_of('W'), {{'W', 0x40000, 0x10}});
+    EXPECT_TRUE(flash.calls_of('R').empty());
+}
+
+}  // namespace
+}  // namespace update_tests

@@ -1,0 +1,37 @@
+// modulectl's NAND commands: the relocation table, the block map, bad
+// blocks, a pin's state, the logical view of the flash, and fault injection.
+// Everything works from the module directory's files; no module is opened.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace modulectl {
+
+// Usage lines of the commands below, for modulectl's help.
+std::string nand_command_usage();
+// Runs one of the commands (args[0] is the module directory). False when the
+// command is not a NAND command; *result is the exit code otherwise.
+bool run_nand_command(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
+                      std::ostream& err, int* result);
+
+bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std::string* error);
+bool print_block_map(const std::filesystem::path& dir, std::ostream& out, std::string* error);
+bool print_bad_blocks(const std::filesystem::path& dir, std::ostream& out, std::string* error);
+bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out, std::string* error);
+
+// The logical view: its size, a range of it, or all of it into a file.
+bool nand_view_size(const std::filesystem::path& dir, uint64_t* size, std::string* error);
+bool read_nand_view(const std::filesystem::path& dir, uint64_t offset, uint64_t length, std::vector<uint8_t>* bytes,
+                    std::string* error);
+bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
+                      uint64_t length, std::ostream& out, std::string* error);
+
+// Faults, written to module.toml; they take effect when the module is next opened.
+bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);
+bool inject_bitflip(const std::filesystem::path& dir, uint32_t page, bool uncorrectable, std::ostream& out,
+                    std::string* error);
+
+}  // namespace modulectl

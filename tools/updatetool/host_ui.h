@@ -1,0 +1,7 @@
+// Chooses and configures the dialog front-end from the host options.
+#pragma once
+#include <string>
+
+#include "tools/updatetool/options.h"
+
+bool configure_host_ui(const HostOptions& options, std::string* error);

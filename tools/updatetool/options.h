@@ -1,0 +1,20 @@
+// Command line of the host program: host options first, then the module's
+// own command line.
+#pragma once
+#include <string>
+#include <vector>
+
+struct HostOptions {
+    std::string module_dir;          // empty: the default module
+    std::string ui = "auto";         // auto, line, terminal
+    std::vector<std::string> answers;  // yes, no, ok, cancel: one per message box
+    std::vector<std::string> escape_at;  // window-text prefixes that deliver Escape
+    bool realtime = false;
+    std::string report_path;
+    std::string module_command_line;  // joined with single blanks
+    bool help = false;
+};
+
+// Parses argv; on a usage error returns false with the reason.
+bool parse_host_options(int argc, char** argv, HostOptions* options, std::string* error);
+void print_host_usage();

@@ -1,0 +1,11 @@
+// What the update worker shares with the erase progress callback: the dialog
+// that shows the progress and where the image starts in flash.
+#pragma once
+#include "platform/windows.h"
+
+extern HWND ProgressDialogWindow;
+extern DWORD TranslatedImageStart;
+
+// Progress bars count in units of 1024 bytes; a range is never empty.
+void SetProgressRange(HWND dialog, int barId, DWORD bytes);
+void SetProgressPosition(HWND dialog, int barId, DWORD bytes);

@@ -1,0 +1,214 @@
+// The update worker: takes the flash from the running system, erases the
+// image's range, writes the records, stages and checks the NAND boot area,
+// and offers the reset.
+#include <string.h>
+
+#include "app/app_state.h"
+#include "res/resource_ids.h"
+#include "app/registry_jobs.h"
+#include "board/hal_ioctl.h"
+#include "flash/flash_ops.h"
+#include "update/boot_area.h"
+#include "update/image_file.h"
+#include "update/section_map.h"
+#include "update/update.h"
+#include "update/update_progress.h"
+
+#define TEXT_CHARS 256
+#define ERASE_PROGRESS_STEP 0x10000
+#define BOARD_ITEM_SIZE 8
+
+// One update as the worker runs it.
+typedef struct UPDATE_RUN {
+    HWND dialog;
+    HANDLE file;
+    DWORD addressBias;
+    IMAGE_HEADER header;
+    DWORD imageBytesWritten;
+    // Word-aligned: the flash back-ends move whole 32-bit words.
+    DWORD pieceWords[UPDATE_PIECE_SIZE / sizeof(DWORD)];
+} UPDATE_RUN;
+
+static void ShowWriteError(HWND owner) { MessageBoxW(owner, TEXT("Error writing to Flash!"), TEXT("ERROR"), MB_OK); }
+
+// The first 256 KiB of NAND flash are staged in RAM and written last; the
+// part of a piece past the staging buffer goes to flash at once.
+static BOOL PlacePiece(HWND owner, const BYTE* piece, DWORD flashOffset, DWORD size) {
+    if (FlashBackend == kFlashBackendNand && flashOffset < STAGING_BUFFER_SIZE) {
+        DWORD staged = STAGING_BUFFER_SIZE - flashOffset;
+        if (staged > size) staged = size;
+        memcpy(StagingBuffer + flashOffset, piece, staged);
+        BootAreaStaged = TRUE;
+        piece += staged;
+        flashOffset += staged;
+        size -= staged;
+        if (size == 0) return TRUE;
+    }
+    // Exact lengths: bytes of the piece buffer past the record never reach flash.
+    if (!FlashOps.WriteBuffer(piece, flashOffset, size)) {
+        ShowWriteError(owner);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+enum RecordOutcome {
+    kRecordFailed = 0,
+    kRecordWritten = 1,
+    kRecordAborted = 2,
+};
+
+// One ordinary record: its pieces, the progress, and its checksum.
+static int WriteRecord(UPDATE_RUN* run, const IMAGE_RECORD_HEAD* head) {
+    DWORD flashOffset = head->address + run->addressBias;
+    WCHAR text[TEXT_CHARS];
+    StringCchPrintfW(text, TEXT_CHARS, TEXT("Section: %.8x  Len: %.8x(%d)"), flashOffset, head->length,
+                     (int)head->length);
+    SetDlgItemTextW(run->dialog, IDC_STATUS_LINE, text);
+    SetProgressRange(run->dialog, IDC_PROGRESS_RECORD, head->length);
+    SetProgressPosition(run->dialog, IDC_PROGRESS_RECORD, 0);
+
+    BYTE* piece = (BYTE*)run->pieceWords;
+    DWORD recordBytesWritten = 0;
+    DWORD sum = 0;
+    DWORD remaining = head->length;
+    while (remaining > 0 && !AbortRequested) {
+        DWORD size = remaining < UPDATE_PIECE_SIZE ? remaining : UPDATE_PIECE_SIZE;
+        if (!ReadRecordPiece(run->file, run->dialog, piece, size)) return kRecordFailed;
+        sum += ByteSum(piece, size);
+        if (!PlacePiece(run->dialog, piece, flashOffset, size)) return kRecordFailed;
+        flashOffset += size;
+        remaining -= size;
+        recordBytesWritten += size;
+        run->imageBytesWritten += size;
+        SetProgressPosition(run->dialog, IDC_PROGRESS_RECORD, recordBytesWritten);
+        SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, run->imageBytesWritten);
+    }
+    // A record stopped by an abort is checked as far as it went.
+    if (sum != head->checksum) {
+        ReportBadChecksum(run->dialog);
+        return kRecordFailed;
+    }
+    return AbortRequested ? kRecordAborted : kRecordWritten;
+}
+
+// Records up to the end record or an abort; FALSE after a failure's message.
+static BOOL WriteRecords(UPDATE_RUN* run) {
+    if (AbortRequested) return TRUE;
+    for (;;) {
+        IMAGE_RECORD_HEAD head;
+        int kind = ReadRecordHead(run->file, run->dialog, &head);
+        if (kind == kRecordHeadFailed) return FALSE;
+        if (kind == kRecordHeadEnd) return TRUE;
+        int outcome = WriteRecord(run, &head);
+        if (outcome == kRecordFailed) return FALSE;
+        if (outcome == kRecordAborted) return TRUE;
+    }
+}
+
+// From the open file to the written image; FALSE after a failure's message
+// or a declined warning.
+static BOOL WriteImage(UPDATE_RUN* run) {
+    if (!ReadImageHeader(run->file, run->dialog, &run->header)) return FALSE;
+    run->addressBias = ComputeAddressBias(run->header.imageStart);
+    TranslatedImageStart = run->header.imageStart + run->addressBias;
+    DWORD imageLength = run->header.imageLength;
+
+    if (!QuietMode && !WarnOverwrite(TranslatedImageStart, imageLength, run->dialog)) return FALSE;
+
+    WCHAR text[TEXT_CHARS];
+    StringCchPrintfW(text, TEXT_CHARS, TEXT("Image: %.8x  Len: %.8x(%d)"), TranslatedImageStart, imageLength,
+                     (int)imageLength);
+    SetDlgItemTextW(run->dialog, IDC_IMAGE_LINE, text);
+
+    // The whole range goes in one call before any write. A failed erase stops
+    // the update: records programmed over flash that was not erased (or lies
+    // outside the device) would be garbled while the update reported success.
+    // An erase stopped by Abort is no failure: the finish follows.
+    SetEraseProgressHook(OnEraseProgress, ERASE_PROGRESS_STEP);
+    if (!FlashOps.EraseRange(TranslatedImageStart, imageLength) && !AbortRequested) {
+        MessageBoxW(run->dialog, TEXT("Error erasing Flash!"), TEXT("ERROR"), MB_OK);
+        return FALSE;
+    }
+
+    SetProgressRange(run->dialog, IDC_PROGRESS_IMAGE, imageLength);
+    SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, 0);
+
+    if (!WriteRecords(run)) return FALSE;
+    // The boot area is written last, after every record.
+    if (BootAreaStaged && !WriteStagedBootArea(run->dialog, TranslatedImageStart, imageLength)) return FALSE;
+    return TRUE;
+}
+
+// Board configuration item 0, read before the flash is written and put back
+// unchanged afterwards.
+typedef struct BOARD_ITEM {
+    BYTE bytes[BOARD_ITEM_SIZE];
+    DWORD bytesReturned;
+} BOARD_ITEM;
+
+static void ReadBoardItem(BOARD_ITEM* item) {
+    item->bytesReturned = 0;
+    CONFIG_ITEM_REQUEST request = {kConfigItemBoard, item->bytes, BOARD_ITEM_SIZE};
+    if (!KernelIoControl(IOCTL_HAL_GET_CONFIG_ITEM, &request, sizeof request, item->bytes, BOARD_ITEM_SIZE,
+                         &item->bytesReturned))
+        item->bytesReturned = 0;
+}
+
+static void WriteBackBoardItem(BOARD_ITEM* item) {
+    // A configuration block just moved from its old place is not to be
+    // overwritten with the item read before the move.
+    if (item->bytesReturned == 0 || SectionMap[kSectionConfigBlock].start == CONFIG_BLOCK_OLD_PLACE) return;
+    CONFIG_ITEM_REQUEST request = {kConfigItemBoard, item->bytes, BOARD_ITEM_SIZE};
+    DWORD bytesReturned = 0;
+    KernelIoControl(IOCTL_HAL_SET_CONFIG_ITEM, &request, sizeof request, item->bytes, BOARD_ITEM_SIZE,
+                    &bytesReturned);
+}
+
+static void ShowNoFlash(HWND owner) { MessageBoxW(owner, TEXT("Cannot access Flash!"), TEXT("ERROR"), MB_OK); }
+
+DWORD WINAPI UpdateWorker(LPVOID parameter) {
+    // Static: the 16 KiB piece buffer stays off the worker's small stack.
+    static UPDATE_RUN run;
+    // 1. preparation
+    memset(&run, 0, sizeof run);
+    run.dialog = (HWND)parameter;
+    run.file = INVALID_HANDLE_VALUE;
+    BOOL result = FALSE;
+    BootAreaStaged = FALSE;
+    memset(StagingBuffer, 0xFF, sizeof StagingBuffer);
+    ProgressDialogWindow = run.dialog;
+
+    // 2. the running system's flash drivers keep off the flash until the end
+    HANDLE mutex = CreateMutexW(NULL, FALSE, TEXT("OnModuleFlash"));
+    WaitForSingleObject(mutex, INFINITE);
+
+    // 3-4. back-end and board item; without a back-end nothing can be written
+    BOARD_ITEM boardItem;
+    boardItem.bytesReturned = 0;
+    if (SelectFlashBackend() == 0) {
+        ShowNoFlash(run.dialog);
+    } else {
+        ReadBoardItem(&boardItem);
+        // 5-12. the image
+        run.file = OpenImageFile(run.dialog);
+        if (run.file != INVALID_HANDLE_VALUE) result = WriteImage(&run);
+    }
+
+    // 13. the end, on every way out
+    WriteBackBoardItem(&boardItem);
+    if (result && !QuietMode &&
+        MessageBoxW(run.dialog, TEXT("To finish the update reset the system.\n Reset now?"), TEXT("RESET"),
+                    MB_YESNO) == IDYES)
+        Reboot(TRUE);
+    if (mutex != NULL) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    if (run.file != INVALID_HANDLE_VALUE) CloseHandle(run.file);
+    ProgressDialogWindow = NULL;
+    // Emptied before the dialog ends: the next update asks for a file again.
+    ImagePath[0] = 0;
+    EndDialog(run.dialog, 0);
+    return result ? 1 : 0;
+}
