@@ -45,6 +45,7 @@ struct RunResult {
 // Runs argv, waiting for it; returns the wall time and the child's peak RSS.
 RunResult run(const std::vector<std::string>& argv, bool quiet) {
     auto start = std::chrono::steady_clock::now();
+    std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         if (quiet) {
