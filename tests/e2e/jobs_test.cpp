@@ -212,3 +212,24 @@ TEST(FlashMutex, UpdateWaitsForTheRunningSystemAndGoesOnWhenItsHolderDies) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ModuleTool, SectionsShowsWhatAnUpdateDetectsWithoutChangingTheModule) {
+    e2e::ModuleDir module("pxa270");
+    bootloader_on_flash(module);
+    // A configuration block at its old place: detection on the module itself
+    // would move it.
+    std::string config = module.scratch("config.bin").string();
+    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", config, "--start", "0x88000", "--config-block", "0x100"}).exit_code, 0);
+    module.update_tool({}, "/u " + config);
+    std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
+    e2e::ToolRun run = e2e::run_tool("modulectl", {"sections", module.path().string()});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("Bootloader   0x00000000 0x00040000 0x00001000"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ConfigBlock  0x00088000 0x00040000 0x00000100  (old place"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(read_binary(module.file("nor.bin")), before);
+}
+
+}  // namespace

@@ -15,6 +15,7 @@
 #include "module/profiles.h"
 #include "platform/windows.h"
 #include "tools/modulectl/commands.h"
+#include "tools/modulectl/sections_command.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void usage() {
         "  dump DIR [--offset N] [--length N] [--out FILE]\n"
         "                                   the flash as the system sees it (hex, or\n"
         "                                   raw bytes into FILE)\n"
+        "  sections DIR                     the flash section map as an update detects it\n"
         "  hold-flash DIR [--seconds N]     take the flash mutex OnModuleFlash as the\n"
         "                                   running system's flash driver does, and\n"
         "                                   hold it until killed (or N seconds)\n"
@@ -257,6 +259,18 @@ int main(int argc, char** argv) {
     if (command == "show") return cmd_show(args);
     if (command == "dump") return cmd_dump(args);
     if (command == "hold-flash") return cmd_hold_flash(args);
+    if (command == "sections") {
+        std::string error;
+        if (args.empty()) {
+            std::fprintf(stderr, "modulectl sections: missing DIR\n");
+            return 2;
+        }
+        if (!print_section_map(args[0], &error)) {
+            std::fprintf(stderr, "modulectl sections: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     int result = 0;
     if (run_extra_command(command, args, &result)) return result;
     std::fprintf(stderr, "modulectl: unknown command '%s' (see modulectl --help)\n", command.c_str());
