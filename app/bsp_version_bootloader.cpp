@@ -12,6 +12,7 @@
 #define VERSION_PAGE_SIZE 0x1000u
 #define VERSION_PAGE_WORDS (VERSION_PAGE_SIZE / sizeof(DWORD))
 #define VERSION_RECORD_WORDS 5
+static_assert(sizeof(DWORD[VERSION_RECORD_WORDS]) == 20, "bootloader version record is 20 bytes");
 #define BOOTLOADER_ALT_PLACE 0x8000u
 #define TOC_ENTRY_SIZE 32
 #define TOC_ENTRY_FILETIME 4

@@ -33,3 +33,7 @@ typedef struct tagOFNW {
 #define OFN_FILEMUSTEXIST 0x00001000
 
 BOOL GetOpenFileNameW(LPOPENFILENAMEW openFileName);
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(OPENFILENAMEW) == 76, "OPENFILENAME record is 76 bytes on the module");
+#endif

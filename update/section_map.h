@@ -29,6 +29,7 @@ static_assert(sizeof(FlashSection) == 20, "flash section is five 32-bit fields")
 #endif
 
 #define ROMHDR_SIZE 84
+static_assert(ROMHDR_SIZE == 21 * sizeof(DWORD), "ROMHDR is 84 bytes");
 
 extern FlashSection SectionMap[kSectionCount];
 

@@ -74,7 +74,7 @@ TEST(UpdateCommand, WritesTheImageQuietly) {
     std::vector<uint8_t> image = {'B', '0', '0', '0', 'F', 'F', '\n', 0x00, 0x00, 0x08, 0x00, 0x10, 0x00, 0x00, 0x00};
     const uint8_t record[] = {0x00, 0x00, 0x08, 0x00, 4, 0, 0, 0, 0x0A, 0, 0, 0, 1, 2, 3, 4};
     image.insert(image.end(), std::begin(record), std::end(record));
-    image.insert(image.end(), 12, 0x00);
+    image.resize(image.size() + 12, 0x00);
     std::filesystem::path file = module.dir() / "image.bin";
     testing_support::write_binary(file, image);
     EXPECT_EQ(harness.run("/u " + file.string()), 1);
