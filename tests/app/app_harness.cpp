@@ -11,6 +11,7 @@
 #include "module/ui/ui_config.h"
 #include "res/resources.h"
 #include "update/update.h"
+#include "tests/support/test_module.h"
 
 namespace app_tests {
 
@@ -25,11 +26,7 @@ void reset_program_state() {
     ImagePath[0] = 0;
     MainWindow = nullptr;
     AbortRequested = 0;
-    FlashOps = FLASH_OPS{};
-    FlashBackend = kFlashBackendNone;
-    FlashInitialised = FALSE;
-    FlashDeviceSize = 0;
-    SetEraseProgressHook(nullptr, 0);
+    testing_support::reset_flash_state();
 }
 
 AppHarness::AppHarness() : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {

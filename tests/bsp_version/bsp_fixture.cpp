@@ -7,22 +7,13 @@
 #include "flash/nor/nor_flash.h"
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
+#include "tests/support/test_module.h"
 
 namespace bsp_test {
 
-static void ResetFlashState() {
-    FlashOps = FLASH_OPS{};
-    FlashInitialised = FALSE;
-    FlashBackend = kFlashBackendNone;
-    FlashDeviceSize = 0;
-    SetEraseProgressHook(nullptr, 0);
-    NorWindow = nullptr;
-    NorGeometryClass = 0;
-}
-
 BspFixture::BspFixture(const std::vector<std::string>& overrides)
     : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
-    ResetFlashState();
+    testing_support::reset_flash_state();
     module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
     sim::ui::reset_ui_config();
     sim::ui::set_front_end(ui_);
@@ -33,7 +24,7 @@ BspFixture::BspFixture(const std::vector<std::string>& overrides)
 BspFixture::~BspFixture() {
     sim::observer() = sim::ModuleObserver{};
     sim::ui::reset_ui_config();
-    ResetFlashState();
+    testing_support::reset_flash_state();
 }
 
 void BspFixture::poke(uint32_t offset, const std::vector<uint8_t>& bytes) {

@@ -2,25 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 
 #include "flash/flash_ops.h"
 #include "flash/nor/nor_flash.h"
 #include "platform/ceddk.h"
 #include "platform/windows.h"
+#include "tests/support/test_module.h"
 
 namespace flash_test {
 
 void ResetFlashState()
 {
-    FlashInitialised = 0;
-    FlashBackend = 0;
-    FlashDeviceSize = 0;
-    std::memset(&FlashOps, 0, sizeof FlashOps);
-    SetEraseProgressHook(nullptr, 0);
-    NorWindow = nullptr;
-    NorGeometryClass = 0;
+    testing_support::reset_flash_state();
 }
 
 std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profile,

@@ -7,15 +7,13 @@
 #include "board/gpio.h"
 #include "flash/flash_ops.h"
 #include "flash/nand/nand_flash.h"
+#include "tests/support/test_module.h"
 
 namespace nand_test {
 
 void ResetSystemState()
 {
-    FlashInitialised = 0;
-    FlashBackend = 0;
-    FlashDeviceSize = 0;
-    SetEraseProgressHook(nullptr, 0);
+    testing_support::reset_flash_state();
     NandBackendReset();
     GpioInitialised = FALSE;
     GpioWindow = nullptr;

@@ -10,6 +10,7 @@
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
 #include "update/section_map.h"
+#include "tests/support/test_module.h"
 
 namespace sections_test {
 
@@ -29,19 +30,9 @@ void ResetSectionMap() {
     }
 }
 
-static void ResetFlashState() {
-    FlashOps = FLASH_OPS{};
-    FlashInitialised = FALSE;
-    FlashBackend = kFlashBackendNone;
-    FlashDeviceSize = 0;
-    SetEraseProgressHook(nullptr, 0);
-    NorWindow = nullptr;
-    NorGeometryClass = 0;
-}
-
 SectionFixture::SectionFixture(const std::vector<std::string>& overrides, bool select)
     : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
-    ResetFlashState();
+    testing_support::reset_flash_state();
     ResetSectionMap();
     module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
     sim::ui::reset_ui_config();
@@ -56,7 +47,7 @@ SectionFixture::SectionFixture(const std::vector<std::string>& overrides, bool s
 SectionFixture::~SectionFixture() {
     sim::observer() = sim::ModuleObserver{};
     sim::ui::reset_ui_config();
-    ResetFlashState();
+    testing_support::reset_flash_state();
     ResetSectionMap();
 }
 

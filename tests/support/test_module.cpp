@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "flash/flash_ops.h"
+#include "flash/nor/nor_flash.h"
 #include "module/profiles.h"
 
 namespace testing_support {
@@ -60,6 +62,16 @@ std::vector<RecordedAccess> BusRecorder::writes() const {
     for (const RecordedAccess& a : accesses_)
         if (a.write) out.push_back(a);
     return out;
+}
+
+void reset_flash_state() {
+    FlashOps = FLASH_OPS{};
+    FlashInitialised = FALSE;
+    FlashBackend = kFlashBackendNone;
+    FlashDeviceSize = 0;
+    SetEraseProgressHook(nullptr, 0);
+    NorWindow = nullptr;
+    NorGeometryClass = 0;
 }
 
 std::vector<uint8_t> read_binary(const std::filesystem::path& path) {

@@ -57,6 +57,10 @@ private:
     std::vector<RecordedAccess> accesses_;
 };
 
+// Puts the program's process-wide flash state back to its start: no back-end
+// selected, empty operations table, no erase hook, no NOR window.
+void reset_flash_state();
+
 std::vector<uint8_t> read_binary(const std::filesystem::path& path);
 void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "flash/flash_ops.h"
+#include "tests/support/test_module.h"
 
 namespace update_tests {
 
@@ -25,11 +26,7 @@ FakeFlash::FakeFlash(uint32_t size, uint32_t block_size, uint32_t backend)
 }
 
 FakeFlash::~FakeFlash() {
-    FlashOps = FLASH_OPS{};
-    FlashBackend = kFlashBackendNone;
-    FlashDeviceSize = 0;
-    FlashInitialised = FALSE;
-    SetEraseProgressHook(nullptr, 0);
+    testing_support::reset_flash_state();
     active_ = nullptr;
 }
 

@@ -14,6 +14,7 @@
 #include "update/section_map.h"
 #include "update/update.h"
 #include "update/update_progress.h"
+#include "tests/support/test_module.h"
 
 namespace update_tests {
 
@@ -48,11 +49,7 @@ void reset_program_state() {
     ProgressDialogWindow = nullptr;
     TranslatedImageStart = 0;
     std::memcpy(SectionMap, kDefaultSectionMap, sizeof SectionMap);
-    FlashOps = FLASH_OPS{};
-    FlashBackend = kFlashBackendNone;
-    FlashInitialised = FALSE;
-    FlashDeviceSize = 0;
-    SetEraseProgressHook(nullptr, 0);
+    testing_support::reset_flash_state();
 }
 
 UpdateHarness::UpdateHarness() {
