@@ -4,6 +4,7 @@
 # updatetool before the module command line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DUPDATETOOL_TESTS=OFF >/dev/null
 cmake --build build/release -j"$jobs" --target updatetool modulectl mkbin sample-image

@@ -3,6 +3,7 @@
 # and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DUPDATETOOL_SANITIZE=ON >/dev/null
 cmake --build build/test -j"$jobs"
