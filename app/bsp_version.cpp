@@ -19,8 +19,10 @@ static LPCWSTR BoardName(const VersionRecord* record) {
 // "BETA, Build n" for a beta build, empty for a release.
 static void FormatBetaText(const VersionRecord* record, WCHAR* betaText) {
     DWORD build = record->minorWord >> 16;
-    if (build != 0) StringCchPrintfW(betaText, BSP_BETA_TEXT_CHARS, TEXT("BETA, Build %d"), (int)build);
-    else betaText[0] = TEXT('\0');
+    if (build != 0)
+        StringCchPrintfW(betaText, BSP_BETA_TEXT_CHARS, TEXT("BETA, Build %d"), (int)build);
+    else
+        betaText[0] = TEXT('\0');
 }
 
 static void AppendBlock(WCHAR* report, LPCWSTR format, const VersionRecord* record, const WCHAR* dateText) {

@@ -21,8 +21,7 @@ static void RunUpdateCommand(LPCWSTR commandLine) {
     if (commandLine[2] != 0) path = commandLine + 3;
     if (wcslen(path) >= IMAGE_PATH_CHARS) {
         WCHAR text[256];
-        StringCchPrintfW(text, 256, TEXT("Image File path too long (more than %d characters)!"),
-                         IMAGE_PATH_CHARS - 1);
+        StringCchPrintfW(text, 256, TEXT("Image File path too long (more than %d characters)!"), IMAGE_PATH_CHARS - 1);
         MessageBoxW(NULL, text, TEXT("ERROR"), MB_OK);
         return;
     }
@@ -38,9 +37,7 @@ void RunCommandLine(LPCWSTR commandLine) {
         return;
     }
     switch (commandLine[1]) {
-        case 'u':
-            RunUpdateCommand(commandLine);
-            break;
+        case 'u': RunUpdateCommand(commandLine); break;
         case 'f':
             if (commandLine[2] == 'u') QuietMode = 1;
             SaveRegistry(NULL);

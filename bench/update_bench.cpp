@@ -113,8 +113,10 @@ int main(int argc, char** argv) {
     std::string only;
     int runs = 3;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::atoi(argv[++i]);
+        if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
+            only = argv[++i];
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr, "usage: update_bench [--only NAME] [--runs N]\n");
             return 2;
@@ -146,9 +148,9 @@ int main(int argc, char** argv) {
                 break;
             }
             fs::path report = work / "report.json";
-            RunResult update = run({tool("updatetool"), "--module", module.string(), "--report", report.string(),
-                                    "/u", image.string()},
-                                   true);
+            RunResult update = run(
+                {tool("updatetool"), "--module", module.string(), "--report", report.string(), "/u", image.string()},
+                true);
             best_update = std::min(best_update, update.seconds);
             peak = std::max(peak, update.peak_kib);
             device_ms = json_number(report, "virtual_time_ms");

@@ -26,51 +26,39 @@ enum {
     GCDR = 0x420,
 };
 
-static BOOL Pxa3xx(void)
-{
-    return GpioProcessorKind == kProductPxa320 || GpioProcessorKind == kProductPxa300;
-}
+static BOOL Pxa3xx(void) { return GpioProcessorKind == kProductPxa320 || GpioProcessorKind == kProductPxa300; }
 
 // Pin numbers the processor has: 0..127 on a PXA27x, 0..138 on a PXA300,
 // 0..139 on a PXA320.
-static DWORD PinLimit(void)
-{
+static DWORD PinLimit(void) {
     if (GpioProcessorKind == kProductPxa320) {
         return 140;
     }
     return GpioProcessorKind == kProductPxa300 ? 139 : 128;
 }
 
-static DWORD GpioNumber(DWORD pin)
-{
-    return pin >= 128 ? pin - 128 : pin;
-}
+static DWORD GpioNumber(DWORD pin) { return pin >= 128 ? pin - 128 : pin; }
 
-static volatile ULONG* SplitBankRegister(DWORD bank0Offset, DWORD gpio)
-{
+static volatile ULONG* SplitBankRegister(DWORD bank0Offset, DWORD gpio) {
     DWORD bank = gpio / 32;
     DWORD offset = bank < 3 ? bank0Offset + 4 * bank : bank0Offset + 0x100;
     return GpioWindow + offset / 4;
 }
 
-static volatile ULONG* ContiguousBankRegister(DWORD bank0Offset, DWORD gpio)
-{
+static volatile ULONG* ContiguousBankRegister(DWORD bank0Offset, DWORD gpio) {
     return GpioWindow + (bank0Offset + 4 * (gpio / 32)) / 4;
 }
 
-static DWORD GpioFunctionOf(DWORD gpio)
-{
+static DWORD GpioFunctionOf(DWORD gpio) {
     for (DWORD i = 0; i < GPIO_FUNCTION_EXCEPTION_COUNT; i++) {
-        if (GpioFunctionExceptions[i].processor == GpioProcessorKind &&
-            GpioFunctionExceptions[i].pin == gpio) {
+        if (GpioFunctionExceptions[i].processor == GpioProcessorKind && GpioFunctionExceptions[i].pin == gpio) {
             return GpioFunctionExceptions[i].function;
         }
     }
     return 0;
 }
 
-void GpioInit(void)
-{
+void GpioInit(void) {
     if (GpioInitialised) {
         return;
     }
@@ -90,8 +78,7 @@ void GpioInit(void)
     GpioInitialised = TRUE;
 }
 
-void GpioRelease(void)
-{
+void GpioRelease(void) {
     if (!GpioInitialised) {
         return;
     }
@@ -106,8 +93,7 @@ void GpioRelease(void)
     GpioInitialised = FALSE;
 }
 
-BOOL GpioSetDirection(DWORD pin, BOOL output)
-{
+BOOL GpioSetDirection(DWORD pin, BOOL output) {
     GpioInit();
     if (GpioWindow == NULL || pin >= PinLimit()) {
         return FALSE;
@@ -127,8 +113,7 @@ BOOL GpioSetDirection(DWORD pin, BOOL output)
     return TRUE;
 }
 
-BOOL GpioSetLevel(DWORD pin, BOOL high)
-{
+BOOL GpioSetLevel(DWORD pin, BOOL high) {
     GpioInit();
     if (GpioWindow == NULL || pin >= GPIO_PIN_NUMBERS) {
         return FALSE;
@@ -138,8 +123,7 @@ BOOL GpioSetLevel(DWORD pin, BOOL high)
     return TRUE;
 }
 
-void GpioSetFunction(DWORD pin, DWORD function, BOOL output)
-{
+void GpioSetFunction(DWORD pin, DWORD function, BOOL output) {
     GpioInit();
     if (pin >= PinLimit()) {
         return;
@@ -165,8 +149,7 @@ void GpioSetFunction(DWORD pin, DWORD function, BOOL output)
     }
 }
 
-void DrivePinHigh(DWORD pin)
-{
+void DrivePinHigh(DWORD pin) {
     GpioInit();
     GpioSetFunction(pin, 0, TRUE);
     GpioSetLevel(pin, TRUE);

@@ -3,6 +3,7 @@
 
 // PXA320: the MFPR of each pin as a count of 32-bit words after the MFPR of
 // GPIO 0 (0x40E10124). These are the initial contents of the index table.
+// clang-format off
 const WORD Pxa320PinFunctionIndex[GPIO_PIN_NUMBERS] = {
     // pins 0..4: MFPR at 0x0124, index 0 up
     0, 1, 2, 3, 4,
@@ -28,8 +29,10 @@ const WORD Pxa320PinFunctionIndex[GPIO_PIN_NUMBERS] = {
     // pins 134..139: MFPR at 0x0494, index 220 up
     220, 221, 222, 223, 224, 225,
 };
+// clang-format on
 
 // PXA300: the byte offset of each pin's MFPR from 0x40E10000.
+// clang-format off
 const WORD Pxa300PinFunctionOffset[GPIO_PIN_NUMBERS] = {
     // pins 0..2: from 0x00B4
     0x00B4, 0x00B8, 0x00BC,
@@ -56,6 +59,7 @@ const WORD Pxa300PinFunctionOffset[GPIO_PIN_NUMBERS] = {
     // entry 139: no such pin on a PXA300
     0x0000,
 };
+// clang-format on
 
 // The function number that makes a PXA3xx pin a GPIO, where it is not 0.
 const GPIO_FUNCTION_EXCEPTION GpioFunctionExceptions[GPIO_FUNCTION_EXCEPTION_COUNT] = {

@@ -1,7 +1,7 @@
 // The board HAL's requests, all reached through KernelIoControl.
 #pragma once
-#include "platform/windows.h"
 #include "platform/pkfuncs.h"
+#include "platform/windows.h"
 
 #define IOCTL_HAL_REBOOT CTL_CODE(FILE_DEVICE_HAL, 15, METHOD_BUFFERED, FILE_ANY_ACCESS)
 #define IOCTL_HAL_GET_IMAGE_VERSION CTL_CODE(FILE_DEVICE_HAL, 2051, METHOD_BUFFERED, FILE_ANY_ACCESS)
@@ -18,7 +18,7 @@ static_assert(IOCTL_HAL_SET_CONFIG_ITEM == 0x0101202C, "set config item code");
 static_assert(IOCTL_HAL_CALL_KERNEL_MODE == 0x010120D0, "kernel call code");
 
 enum {
-    kConfigItemBoard = 0,  // 8 bytes, opaque, written back after an update
+    kConfigItemBoard = 0,        // 8 bytes, opaque, written back after an update
     kConfigItemFlashLayout = 5,  // 24 bytes: image place, registry start, registry half length
 };
 

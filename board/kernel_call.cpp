@@ -6,8 +6,7 @@
 
 static_assert(sizeof(OSVERSIONINFOW) == 276, "version record size field is 276");
 
-BOOL OsMajorVersionBelow6(void)
-{
+BOOL OsMajorVersionBelow6(void) {
     OSVERSIONINFOW version;
     memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -19,8 +18,7 @@ BOOL OsMajorVersionBelow6(void)
     return version.dwMajorVersion < 6;
 }
 
-DWORD KernelCall(void* routine, ULONG_PTR argument)
-{
+DWORD KernelCall(void* routine, ULONG_PTR argument) {
     KERNEL_CALL_REQUEST request;
     memset(&request, 0, sizeof request);
     request.operation = kKernelCallRoutine;
@@ -28,15 +26,13 @@ DWORD KernelCall(void* routine, ULONG_PTR argument)
     request.argument = argument;
 
     DWORD result = 0;
-    if (!KernelIoControl(IOCTL_HAL_CALL_KERNEL_MODE, &request, sizeof request, &result,
-                         sizeof result, NULL)) {
+    if (!KernelIoControl(IOCTL_HAL_CALL_KERNEL_MODE, &request, sizeof request, &result, sizeof result, NULL)) {
         return 0;
     }
     return result;
 }
 
-DWORD KernelTrampoline(ULONG_PTR record)
-{
+DWORD KernelTrampoline(ULONG_PTR record) {
     const TRAMPOLINE_RECORD* call = (const TRAMPOLINE_RECORD*)record;
     return call->routine(call->first, call->second);
 }

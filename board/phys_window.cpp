@@ -11,8 +11,7 @@ enum {
 
 static const ULONG_PTR kPageMask = PHYS_PAGE_SIZE - 1;
 
-BOOL CommitPhysicalPages(void* virtualAddress, DWORD physicalBy256, DWORD size, DWORD protection)
-{
+BOOL CommitPhysicalPages(void* virtualAddress, DWORD physicalBy256, DWORD size, DWORD protection) {
     if (OsMajorVersionBelow6()) {
         return VirtualCopy(virtualAddress, (LPVOID)(ULONG_PTR)physicalBy256, size, protection);
     }
@@ -26,8 +25,7 @@ BOOL CommitPhysicalPages(void* virtualAddress, DWORD physicalBy256, DWORD size, 
     request.protection = protection;
 
     DWORD committed = 0;
-    if (!KernelIoControl(IOCTL_HAL_CALL_KERNEL_MODE, &request, sizeof request, &committed,
-                         sizeof committed, NULL)) {
+    if (!KernelIoControl(IOCTL_HAL_CALL_KERNEL_MODE, &request, sizeof request, &committed, sizeof committed, NULL)) {
         return FALSE;
     }
     return committed;
@@ -35,13 +33,11 @@ BOOL CommitPhysicalPages(void* virtualAddress, DWORD physicalBy256, DWORD size, 
 
 // The returned pointer lies in the region's first page, at the physical
 // address's page offset rounded down to a whole word.
-static volatile ULONG* WindowPointer(void* base, DWORD physicalAddress)
-{
+static volatile ULONG* WindowPointer(void* base, DWORD physicalAddress) {
     return (volatile ULONG*)((BYTE*)base + (physicalAddress & 0xFFC));
 }
 
-volatile ULONG* MapRegisterWindow(DWORD physicalAddress)
-{
+volatile ULONG* MapRegisterWindow(DWORD physicalAddress) {
     void* base = VirtualAlloc(NULL, kRegisterWindowSize, MEM_RESERVE, PAGE_NOACCESS);
     if (base == NULL) {
         return NULL;
@@ -55,8 +51,7 @@ volatile ULONG* MapRegisterWindow(DWORD physicalAddress)
     return WindowPointer(base, physicalAddress);
 }
 
-volatile ULONG* MapPhysicalRange(DWORD physicalAddress, DWORD length)
-{
+volatile ULONG* MapPhysicalRange(DWORD physicalAddress, DWORD length) {
     DWORD pageOffset = physicalAddress & 0xFFF;
     DWORD firstPage = physicalAddress & 0xFFFFF000;
     // Whole pages, counted wide: a range that wraps past the end of the
@@ -78,8 +73,7 @@ volatile ULONG* MapPhysicalRange(DWORD physicalAddress, DWORD length)
             pieceSize = kCommitPieceSize;
         }
         DWORD piecePhysical = firstPage + (DWORD)done;
-        if (!CommitPhysicalPages((BYTE*)base + done, piecePhysical / 256, (DWORD)pieceSize,
-                                 PHYS_WINDOW_PROTECTION)) {
+        if (!CommitPhysicalPages((BYTE*)base + done, piecePhysical / 256, (DWORD)pieceSize, PHYS_WINDOW_PROTECTION)) {
             VirtualFree(base, 0, MEM_RELEASE);
             return NULL;
         }
@@ -87,8 +81,7 @@ volatile ULONG* MapPhysicalRange(DWORD physicalAddress, DWORD length)
     return WindowPointer(base, physicalAddress);
 }
 
-BOOL UnmapWindow(volatile void* pointer)
-{
+BOOL UnmapWindow(volatile void* pointer) {
     // Every window's pointer lies in its region's first page.
     ULONG_PTR base = (ULONG_PTR)pointer & ~kPageMask;
     return VirtualFree((LPVOID)base, 0, MEM_RELEASE);

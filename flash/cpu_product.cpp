@@ -5,15 +5,13 @@
 
 // Runs in kernel mode on systems from 6.0 on, where user mode may not read
 // coprocessor 15.
-static DWORD ReadMainIdRegister(DWORD first, DWORD second)
-{
+static DWORD ReadMainIdRegister(DWORD first, DWORD second) {
     (void)first;
     (void)second;
     return _MoveFromCoprocessor(15, 0, 0, 0, 0);
 }
 
-DWORD ReadCpuProductId(void)
-{
+DWORD ReadCpuProductId(void) {
     DWORD mainId;
     if (OsMajorVersionBelow6()) {
         mainId = _MoveFromCoprocessor(15, 0, 0, 0, 0);

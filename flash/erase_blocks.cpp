@@ -2,9 +2,7 @@
 // blocks: range check, progress reports before blocks, one erase per block.
 #include "flash/flash_ops.h"
 
-BOOL EraseBlocks(DWORD start, DWORD total, DWORD (*blockSize)(DWORD offset),
-                 BOOL (*eraseBlock)(DWORD blockOffset))
-{
+BOOL EraseBlocks(DWORD start, DWORD total, DWORD (*blockSize)(DWORD offset), BOOL (*eraseBlock)(DWORD blockOffset)) {
     // Summed in 64 bits so that a range wrapping past 4 GB cannot pass.
     if ((unsigned long long)start + total > FlashDeviceSize) {
         return FALSE;

@@ -17,12 +17,10 @@ static const FLASH_OPS kNorOps = {
 };
 
 static const FLASH_OPS kNandOps = {
-    NandEraseRange, NandWriteWord, NandWriteBuffer, NandReadWord,
-    NandReadBuffer, NandBlockSize,  NandPageSize,
+    NandEraseRange, NandWriteWord, NandWriteBuffer, NandReadWord, NandReadBuffer, NandBlockSize, NandPageSize,
 };
 
-int SelectFlashBackend(void)
-{
+int SelectFlashBackend(void) {
     // Once a back-end is up it stays for the process.
     if (FlashInitialised) {
         return 1;
@@ -48,8 +46,7 @@ int SelectFlashBackend(void)
     return (int)FlashBackend;
 }
 
-void SetEraseProgressHook(ERASE_PROGRESS_CALLBACK callback, DWORD step)
-{
+void SetEraseProgressHook(ERASE_PROGRESS_CALLBACK callback, DWORD step) {
     EraseProgressHook.callback = callback;
     EraseProgressHook.step = step;
 }

@@ -42,5 +42,4 @@ DWORD ReadCpuProductId(void);
 // The block walk that both back-ends' EraseRange share once they have widened
 // the range to whole blocks: range check against FlashDeviceSize, the
 // progress hook before blocks, one eraseBlock call per block.
-BOOL EraseBlocks(DWORD start, DWORD total, DWORD (*blockSize)(DWORD offset),
-                 BOOL (*eraseBlock)(DWORD blockOffset));
+BOOL EraseBlocks(DWORD start, DWORD total, DWORD (*blockSize)(DWORD offset), BOOL (*eraseBlock)(DWORD blockOffset));

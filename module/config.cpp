@@ -31,10 +31,14 @@ bool parse_number(const std::string& text, uint64_t* value) {
     for (; pos < digits.size(); ++pos) {
         char c = digits[pos];
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * base + d;
     }
     *value = v;
@@ -78,9 +82,12 @@ static std::string strip_comment(const std::string& line) {
     bool in_single = false, in_double = false;
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
-        if (c == '\'' && !in_double) in_single = !in_single;
-        else if (c == '"' && !in_single) in_double = !in_double;
-        else if (c == '#' && !in_single && !in_double) return line.substr(0, i);
+        if (c == '\'' && !in_double)
+            in_single = !in_single;
+        else if (c == '"' && !in_single)
+            in_double = !in_double;
+        else if (c == '#' && !in_single && !in_double)
+            return line.substr(0, i);
     }
     return line;
 }
@@ -112,8 +119,10 @@ bool Config::parse(const std::string& text, std::string* error) {
         bool in_single = false, in_double = false;
         for (size_t i = 0; i < t.size(); ++i) {
             char c = t[i];
-            if (c == '\'' && !in_double) in_single = !in_single;
-            else if (c == '"' && !in_single) in_double = !in_double;
+            if (c == '\'' && !in_double)
+                in_single = !in_single;
+            else if (c == '"' && !in_single)
+                in_double = !in_double;
             else if (c == '=' && !in_single && !in_double) {
                 eq = i;
                 break;

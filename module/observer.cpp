@@ -13,11 +13,23 @@ std::u16string utf16(const std::string& text) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         uint32_t cp;
         size_t n;
-        if (c < 0x80) { cp = c; n = 1; }
-        else if ((c >> 5) == 6 && i + 1 < text.size()) { cp = c & 0x1F; n = 2; }
-        else if ((c >> 4) == 14 && i + 2 < text.size()) { cp = c & 0x0F; n = 3; }
-        else if ((c >> 3) == 30 && i + 3 < text.size()) { cp = c & 0x07; n = 4; }
-        else { out += u'\uFFFD'; ++i; continue; }
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c >> 5) == 6 && i + 1 < text.size()) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c >> 4) == 14 && i + 2 < text.size()) {
+            cp = c & 0x0F;
+            n = 3;
+        } else if ((c >> 3) == 30 && i + 3 < text.size()) {
+            cp = c & 0x07;
+            n = 4;
+        } else {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
         for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         i += n;
         if (cp >= 0x10000) {
@@ -39,7 +51,8 @@ std::string utf8(const std::u16string& text) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
-        if (cp < 0x80) out += static_cast<char>(cp);
+        if (cp < 0x80)
+            out += static_cast<char>(cp);
         else if (cp < 0x800) {
             out += static_cast<char>(0xC0 | (cp >> 6));
             out += static_cast<char>(0x80 | (cp & 0x3F));

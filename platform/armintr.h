@@ -3,5 +3,5 @@
 #pragma once
 #include "platform/wintypes.h"
 
-unsigned int _MoveFromCoprocessor(unsigned int coprocessor, unsigned int opcode1,
-                                  unsigned int crn, unsigned int crm, unsigned int opcode2);
+unsigned int _MoveFromCoprocessor(unsigned int coprocessor, unsigned int opcode1, unsigned int crn, unsigned int crm,
+                                  unsigned int opcode2);

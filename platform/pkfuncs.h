@@ -11,8 +11,8 @@
 
 #define PAGE_PHYSICAL 0x400
 
-BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
-                     DWORD outBufferSize, LPDWORD bytesReturned);
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
+                     LPDWORD bytesReturned);
 BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect);
 // Marks the next restart as clean: the stored object store and registry are
 // discarded by the boot code.

@@ -49,15 +49,11 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
 #define OPEN_ALWAYS 4
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE templateFile);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
-              LPOVERLAPPED overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
-               LPOVERLAPPED overlapped);
-BOOL GetFileTime(HANDLE file, LPFILETIME creationTime, LPFILETIME lastAccessTime,
-                 LPFILETIME lastWriteTime);
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+BOOL GetFileTime(HANDLE file, LPFILETIME creationTime, LPFILETIME lastAccessTime, LPFILETIME lastWriteTime);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
@@ -69,9 +65,8 @@ void SetLastError(DWORD error);
 #define WAIT_TIMEOUT 0x00000102UL
 #define WAIT_FAILED 0xFFFFFFFFUL
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, DWORD stackSize,
-                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
-                    LPDWORD threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, DWORD stackSize, LPTHREAD_START_ROUTINE startAddress,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCWSTR name);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
@@ -101,10 +96,9 @@ HLOCAL LocalAlloc(UINT flags, UINT bytes);
 HLOCAL LocalFree(HLOCAL memory);
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect);
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType);
-HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
-                          DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCWSTR name);
-LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh,
-                     DWORD fileOffsetLow, DWORD bytesToMap);
+HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, LPCWSTR name);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, DWORD fileOffsetLow, DWORD bytesToMap);
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
 
 // Version, time and locale
@@ -121,7 +115,5 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
 #define DATE_SHORTDATE 0x00000001
 #define DATE_LONGDATE 0x00000002
 
-int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR format,
-                   LPWSTR dateText, int textSize);
-int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format,
-                   LPWSTR timeText, int textSize);
+int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR format, LPWSTR dateText, int textSize);
+int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR timeText, int textSize);

@@ -77,7 +77,7 @@ typedef HKEY* PHKEY;
 
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | ((DWORD)((WORD)(b))) << 16))
-#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xFFFF))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xFFFF))
 #define HIWORD(l) ((WORD)(((DWORD_PTR)(l) >> 16) & 0xFFFF))
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)

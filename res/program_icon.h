@@ -5,8 +5,8 @@
 // the two masks, the 16-entry palette, the XOR mask at 4 bits per pixel and
 // the 1-bit AND mask, both bottom-up with rows padded to a DWORD.
 #pragma once
-#include "platform/wingdi.h"
 #include "platform/windows.h"
+#include "platform/wingdi.h"
 
 #pragma pack(push, 2)
 typedef struct {

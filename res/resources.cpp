@@ -5,6 +5,7 @@
 #include "res/program_icon.h"
 #include "res/resource_ids.h"
 
+// clang-format off
 const RESOURCE_ENTRY ProgramResources[] = {
     //  type          name                                  language                   data                 size
     {RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), PROGRAM_RESOURCE_LANGUAGE, &MainDialogTemplate, sizeof(MainDialogTemplate)},
@@ -14,3 +15,4 @@ const RESOURCE_ENTRY ProgramResources[] = {
     {RT_ICON, MAKEINTRESOURCEW(IDI_PROGRAM_16), PROGRAM_RESOURCE_LANGUAGE, &ProgramIcon16, sizeof(ProgramIcon16)},
     {NULL, NULL, 0, NULL, 0},
 };
+// clang-format on

@@ -8,8 +8,7 @@ static DWORD BoardImagePlace(void) {
     DWORD item[6] = {0, 0, 0, 0, 0, 0};
     DWORD bytesReturned = 0;
     CONFIG_ITEM_REQUEST request = {kConfigItemFlashLayout, item, sizeof item};
-    if (!KernelIoControl(IOCTL_HAL_GET_CONFIG_ITEM, &request, sizeof request, item, sizeof item,
-                         &bytesReturned) ||
+    if (!KernelIoControl(IOCTL_HAL_GET_CONFIG_ITEM, &request, sizeof request, item, sizeof item, &bytesReturned) ||
         bytesReturned == 0)
         return DEFAULT_IMAGE_PLACE;
     return item[0];

@@ -16,8 +16,7 @@ static BOOL ReadExactly(HANDLE file, void* buffer, DWORD size) {
     BYTE* position = (BYTE*)buffer;
     while (size > 0) {
         DWORD bytesRead = 0;
-        if (!ReadFile(file, position, size, &bytesRead, NULL) || bytesRead == 0 || bytesRead > size)
-            return FALSE;
+        if (!ReadFile(file, position, size, &bytesRead, NULL) || bytesRead == 0 || bytesRead > size) return FALSE;
         position += bytesRead;
         size -= bytesRead;
     }
@@ -41,8 +40,7 @@ HANDLE OpenImageFile(HWND owner) {
 
 BOOL ReadImageHeader(HANDLE file, HWND owner, IMAGE_HEADER* header) {
     BYTE signature[IMAGE_SIGNATURE_SIZE];
-    if (!ReadExactly(file, signature, sizeof signature) ||
-        memcmp(signature, kImageSignature, sizeof signature) != 0) {
+    if (!ReadExactly(file, signature, sizeof signature) || memcmp(signature, kImageSignature, sizeof signature) != 0) {
         MessageBoxW(owner, TEXT("Not a WinCE Binary Image file!"), TEXT("ERRER"), MB_OK);
         return FALSE;
     }

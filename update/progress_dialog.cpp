@@ -57,7 +57,6 @@ BOOL CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             // Abort, or Escape: the worker notices the flag and ends the dialog.
             if (LOWORD(wParam) == IDCANCEL) AbortRequested = 1;
             return TRUE;
-        default:
-            return FALSE;
+        default: return FALSE;
     }
 }

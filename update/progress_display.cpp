@@ -1,6 +1,6 @@
 // The progress dialog's bars and the erase progress shown on them.
-#include "res/resource_ids.h"
 #include "platform/commctrl.h"
+#include "res/resource_ids.h"
 #include "update/update.h"
 #include "update/update_progress.h"
 

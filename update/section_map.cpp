@@ -1,9 +1,9 @@
 // The flash section map and its detection from what the flash, the board's
 // configuration item 5 and the NOR flash driver's registry keys report.
 // Detection moves a configuration block found at its old place.
+#include "update/section_map.h"
 #include "board/hal_ioctl.h"
 #include "flash/flash_ops.h"
-#include "update/section_map.h"
 
 #define SECTION_ALIGN 0x40000u
 #define CONFIG_BLOCK_MAGIC 0xCF014000u

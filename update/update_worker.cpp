@@ -4,10 +4,10 @@
 #include <string.h>
 
 #include "app/app_state.h"
-#include "res/resource_ids.h"
 #include "app/registry_jobs.h"
 #include "board/hal_ioctl.h"
 #include "flash/flash_ops.h"
+#include "res/resource_ids.h"
 #include "update/boot_area.h"
 #include "update/image_file.h"
 #include "update/section_map.h"
@@ -161,8 +161,7 @@ static void WriteBackBoardItem(BOARD_ITEM* item) {
     if (item->bytesReturned == 0 || SectionMap[kSectionConfigBlock].start == CONFIG_BLOCK_OLD_PLACE) return;
     CONFIG_ITEM_REQUEST request = {kConfigItemBoard, item->bytes, BOARD_ITEM_SIZE};
     DWORD bytesReturned = 0;
-    KernelIoControl(IOCTL_HAL_SET_CONFIG_ITEM, &request, sizeof request, item->bytes, BOARD_ITEM_SIZE,
-                    &bytesReturned);
+    KernelIoControl(IOCTL_HAL_SET_CONFIG_ITEM, &request, sizeof request, item->bytes, BOARD_ITEM_SIZE, &bytesReturned);
 }
 
 static void ShowNoFlash(HWND owner) { MessageBoxW(owner, TEXT("Cannot access Flash!"), TEXT("ERROR"), MB_OK); }
@@ -198,8 +197,8 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
     // 13. the end, on every way out
     WriteBackBoardItem(&boardItem);
     if (result && !QuietMode &&
-        MessageBoxW(run.dialog, TEXT("To finish the update reset the system.\n Reset now?"), TEXT("RESET"),
-                    MB_YESNO) == IDYES)
+        MessageBoxW(run.dialog, TEXT("To finish the update reset the system.\n Reset now?"), TEXT("RESET"), MB_YESNO) ==
+            IDYES)
         Reboot(TRUE);
     if (mutex != NULL) {
         ReleaseMutex(mutex);

@@ -7,15 +7,11 @@
 
 #include <string.h>
 
-static BOOL SmallPageId(DWORD id)
-{
-    return id == 0x75EC || id == 0x76EC;
-}
+static BOOL SmallPageId(DWORD id) { return id == 0x75EC || id == 0x76EC; }
 
 // Builds the map from the table page: magic first, then the identity, then
 // the entries in table order, so a later entry for a block wins.
-static void BuildMapFromTable(void)
-{
+static void BuildMapFromTable(void) {
     DWORD blocks = NandBlockCount();
     BbmtMap[0] = 'B';
     BbmtMap[1] = 'B';
@@ -40,8 +36,7 @@ static void BuildMapFromTable(void)
     }
 }
 
-BOOL NandBackendInit(void)
-{
+BOOL NandBackendInit(void) {
     if (!OpenBbmtMap()) {
         return FALSE;
     }
@@ -71,8 +66,7 @@ BOOL NandBackendInit(void)
     return TRUE;
 }
 
-void NandBackendReset(void)
-{
+void NandBackendReset(void) {
     BbmtMap = NULL;
     ReserveBlockCount = 0;
     RelocTableOffset = 0;

@@ -14,29 +14,22 @@ DWORD BlockShift;
 BOOL RawAccess;
 
 // All shared values are little-endian 16-bit words at even offsets.
-static DWORD ReadLe16(const BYTE* bytes)
-{
-    return (DWORD)bytes[0] | (DWORD)bytes[1] << 8;
-}
+static DWORD ReadLe16(const BYTE* bytes) { return (DWORD)bytes[0] | (DWORD)bytes[1] << 8; }
 
-static void WriteLe16(BYTE* bytes, DWORD value)
-{
+static void WriteLe16(BYTE* bytes, DWORD value) {
     bytes[0] = (BYTE)value;
     bytes[1] = (BYTE)(value >> 8);
 }
 
-BOOL BbmtMapValid(void)
-{
+BOOL BbmtMapValid(void) {
     if (BbmtMap == NULL) {
         return FALSE;
     }
-    DWORD magic = (DWORD)BbmtMap[0] | (DWORD)BbmtMap[1] << 8 | (DWORD)BbmtMap[2] << 16 |
-                  (DWORD)BbmtMap[3] << 24;
+    DWORD magic = (DWORD)BbmtMap[0] | (DWORD)BbmtMap[1] << 8 | (DWORD)BbmtMap[2] << 16 | (DWORD)BbmtMap[3] << 24;
     return magic == BBMT_MAGIC;
 }
 
-DWORD BbmtMapEntry(DWORD logicalBlock)
-{
+DWORD BbmtMapEntry(DWORD logicalBlock) {
     // Beyond the map no block is mapped; the value names no block of any chip.
     if (BbmtMap == NULL || logicalBlock >= BBMT_MAP_ENTRIES) {
         return 0xFFFF;
@@ -44,22 +37,19 @@ DWORD BbmtMapEntry(DWORD logicalBlock)
     return ReadLe16(BbmtMap + 4 + 2 * logicalBlock);
 }
 
-void SetBbmtMapEntry(DWORD logicalBlock, DWORD physicalBlock)
-{
+void SetBbmtMapEntry(DWORD logicalBlock, DWORD physicalBlock) {
     if (BbmtMap != NULL && logicalBlock < BBMT_MAP_ENTRIES) {
         WriteLe16(BbmtMap + 4 + 2 * logicalBlock, physicalBlock);
     }
 }
 
-BOOL OpenBbmtMap(void)
-{
+BOOL OpenBbmtMap(void) {
     if (BbmtMap != NULL) {
         return TRUE;
     }
     // The running system's driver may have created the mapping already; then
     // this opens the same memory.
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
-                                        BBMT_MAP_SIZE, BBMT_MAP_NAME);
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, BBMT_MAP_SIZE, BBMT_MAP_NAME);
     if (mapping == NULL) {
         return FALSE;
     }
@@ -67,35 +57,23 @@ BOOL OpenBbmtMap(void)
     return BbmtMap != NULL;
 }
 
-DWORD RelocTableSlots(void)
-{
+DWORD RelocTableSlots(void) {
     DWORD length = RelocTableLength <= RELOC_TABLE_MAX_LENGTH ? RelocTableLength : 0;
     return length >= 4 ? (length - 4) / 4 : 0;
 }
 
-DWORD RelocEntryLogical(DWORD slot)
-{
-    return ReadLe16(RelocTableBuffer + 4 + 4 * slot);
-}
+DWORD RelocEntryLogical(DWORD slot) { return ReadLe16(RelocTableBuffer + 4 + 4 * slot); }
 
-DWORD RelocEntryPhysical(DWORD slot)
-{
-    return ReadLe16(RelocTableBuffer + 6 + 4 * slot);
-}
+DWORD RelocEntryPhysical(DWORD slot) { return ReadLe16(RelocTableBuffer + 6 + 4 * slot); }
 
-void SetRelocEntry(DWORD slot, DWORD logicalBlock, DWORD physicalBlock)
-{
+void SetRelocEntry(DWORD slot, DWORD logicalBlock, DWORD physicalBlock) {
     WriteLe16(RelocTableBuffer + 4 + 4 * slot, logicalBlock);
     WriteLe16(RelocTableBuffer + 6 + 4 * slot, physicalBlock);
 }
 
-BOOL RelocTableHeaderValid(void)
-{
-    return ReadLe16(RelocTableBuffer) == RELOC_TABLE_HEADER;
-}
+BOOL RelocTableHeaderValid(void) { return ReadLe16(RelocTableBuffer) == RELOC_TABLE_HEADER; }
 
-DWORD CountRelocEntries(void)
-{
+DWORD CountRelocEntries(void) {
     // A damaged page without an end mark counts as full; the scan never
     // leaves the page.
     DWORD slots = RelocTableSlots();
@@ -107,24 +85,21 @@ DWORD CountRelocEntries(void)
     return slots;
 }
 
-BOOL ReadRelocTable(void)
-{
+BOOL ReadRelocTable(void) {
     RawAccess = TRUE;
     BOOL result = NandReadBuffer(RelocTableBuffer, RelocTableOffset, RelocTableLength);
     RawAccess = FALSE;
     return result;
 }
 
-BOOL WriteRelocTable(void)
-{
+BOOL WriteRelocTable(void) {
     RawAccess = TRUE;
     BOOL result = NandWriteBuffer(RelocTableBuffer, RelocTableOffset, RelocTableLength);
     RawAccess = FALSE;
     return result;
 }
 
-DWORD LogicalBlockIndex(DWORD offset)
-{
+DWORD LogicalBlockIndex(DWORD offset) {
     if (BlockShift == 0) {
         for (DWORD size = NandBlockSize(); size > 1; size >>= 1) {
             BlockShift++;
@@ -133,19 +108,14 @@ DWORD LogicalBlockIndex(DWORD offset)
     return offset >> BlockShift;
 }
 
-DWORD PhysicalDelta(DWORD offset)
-{
+DWORD PhysicalDelta(DWORD offset) {
     DWORD index = LogicalBlockIndex(offset);
     return (BbmtMapEntry(index) - index) * NandBlockSize();
 }
 
-BOOL MappedBlockValid(DWORD offset)
-{
-    return BbmtMapEntry(LogicalBlockIndex(offset)) < NandBlockCount();
-}
+BOOL MappedBlockValid(DWORD offset) { return BbmtMapEntry(LogicalBlockIndex(offset)) < NandBlockCount(); }
 
-BOOL FindReplacementBlock(DWORD logicalBlock, DWORD* block, DWORD* slot)
-{
+BOOL FindReplacementBlock(DWORD logicalBlock, DWORD* block, DWORD* slot) {
     LONG blocks = (LONG)NandBlockCount();
     LONG lowest = blocks - (LONG)ReserveBlockCount;
     DWORD entries = CountRelocEntries();

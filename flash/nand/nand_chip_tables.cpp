@@ -4,6 +4,7 @@
 
 // Timings in nanoseconds; bit fields hold NDCR bits in place; commands hold the
 // first byte in bits 7:0 and the second in bits 15:8.
+// clang-format off
 const DWORD NandChipInfo[NAND_CHIP_ROWS][kChipFieldCount] = {
     // tCH tCS  tWH  tWP  tRH  tRP  tR     tWHR tAR  NCSX      RA_START PAGE_SZ    RD_ID_CNT PG_PER_BLK cycles erase further read    spare read ID  reset program 2nd prog erase   status blocks
     {100, 100, 100, 100, 100, 100, 20000, 100, 100, 0,        0,       0,         0x20000, 0,      0,  0,  0,  0,      0,   0x90, 0xFF, 0,      0,      0,      0x70, 2048},  // not identified
@@ -13,9 +14,11 @@ const DWORD NandChipInfo[NAND_CHIP_ROWS][kChipFieldCount] = {
     {5,   20,  10,  12,  10,  22,  25120, 60,  10,  0,        0x8000,  0x1000000, 0x50000, 0x4000, 4,  2,  0,  0x3000, 0,    0x90, 0xFF, 0x1080, 0x1085, 0xD060, 0x70, 1024},  // 0xF1EC
     {5,   25,  10,  15,  10,  25,  25120, 60,  15,  0,        0x8000,  0x1000000, 0x40000, 0x4000, 5,  3,  0,  0x3000, 0,    0x90, 0xFF, 0x1080, 0x1085, 0xD060, 0x70, 8192},  // 0xDCAD
 };
+// clang-format on
 
 // Fields 2 and 3 are the live ECC and spare switches of the current row, so
 // this table is written while the driver runs.
+// clang-format off
 DWORD NandBusConfig[NAND_CHIP_ROWS][kBusFieldCount] = {
     // further ECC_EN SPARE_EN further DWIDTH_C   ND_ARB_EN chip-select 1 boundary
     {0,       0,     0,       0,      0x8000000, 0x1000,   0xFFFFFFFF},  // not identified
@@ -25,3 +28,4 @@ DWORD NandBusConfig[NAND_CHIP_ROWS][kBusFieldCount] = {
     {0,       0,     0,       0,      0,         0x1000,   0xFFFFFFFF},  // 0xF1EC
     {0,       0,     0,       0,      0,         0x1000,   0x20000000},  // 0xDCAD, two halves of 512 MB
 };
+// clang-format on

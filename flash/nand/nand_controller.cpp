@@ -15,23 +15,13 @@ DWORD NandSavedControl;
 #define NAND_STATUS_READS 1400002u
 #define NAND_SMALL_PAGE_PIN 73
 
-DWORD NandReadRegister(DWORD offset)
-{
-    return READ_REGISTER_ULONG(NandRegisters + offset / 4);
-}
+DWORD NandReadRegister(DWORD offset) { return READ_REGISTER_ULONG(NandRegisters + offset / 4); }
 
-void NandWriteRegister(DWORD offset, DWORD value)
-{
-    WRITE_REGISTER_ULONG(NandRegisters + offset / 4, value);
-}
+void NandWriteRegister(DWORD offset, DWORD value) { WRITE_REGISTER_ULONG(NandRegisters + offset / 4, value); }
 
-BOOL NandChipIdentified(void)
-{
-    return NandChipType >= 1 && NandChipType < NAND_CHIP_ROWS && NandRegisters != NULL;
-}
+BOOL NandChipIdentified(void) { return NandChipType >= 1 && NandChipType < NAND_CHIP_ROWS && NandRegisters != NULL; }
 
-int NandWaitStatus(DWORD mask)
-{
+int NandWaitStatus(DWORD mask) {
     for (DWORD reads = 0; reads < NAND_STATUS_READS; reads++) {
         if (NandReadRegister(NDSR) & mask) {
             return 0;
@@ -40,8 +30,7 @@ int NandWaitStatus(DWORD mask)
     return -1;
 }
 
-DWORD NandStartCommand(DWORD command, DWORD address1, DWORD address2)
-{
+DWORD NandStartCommand(DWORD command, DWORD address1, DWORD address2) {
     NandWriteRegister(NDSR, 0xFFFFFFFF);
     NandWriteRegister(NDCR, NandReadRegister(NDCR) | kNdcrRun);
     if (NandWaitStatus(kNdsrWriteCommandRequest) != 0) {
@@ -53,8 +42,7 @@ DWORD NandStartCommand(DWORD command, DWORD address1, DWORD address2)
     return kNandDone;
 }
 
-DWORD NandFinishCommand(void)
-{
+DWORD NandFinishCommand(void) {
     if (NandWaitStatus(kNdsrReady) != 0 || NandWaitStatus(kNdsrAnyDone) != 0) {
         return kNandTimeout;
     }
@@ -68,8 +56,7 @@ DWORD NandFinishCommand(void)
     return kNandDone;
 }
 
-DWORD NandReadId(DWORD* id)
-{
+DWORD NandReadId(DWORD* id) {
     const DWORD* row = NandChipInfo[NandChipType < NAND_CHIP_ROWS ? NandChipType : 0];
     if (NandRegisters == NULL) {
         return kNandTimeout;
@@ -88,27 +75,21 @@ DWORD NandReadId(DWORD* id)
     return kNandDone;
 }
 
-BOOL NandReadIdValid(DWORD* id)
-{
-    return NandReadId(id) == kNandDone;
-}
+BOOL NandReadIdValid(DWORD* id) { return NandReadId(id) == kNandDone; }
 
-DWORD NandResetChip(void)
-{
+DWORD NandResetChip(void) {
     const DWORD* row = NandChipInfo[NandChipType < NAND_CHIP_ROWS ? NandChipType : 0];
     if (NandRegisters == NULL) {
         return kNandTimeout;
     }
-    if (NandStartCommand(row[kChipResetCommand] | 0xA00000, 0, 0) != kNandDone ||
-        NandWaitStatus(kNdsrReady) != 0) {
+    if (NandStartCommand(row[kChipResetCommand] | 0xA00000, 0, 0) != kNandDone || NandWaitStatus(kNdsrReady) != 0) {
         return kNandTimeout;
     }
     return kNandDone;
 }
 
 // Whole clock periods, rounded up, less one; capped to the field's width.
-static DWORD TimingCycles(LONG nanoseconds, DWORD cap)
-{
+static DWORD TimingCycles(LONG nanoseconds, DWORD cap) {
     if (nanoseconds <= 1) {
         return 0;
     }
@@ -116,8 +97,7 @@ static DWORD TimingCycles(LONG nanoseconds, DWORD cap)
     return cycles >= cap ? cap : cycles;
 }
 
-void NandSetTimings(void)
-{
+void NandSetTimings(void) {
     const DWORD* row = NandChipInfo[NandChipType];
     DWORD tCH = TimingCycles((LONG)row[kChipTch], 7);
     DWORD tCS = TimingCycles((LONG)row[kChipTcs], 7);
@@ -132,20 +112,17 @@ void NandSetTimings(void)
     NandWriteRegister(NDTR1CS0, tR << 16 | tWHR << 4 | tAR);
 }
 
-void NandSetControl(void)
-{
+void NandSetControl(void) {
     const DWORD* chip = NandChipInfo[NandChipType];
     const DWORD* bus = NandBusConfig[NandChipType];
-    DWORD control = chip[kChipNcsxBit] | chip[kChipRaStartBit] | chip[kChipPageSizeBit] |
-                    chip[kChipReadIdCountBits] | chip[kChipPagesPerBlockBit] |
-                    chip[kChipFurtherControl];
-    control |= bus[kBusFurtherControl1] | bus[kBusEccLive] | bus[kBusSpareLive] |
-               bus[kBusFurtherControl4] | bus[kBusDoubledWidth] | bus[kBusArbiterEnable];
+    DWORD control = chip[kChipNcsxBit] | chip[kChipRaStartBit] | chip[kChipPageSizeBit] | chip[kChipReadIdCountBits] |
+                    chip[kChipPagesPerBlockBit] | chip[kChipFurtherControl];
+    control |= bus[kBusFurtherControl1] | bus[kBusEccLive] | bus[kBusSpareLive] | bus[kBusFurtherControl4] |
+               bus[kBusDoubledWidth] | bus[kBusArbiterEnable];
     NandWriteRegister(NDCR, control | kNdcrComposedFixed);
 }
 
-void NandEnableEcc(BOOL on)
-{
+void NandEnableEcc(BOOL on) {
     DWORD control = NandReadRegister(NDCR);
     if (on) {
         NandWriteRegister(NDCR, control | kNdcrEccEnable | kNdcrEccCompanion);
@@ -156,8 +133,7 @@ void NandEnableEcc(BOOL on)
     }
 }
 
-void NandEnableSpare(BOOL on)
-{
+void NandEnableSpare(BOOL on) {
     DWORD control = NandReadRegister(NDCR);
     if (on) {
         NandWriteRegister(NDCR, control | kNdcrSpareEnable);
@@ -168,45 +144,27 @@ void NandEnableSpare(BOOL on)
     }
 }
 
-void NandSaveControl(void)
-{
-    NandSavedControl = NandReadRegister(NDCR);
-}
+void NandSaveControl(void) { NandSavedControl = NandReadRegister(NDCR); }
 
-void NandRestoreControl(void)
-{
-    NandWriteRegister(NDCR, NandSavedControl);
-}
+void NandRestoreControl(void) { NandWriteRegister(NDCR, NandSavedControl); }
 
-BOOL NandBusDoubled(void)
-{
-    return NandBusConfig[NandChipType][kBusDoubledWidth] != 0;
-}
+BOOL NandBusDoubled(void) { return NandBusConfig[NandChipType][kBusDoubledWidth] != 0; }
 
-static BOOL LargePageChip(void)
-{
-    return NandChipInfo[NandChipType][kChipPageSizeBit] != 0;
-}
+static BOOL LargePageChip(void) { return NandChipInfo[NandChipType][kChipPageSizeBit] != 0; }
 
-DWORD NandPageSize(void)
-{
+DWORD NandPageSize(void) {
     DWORD size = LargePageChip() ? 2048 : 512;
     return NandBusDoubled() ? size * 2 : size;
 }
 
-DWORD NandBlockSize(void)
-{
+DWORD NandBlockSize(void) {
     DWORD pages = NandChipInfo[NandChipType][kChipPagesPerBlockBit] ? 64 : 32;
     return NandPageSize() * pages;
 }
 
-DWORD NandBlockCount(void)
-{
-    return NandChipInfo[NandChipType][kChipBlockCount];
-}
+DWORD NandBlockCount(void) { return NandChipInfo[NandChipType][kChipBlockCount]; }
 
-DWORD NandSpareSize(void)
-{
+DWORD NandSpareSize(void) {
     const DWORD* bus = NandBusConfig[NandChipType];
     if (bus[kBusSpareLive] == 0) {
         return 0;
@@ -220,8 +178,7 @@ DWORD NandSpareSize(void)
     return NandBusDoubled() ? size * 2 : size;
 }
 
-DWORD NandInitController(BOOL full)
-{
+DWORD NandInitController(BOOL full) {
     // The window stays for the process; a retried initialisation reuses it.
     if (NandRegisters == NULL) {
         NandRegisters = MapRegisterWindow(NAND_CONTROLLER_PHYSICAL);
@@ -242,26 +199,21 @@ DWORD NandInitController(BOOL full)
         return kNandTimeout;
     }
     switch (id & 0xFFFF) {
-    case 0x75EC:
-        DrivePinHigh(NAND_SMALL_PAGE_PIN);
-        NandChipType = 1;
-        break;
-    case 0x76EC:
-        DrivePinHigh(NAND_SMALL_PAGE_PIN);
-        NandChipType = 2;
-        break;
-    case 0xD3EC:
-        NandChipType = 3;
-        break;
-    case 0xF1EC:
-        NandClockMHz = 156;
-        NandChipType = 4;
-        break;
-    case 0xDCAD:
-        NandChipType = 5;
-        break;
-    default:
-        return kNandTimeout;
+        case 0x75EC:
+            DrivePinHigh(NAND_SMALL_PAGE_PIN);
+            NandChipType = 1;
+            break;
+        case 0x76EC:
+            DrivePinHigh(NAND_SMALL_PAGE_PIN);
+            NandChipType = 2;
+            break;
+        case 0xD3EC: NandChipType = 3; break;
+        case 0xF1EC:
+            NandClockMHz = 156;
+            NandChipType = 4;
+            break;
+        case 0xDCAD: NandChipType = 5; break;
+        default: return kNandTimeout;
     }
 
     if (full) {

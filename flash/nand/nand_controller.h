@@ -64,6 +64,7 @@ enum {
 };
 
 // Columns of NandChipInfo.
+// clang-format off
 enum {
     kChipTch, kChipTcs, kChipTwh, kChipTwp, kChipTrh, kChipTrp, kChipTr, kChipTwhr, kChipTar,
     kChipNcsxBit, kChipRaStartBit, kChipPageSizeBit, kChipReadIdCountBits, kChipPagesPerBlockBit,
@@ -73,13 +74,16 @@ enum {
     kChipBlockCount,
     kChipFieldCount,
 };
+// clang-format on
 
 // Columns of NandBusConfig; the ECC and spare fields are the live switches.
+// clang-format off
 enum {
     kBusFurtherControl1, kBusEccLive, kBusSpareLive, kBusFurtherControl4,
     kBusDoubledWidth, kBusArbiterEnable, kBusChipSelect1Boundary,
     kBusFieldCount,
 };
+// clang-format on
 
 #define NAND_CHIP_ROWS 6
 
@@ -120,8 +124,7 @@ BOOL NandChipIdentified(void);
 
 // Page transfers. Buffers are byte addresses of whole 32-bit words; offsets
 // must be multiples of 4 and lengths are used rounded down to 4.
-void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DWORD* address2,
-                     DWORD* chipSelect);
+void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DWORD* address2, DWORD* chipSelect);
 DWORD NandReadPages(void* buffer, DWORD offset, DWORD length);
 DWORD NandProgramPages(const void* buffer, DWORD offset, DWORD length);
 DWORD NandReadSpare(void* buffer, DWORD offset, DWORD length);

@@ -26,14 +26,12 @@ typedef struct NAND_PIECE {
 } NAND_PIECE;
 
 // The end of the boot area: two blocks of 128 KB, otherwise one block.
-static DWORD NandBootAreaEnd(void)
-{
+static DWORD NandBootAreaEnd(void) {
     DWORD blockSize = NandBlockSize();
     return blockSize == 0x20000 ? 0x40000 : blockSize;
 }
 
-static BOOL AllErased(const BYTE* bytes, DWORD length)
-{
+static BOOL AllErased(const BYTE* bytes, DWORD length) {
     for (DWORD i = 0; i < length; i++) {
         if (bytes[i] != 0xFF) {
             return FALSE;
@@ -42,8 +40,7 @@ static BOOL AllErased(const BYTE* bytes, DWORD length)
     return TRUE;
 }
 
-static BOOL PlanPiece(DWORD offset, DWORD remaining, NAND_PIECE* piece)
-{
+static BOOL PlanPiece(DWORD offset, DWORD remaining, NAND_PIECE* piece) {
     DWORD blockSize = NandBlockSize();
     DWORD pageSize = NandPageSize();
     DWORD bootEnd = NandBootAreaEnd();
@@ -83,8 +80,7 @@ static BOOL PlanPiece(DWORD offset, DWORD remaining, NAND_PIECE* piece)
     return TRUE;
 }
 
-static DWORD ProgramWithRetries(const void* source, DWORD physical, DWORD length)
-{
+static DWORD ProgramWithRetries(const void* source, DWORD physical, DWORD length) {
     DWORD code = kNandTimeout;
     for (int attempt = 0; attempt < NAND_TRIES; attempt++) {
         code = NandProgramPages(source, physical, length) & 0xFFFF;
@@ -97,8 +93,7 @@ static DWORD ProgramWithRetries(const void* source, DWORD physical, DWORD length
 
 // Programs a piece with the controller's ECC in the spare area; the spare
 // bytes sent are 0xFF.
-static DWORD ProgramPiece(const BYTE* source, DWORD physical, DWORD length)
-{
+static DWORD ProgramPiece(const BYTE* source, DWORD physical, DWORD length) {
     DWORD lead = physical & 3;
     DWORD code;
     NandEnableEcc(TRUE);
@@ -116,8 +111,7 @@ static DWORD ProgramPiece(const BYTE* source, DWORD physical, DWORD length)
     return code;
 }
 
-static DWORD ReadWithRetries(void* destination, DWORD physical, DWORD length)
-{
+static DWORD ReadWithRetries(void* destination, DWORD physical, DWORD length) {
     DWORD code = kNandTimeout;
     for (int attempt = 0; attempt < NAND_TRIES && code != kNandDone; attempt++) {
         code = NandReadPages(destination, physical, length);
@@ -125,8 +119,7 @@ static DWORD ReadWithRetries(void* destination, DWORD physical, DWORD length)
     return code;
 }
 
-static DWORD ReadPiece(BYTE* destination, DWORD physical, DWORD length)
-{
+static DWORD ReadPiece(BYTE* destination, DWORD physical, DWORD length) {
     DWORD lead = physical & 3;
     if (lead == 0 && (length & 3) == 0) {
         return ReadWithRetries(destination, physical, length);
@@ -141,14 +134,11 @@ static DWORD ReadPiece(BYTE* destination, DWORD physical, DWORD length)
 
 // What every range operation checks first. A range past the usable device
 // is refused rather than written or read beyond it.
-static BOOL RangeUsable(DWORD offset, DWORD length)
-{
-    return BbmtMapValid() && NandChipIdentified() &&
-           (unsigned long long)offset + length <= FlashDeviceSize;
+static BOOL RangeUsable(DWORD offset, DWORD length) {
+    return BbmtMapValid() && NandChipIdentified() && (unsigned long long)offset + length <= FlashDeviceSize;
 }
 
-BOOL NandWriteBuffer(const void* source, DWORD offset, DWORD length)
-{
+BOOL NandWriteBuffer(const void* source, DWORD offset, DWORD length) {
     if (!BbmtMapValid()) {
         return FALSE;
     }
@@ -192,8 +182,7 @@ BOOL NandWriteBuffer(const void* source, DWORD offset, DWORD length)
     return TRUE;
 }
 
-BOOL NandReadBuffer(void* destination, DWORD offset, DWORD length)
-{
+BOOL NandReadBuffer(void* destination, DWORD offset, DWORD length) {
     if (!BbmtMapValid()) {
         return FALSE;
     }
@@ -221,27 +210,21 @@ BOOL NandReadBuffer(void* destination, DWORD offset, DWORD length)
     return TRUE;
 }
 
-BOOL NandWriteWord(DWORD offset, DWORD value)
-{
-    return NandWriteBuffer(&value, offset, sizeof(value));
-}
+BOOL NandWriteWord(DWORD offset, DWORD value) { return NandWriteBuffer(&value, offset, sizeof(value)); }
 
-DWORD NandReadWord(DWORD offset)
-{
+DWORD NandReadWord(DWORD offset) {
     // A failed read answers as erased flash.
     DWORD value = 0xFFFFFFFF;
     (void)NandReadBuffer(&value, offset, sizeof(value));
     return value;
 }
 
-DWORD NandBlockSize(DWORD offset)
-{
+DWORD NandBlockSize(DWORD offset) {
     (void)offset;
     return NandBlockSize();
 }
 
-BOOL NandEraseRange(DWORD offset, DWORD length)
-{
+BOOL NandEraseRange(DWORD offset, DWORD length) {
     DWORD blockSize = NandBlockSize();
     DWORD start = offset & ~(blockSize - 1);
     unsigned long long total = (unsigned long long)length + (offset - start);

@@ -4,9 +4,7 @@
 
 #include <string.h>
 
-void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DWORD* address2,
-                     DWORD* chipSelect)
-{
+void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DWORD* address2, DWORD* chipSelect) {
     DWORD x = halve ? offset >> 1 : offset;
     DWORD boundary = NandBusConfig[NandChipType][kBusChipSelect1Boundary];
     *chipSelect = 0;
@@ -17,30 +15,22 @@ void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DW
     *address1 = 0;
     *address2 = 0;
     switch (NandChipType) {
-    case 1:
-        *address1 = rowOnly ? (x >> 9) & 0xFFFF : (x & 0xFF) | ((x >> 9) & 0xFFFF) << 8;
-        break;
-    case 2:
-        *address1 = rowOnly ? (x >> 9) & 0x1FFFF : (x & 0xFF) | ((x >> 9) & 0x1FFFF) << 8;
-        break;
-    case 3:
-    case 5:
-        *address1 = rowOnly ? x >> 11 : (x & 0x7FF) | (x >> 11) << 16;
-        if (!rowOnly) {
-            *address2 = (x >> 27) & 0xF;
-        }
-        break;
-    case 4:
-        *address1 = rowOnly ? x >> 11 : (x & 0x7FF) | (x >> 11) << 16;
-        break;
-    default:
-        break;
+        case 1: *address1 = rowOnly ? (x >> 9) & 0xFFFF : (x & 0xFF) | ((x >> 9) & 0xFFFF) << 8; break;
+        case 2: *address1 = rowOnly ? (x >> 9) & 0x1FFFF : (x & 0xFF) | ((x >> 9) & 0x1FFFF) << 8; break;
+        case 3:
+        case 5:
+            *address1 = rowOnly ? x >> 11 : (x & 0x7FF) | (x >> 11) << 16;
+            if (!rowOnly) {
+                *address2 = (x >> 27) & 0xF;
+            }
+            break;
+        case 4: *address1 = rowOnly ? x >> 11 : (x & 0x7FF) | (x >> 11) << 16; break;
+        default: break;
     }
 }
 
 // The first command byte, the address cycles and the second byte's flag.
-static DWORD CommandWord(DWORD commandField, DWORD cyclesField)
-{
+static DWORD CommandWord(DWORD commandField, DWORD cyclesField) {
     DWORD commands = NandChipInfo[NandChipType][commandField];
     DWORD word = commands | NandChipInfo[NandChipType][cyclesField] << 16;
     if (commands & 0xFF00) {
@@ -49,22 +39,19 @@ static DWORD CommandWord(DWORD commandField, DWORD cyclesField)
     return word;
 }
 
-static DWORD StartPageCommand(DWORD command, DWORD pageOffset, BOOL rowOnly, BOOL halve)
-{
+static DWORD StartPageCommand(DWORD command, DWORD pageOffset, BOOL rowOnly, BOOL halve) {
     DWORD address1, address2, chipSelect;
     NandMakeAddress(pageOffset, rowOnly, halve, &address1, &address2, &chipSelect);
     return NandStartCommand(command | (chipSelect ? kCommandChipSelect1 : 0), address1, address2);
 }
 
-static void WriteFillWords(DWORD bytes)
-{
+static void WriteFillWords(DWORD bytes) {
     for (DWORD i = 0; i < (bytes + 3) / 4; i++) {
         NandWriteRegister(NDDB, 0xFFFFFFFF);
     }
 }
 
-static void DiscardWords(DWORD bytes)
-{
+static void DiscardWords(DWORD bytes) {
     for (DWORD i = 0; i < (bytes + 3) / 4; i++) {
         (void)NandReadRegister(NDDB);
     }
@@ -82,8 +69,7 @@ typedef struct PAGE_RUN {
     BOOL eightBit;
 } PAGE_RUN;
 
-static BOOL PlanPageRun(DWORD offset, DWORD length, PAGE_RUN* run)
-{
+static BOOL PlanPageRun(DWORD offset, DWORD length, PAGE_RUN* run) {
     run->length = length & ~3u;
     if (run->length == 0 || (offset & 3) != 0 || !NandChipIdentified()) {
         return FALSE;
@@ -117,16 +103,14 @@ static BOOL PlanPageRun(DWORD offset, DWORD length, PAGE_RUN* run)
     return TRUE;
 }
 
-static void EnterEightBit(const PAGE_RUN* run)
-{
+static void EnterEightBit(const PAGE_RUN* run) {
     if (run->eightBit) {
         NandSaveControl();
         NandWriteRegister(NDCR, NandReadRegister(NDCR) & ~kNdcrControllerWidth16);
     }
 }
 
-static void LeaveEightBit(const PAGE_RUN* run)
-{
+static void LeaveEightBit(const PAGE_RUN* run) {
     if (run->eightBit) {
         NandRestoreControl();
     }
@@ -134,23 +118,20 @@ static void LeaveEightBit(const PAGE_RUN* run)
 
 // Moves the data words of a run; the direction decides what happens to each
 // word and which data request is awaited.
-static DWORD TransferPages(BYTE* readBuffer, const BYTE* writeBuffer, DWORD offset, DWORD length,
-                           BOOL program)
-{
+static DWORD TransferPages(BYTE* readBuffer, const BYTE* writeBuffer, DWORD offset, DWORD length, BOOL program) {
     PAGE_RUN run;
     if (!PlanPageRun(offset, length, &run)) {
         return kNandTimeout;
     }
-    DWORD command = program ? CommandWord(kChipProgramCommand, kChipAddressCycles) |
-                                  kCommandTypeProgram | kCommandAutoStatus
-                            : CommandWord(kChipReadCommand, kChipAddressCycles) | kCommandTypeRead;
+    DWORD command =
+        program ? CommandWord(kChipProgramCommand, kChipAddressCycles) | kCommandTypeProgram | kCommandAutoStatus
+                : CommandWord(kChipReadCommand, kChipAddressCycles) | kCommandTypeRead;
     DWORD dataRequest = program ? kNdsrWriteDataRequest : kNdsrReadDataRequest;
 
     EnterEightBit(&run);
     DWORD result = kNandDone;
     DWORD page = run.firstPage;
-    if (StartPageCommand(command, page, FALSE, run.halve) != kNandDone ||
-        NandWaitStatus(dataRequest) != 0) {
+    if (StartPageCommand(command, page, FALSE, run.halve) != kNandDone || NandWaitStatus(dataRequest) != 0) {
         LeaveEightBit(&run);
         return kNandTimeout;
     }
@@ -191,8 +172,7 @@ static DWORD TransferPages(BYTE* readBuffer, const BYTE* writeBuffer, DWORD offs
             }
         }
         page += run.pageSize;
-        if (StartPageCommand(command, page, FALSE, run.halve) != kNandDone ||
-            NandWaitStatus(dataRequest) != 0) {
+        if (StartPageCommand(command, page, FALSE, run.halve) != kNandDone || NandWaitStatus(dataRequest) != 0) {
             LeaveEightBit(&run);
             return result | kNandTimeout;
         }
@@ -207,18 +187,15 @@ static DWORD TransferPages(BYTE* readBuffer, const BYTE* writeBuffer, DWORD offs
     return result;
 }
 
-DWORD NandReadPages(void* buffer, DWORD offset, DWORD length)
-{
+DWORD NandReadPages(void* buffer, DWORD offset, DWORD length) {
     return TransferPages((BYTE*)buffer, NULL, offset, length, FALSE);
 }
 
-DWORD NandProgramPages(const void* buffer, DWORD offset, DWORD length)
-{
+DWORD NandProgramPages(const void* buffer, DWORD offset, DWORD length) {
     return TransferPages(NULL, (const BYTE*)buffer, offset, length, TRUE);
 }
 
-DWORD NandReadSpare(void* buffer, DWORD offset, DWORD length)
-{
+DWORD NandReadSpare(void* buffer, DWORD offset, DWORD length) {
     if (!NandChipIdentified()) {
         return kNandTimeout;
     }
@@ -230,8 +207,8 @@ DWORD NandReadSpare(void* buffer, DWORD offset, DWORD length)
     DWORD length4 = length & ~3u;
     DWORD code = kNandTimeout;
     if (length4 <= spareSize &&
-        StartPageCommand(CommandWord(kChipReadCommand, kChipAddressCycles) | kCommandTypeRead, page,
-                         FALSE, halve) == kNandDone &&
+        StartPageCommand(CommandWord(kChipReadCommand, kChipAddressCycles) | kCommandTypeRead, page, FALSE, halve) ==
+            kNandDone &&
         NandWaitStatus(kNdsrReadDataRequest) == 0) {
         DiscardWords(pageSize);
         for (DWORD done = 0; done < length4; done += 4) {
@@ -245,8 +222,7 @@ DWORD NandReadSpare(void* buffer, DWORD offset, DWORD length)
     return code;
 }
 
-DWORD NandWriteSpare(const void* buffer, DWORD offset, DWORD length)
-{
+DWORD NandWriteSpare(const void* buffer, DWORD offset, DWORD length) {
     if (!NandChipIdentified()) {
         return kNandTimeout;
     }
@@ -258,8 +234,7 @@ DWORD NandWriteSpare(const void* buffer, DWORD offset, DWORD length)
     DWORD spareSize = NandSpareSize();
     DWORD length4 = length & ~3u;
     DWORD code = kNandTimeout;
-    DWORD command = CommandWord(kChipProgramCommand, kChipAddressCycles) | kCommandTypeProgram |
-                    kCommandAutoStatus;
+    DWORD command = CommandWord(kChipProgramCommand, kChipAddressCycles) | kCommandTypeProgram | kCommandAutoStatus;
     if (length4 <= spareSize && StartPageCommand(command, page, FALSE, halve) == kNandDone &&
         NandWaitStatus(kNdsrWriteDataRequest) == 0) {
         // The page data stays as it is; only the spare bytes are programmed.
@@ -278,13 +253,11 @@ DWORD NandWriteSpare(const void* buffer, DWORD offset, DWORD length)
     return code;
 }
 
-DWORD NandEraseBlock(DWORD offset)
-{
+DWORD NandEraseBlock(DWORD offset) {
     if (!NandChipIdentified()) {
         return kNandTimeout;
     }
-    DWORD command = CommandWord(kChipEraseCommand, kChipEraseAddressCycles) | kCommandTypeErase |
-                    kCommandAutoStatus;
+    DWORD command = CommandWord(kChipEraseCommand, kChipEraseAddressCycles) | kCommandTypeErase | kCommandAutoStatus;
     if (StartPageCommand(command, offset, TRUE, NandBusDoubled()) != kNandDone) {
         return kNandTimeout;
     }

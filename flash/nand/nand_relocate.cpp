@@ -11,16 +11,14 @@
 static BYTE CopyPageBuffer[2048];
 static BYTE CopySpareBuffer[8];
 
-BOOL WriteSpareMapped(const void* buffer, DWORD offset, DWORD length)
-{
+BOOL WriteSpareMapped(const void* buffer, DWORD offset, DWORD length) {
     if (!BbmtMapValid() || !MappedBlockValid(offset)) {
         return FALSE;
     }
     return NandWriteSpare(buffer, offset + PhysicalDelta(offset), length) == kNandDone;
 }
 
-static BOOL PageBlank(const BYTE* page, DWORD length)
-{
+static BOOL PageBlank(const BYTE* page, DWORD length) {
     for (DWORD i = 0; i < length; i++) {
         if (page[i] != 0xFF) {
             return FALSE;
@@ -29,8 +27,7 @@ static BOOL PageBlank(const BYTE* page, DWORD length)
     return TRUE;
 }
 
-static DWORD ReadPageWithRetries(void* buffer, DWORD physicalOffset, DWORD length)
-{
+static DWORD ReadPageWithRetries(void* buffer, DWORD physicalOffset, DWORD length) {
     DWORD code = kNandTimeout;
     for (int attempt = 0; attempt < NAND_TRIES && code != kNandDone; attempt++) {
         code = NandReadPages(buffer, physicalOffset, length);
@@ -42,8 +39,7 @@ static DWORD ReadPageWithRetries(void* buffer, DWORD physicalOffset, DWORD lengt
 // block's new place: blank pages are left out, and so are the bytes
 // [keepStart, keepStart + keepLength) that the caller writes again (they stay
 // erased in the copy of a page they share with kept bytes).
-static BOOL CopyKeptPages(DWORD offset, DWORD oldBlockStart, DWORD keepStart, DWORD keepLength)
-{
+static BOOL CopyKeptPages(DWORD offset, DWORD oldBlockStart, DWORD keepStart, DWORD keepLength) {
     DWORD pageSize = NandPageSize();
     DWORD blockSize = NandBlockSize();
     DWORD logicalBlockStart = offset & ~(blockSize - 1);
@@ -93,8 +89,7 @@ static BOOL CopyKeptPages(DWORD offset, DWORD oldBlockStart, DWORD keepStart, DW
     return TRUE;
 }
 
-BOOL RelocateBlock(DWORD offset, DWORD keepLength)
-{
+BOOL RelocateBlock(DWORD offset, DWORD keepLength) {
     DWORD index = LogicalBlockIndex(offset);
     DWORD old = offset + PhysicalDelta(offset);
     DWORD oldBlock = LogicalBlockIndex(old);
@@ -135,8 +130,7 @@ BOOL RelocateBlock(DWORD offset, DWORD keepLength)
     return result;
 }
 
-BOOL EraseLogicalBlock(DWORD offset)
-{
+BOOL EraseLogicalBlock(DWORD offset) {
     if (!BbmtMapValid()) {
         return FALSE;
     }

@@ -8,7 +8,7 @@
 #define BBMT_MAP_SIZE 16388
 #define BBMT_MAP_ENTRIES 8192
 static_assert(BBMT_MAP_SIZE == sizeof(DWORD) + BBMT_MAP_ENTRIES * sizeof(WORD), "block map: magic and 8192 entries");
-#define BBMT_MAGIC 0x544D4242u  // the bytes "BBMT"
+#define BBMT_MAGIC 0x544D4242u     // the bytes "BBMT"
 #define RELOC_TABLE_HEADER 0x524E  // the bytes 'N' 'R'
 #define RELOC_TABLE_END 0xFFFF
 #define RELOC_TABLE_MAX_LENGTH 2048

@@ -23,8 +23,8 @@ enum {
 
 enum {
     kNorManufacturerIntel = 0x00890089,
-    kNorReady = 0x00800080,       // SR7 of both chips: ready, or write buffer available
-    kNorLockBits = 0x00010001,    // lock configuration: block locked
+    kNorReady = 0x00800080,           // SR7 of both chips: ready, or write buffer available
+    kNorLockBits = 0x00010001,        // lock configuration: block locked
     kNorEraseErrorBits = 0x002A002A,  // SR5 erase/clear-lock error, SR3 VPP low, SR1 block locked
     // Programs also fail on SR4, the program error bit.
     kNorProgramErrorBits = 0x003A003A,
@@ -55,18 +55,11 @@ enum {
     kNorClearLockPollSleepMs = 10,
 };
 
-inline void NorCommand(DWORD offset, DWORD value)
-{
-    WRITE_REGISTER_ULONG(NorWindow + offset / 4, value);
-}
+inline void NorCommand(DWORD offset, DWORD value) { WRITE_REGISTER_ULONG(NorWindow + offset / 4, value); }
 
-inline DWORD NorReadBus(DWORD offset)
-{
-    return READ_REGISTER_ULONG(NorWindow + offset / 4);
-}
+inline DWORD NorReadBus(DWORD offset) { return READ_REGISTER_ULONG(NorWindow + offset / 4); }
 
-inline BOOL NorRangeValid(DWORD offset, DWORD length)
-{
+inline BOOL NorRangeValid(DWORD offset, DWORD length) {
     return offset < FlashDeviceSize && (unsigned long long)offset + length <= FlashDeviceSize;
 }
 

@@ -2,8 +2,7 @@
 // read all ones left alone.
 #include "flash/nor/nor_commands.h"
 
-BOOL NorBlankCheck(DWORD offset, DWORD length)
-{
+BOOL NorBlankCheck(DWORD offset, DWORD length) {
     // Only whole words count.
     for (DWORD done = 0; length - done >= 4; done += 4) {
         if (NorReadBus(offset + done) != 0xFFFFFFFF) {
@@ -13,8 +12,7 @@ BOOL NorBlankCheck(DWORD offset, DWORD length)
     return TRUE;
 }
 
-BOOL NorEraseBlock(DWORD offset)
-{
+BOOL NorEraseBlock(DWORD offset) {
     if (!NorUnlockBlock(offset)) {
         return FALSE;
     }
@@ -41,8 +39,7 @@ BOOL NorEraseBlock(DWORD offset)
     return TRUE;
 }
 
-BOOL NorEraseRange(DWORD offset, DWORD length)
-{
+BOOL NorEraseRange(DWORD offset, DWORD length) {
     // Widen to whole blocks: back to the start of the block holding offset,
     // forward to the first block boundary at or after offset + length. Blocks
     // are aligned to their size. The end is kept wide so that it cannot wrap.

@@ -12,6 +12,7 @@ typedef struct NOR_DEVICE_CLASS {
     DWORD geometryClass;
 } NOR_DEVICE_CLASS;
 
+// clang-format off
 static const NOR_DEVICE_CLASS kNorDeviceClasses[] = {
     // device code  class
     {0x0017, 1},
@@ -25,9 +26,9 @@ static const NOR_DEVICE_CLASS kNorDeviceClasses[] = {
     {0x891C, 3},
     {0x8922, 3},
 };
+// clang-format on
 
-static DWORD NorClassOfDevice(DWORD deviceCode)
-{
+static DWORD NorClassOfDevice(DWORD deviceCode) {
     for (size_t i = 0; i < sizeof kNorDeviceClasses / sizeof kNorDeviceClasses[0]; i++) {
         if (kNorDeviceClasses[i].deviceCode == (deviceCode & 0xFFFF)) {
             return kNorDeviceClasses[i].geometryClass;
@@ -37,8 +38,7 @@ static DWORD NorClassOfDevice(DWORD deviceCode)
 }
 
 // Two chips of 2^n bytes each, at most 64 MB in all.
-static DWORD NorDeviceSizeFromQuery(DWORD queryWord)
-{
+static DWORD NorDeviceSizeFromQuery(DWORD queryWord) {
     DWORD n = queryWord & 0xFF;
     if (n >= 25) {
         return kNorMaxDeviceSize;
@@ -46,16 +46,14 @@ static DWORD NorDeviceSizeFromQuery(DWORD queryWord)
     return 2u << n;
 }
 
-DWORD NorBlockSize(DWORD offset)
-{
+DWORD NorBlockSize(DWORD offset) {
     if (NorGeometryClass == 3 && offset < kNorBootArea) {
         return kNorSmallBlockSize;
     }
     return kNorBlockSize;
 }
 
-BOOL NorInit(void)
-{
+BOOL NorInit(void) {
     // Identify through a small window; the device size is not known yet.
     volatile ULONG* registerWindow = MapRegisterWindow(0);
     if (registerWindow == NULL) {

@@ -2,8 +2,7 @@
 // block again before it is erased.
 #include "flash/nor/nor_commands.h"
 
-void NorUnlockAll(void)
-{
+void NorUnlockAll(void) {
     // The boot area keeps its lock state; NorEraseBlock unlocks what it erases.
     for (DWORD offset = 0; offset < FlashDeviceSize; offset += NorBlockSize(offset)) {
         if (offset >= kNorBootArea) {
@@ -12,14 +11,12 @@ void NorUnlockAll(void)
     }
 }
 
-static BOOL NorBlockLocked(DWORD offset)
-{
+static BOOL NorBlockLocked(DWORD offset) {
     NorCommand(offset, kNorReadIdentifier);
     return (NorReadBus(offset + kNorIdentifierLock) & kNorLockBits) != 0;
 }
 
-BOOL NorUnlockBlock(DWORD offset)
-{
+BOOL NorUnlockBlock(DWORD offset) {
     if (!NorBlockLocked(offset)) {
         NorCommand(offset, kNorReadArray);
         return TRUE;
@@ -32,8 +29,7 @@ BOOL NorUnlockBlock(DWORD offset)
     // second, answering reads with status and ignoring commands meanwhile: the
     // lock word can only be trusted once both chips are ready again.
     DWORD status;
-    if (!NorWaitReady(offset, GetTickCount(), kNorClearLockTimeoutMs, kNorClearLockPollSleepMs,
-                      &status)) {
+    if (!NorWaitReady(offset, GetTickCount(), kNorClearLockTimeoutMs, kNorClearLockPollSleepMs, &status)) {
         NorCommand(offset, kNorReadArray);
         return FALSE;
     }

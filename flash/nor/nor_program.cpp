@@ -3,8 +3,7 @@
 
 enum { kNorBufferSpan = 64 };  // the two chips' 32-byte write buffers side by side
 
-BOOL NorWriteWord(DWORD offset, DWORD value)
-{
+BOOL NorWriteWord(DWORD offset, DWORD value) {
     if ((offset & 3) != 0 || !NorRangeValid(offset, 4)) {
         return FALSE;
     }
@@ -29,8 +28,7 @@ BOOL NorWriteWord(DWORD offset, DWORD value)
 // The bus word at flash offset wordOffset, built from the source bytes that
 // fall on it; bytes outside [dataOffset, dataEnd) are 0xFF, which programming
 // leaves as they are.
-static DWORD NorSourceWord(const BYTE* source, DWORD dataOffset, DWORD dataEnd, DWORD wordOffset)
-{
+static DWORD NorSourceWord(const BYTE* source, DWORD dataOffset, DWORD dataEnd, DWORD wordOffset) {
     DWORD word = 0;
     for (DWORD i = 0; i < 4; i++) {
         DWORD byteOffset = wordOffset + i;
@@ -45,9 +43,8 @@ static DWORD NorSourceWord(const BYTE* source, DWORD dataOffset, DWORD dataEnd, 
 
 // One write-buffer sequence of words words at chunkOffset. *lastAddressed
 // follows the words written, for the closing Read Array.
-static BOOL NorProgramChunk(const BYTE* source, DWORD dataOffset, DWORD dataEnd, DWORD chunkOffset,
-                            DWORD words, DWORD* lastAddressed)
-{
+static BOOL NorProgramChunk(const BYTE* source, DWORD dataOffset, DWORD dataEnd, DWORD chunkOffset, DWORD words,
+                            DWORD* lastAddressed) {
     DWORD status;
     DWORD lastWord = chunkOffset + 4 * (words - 1);
 
@@ -77,8 +74,7 @@ static BOOL NorProgramChunk(const BYTE* source, DWORD dataOffset, DWORD dataEnd,
     return TRUE;
 }
 
-BOOL NorWriteBuffer(const void* source, DWORD offset, DWORD length)
-{
+BOOL NorWriteBuffer(const void* source, DWORD offset, DWORD length) {
     if (!NorRangeValid(offset, length)) {
         return FALSE;
     }

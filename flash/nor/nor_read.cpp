@@ -3,8 +3,7 @@
 
 #include "flash/nor/nor_commands.h"
 
-DWORD NorReadWord(DWORD offset)
-{
+DWORD NorReadWord(DWORD offset) {
     // Words are read as whole aligned bus words only.
     if ((offset & 3) != 0 || !NorRangeValid(offset, 4)) {
         return 0;
@@ -12,8 +11,7 @@ DWORD NorReadWord(DWORD offset)
     return NorReadBus(offset);
 }
 
-BOOL NorReadBuffer(void* destination, DWORD offset, DWORD length)
-{
+BOOL NorReadBuffer(void* destination, DWORD offset, DWORD length) {
     if (!NorRangeValid(offset, length)) {
         return FALSE;
     }

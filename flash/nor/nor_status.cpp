@@ -1,8 +1,7 @@
 // Status polling shared by the NOR operations.
 #include "flash/nor/nor_commands.h"
 
-BOOL NorWaitReady(DWORD offset, DWORD startTick, DWORD timeoutMs, DWORD sleepMs, DWORD* status)
-{
+BOOL NorWaitReady(DWORD offset, DWORD startTick, DWORD timeoutMs, DWORD sleepMs, DWORD* status) {
     for (;;) {
         DWORD value = NorReadBus(offset);
         if ((value & kNorReady) == kNorReady) {
@@ -19,8 +18,7 @@ BOOL NorWaitReady(DWORD offset, DWORD startTick, DWORD timeoutMs, DWORD sleepMs,
     }
 }
 
-void NorFailWithStatus(DWORD offset)
-{
+void NorFailWithStatus(DWORD offset) {
     NorCommand(offset, kNorClearStatus);
     NorCommand(offset, kNorReadArray);
 }

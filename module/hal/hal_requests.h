@@ -14,9 +14,9 @@ constexpr DWORD kIoctlGetConfigItem = CTL_CODE(FILE_DEVICE_HAL, 2058, METHOD_BUF
 constexpr DWORD kIoctlSetConfigItem = CTL_CODE(FILE_DEVICE_HAL, 2059, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr DWORD kIoctlCallKernelMode = CTL_CODE(FILE_DEVICE_HAL, 2100, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
-static_assert(kIoctlReboot == 0x0101003C && kIoctlGetImageVersion == 0x0101200C &&
-                  kIoctlClearRegistry == 0x01012010 && kIoctlGetConfigItem == 0x01012028 &&
-                  kIoctlSetConfigItem == 0x0101202C && kIoctlCallKernelMode == 0x010120D0,
+static_assert(kIoctlReboot == 0x0101003C && kIoctlGetImageVersion == 0x0101200C && kIoctlClearRegistry == 0x01012010 &&
+                  kIoctlGetConfigItem == 0x01012028 && kIoctlSetConfigItem == 0x0101202C &&
+                  kIoctlCallKernelMode == 0x010120D0,
               "HAL request codes");
 
 // Input of the configuration item requests: 12 bytes on the module.

@@ -148,8 +148,8 @@ BOOL call_kernel_mode(Module& module, const void* in, DWORD in_size, void* out, 
 }  // namespace
 }  // namespace sim::hal
 
-BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
-                     DWORD outBufferSize, LPDWORD bytesReturned) {
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
+                     LPDWORD bytesReturned) {
     using namespace sim::hal;
     if (bytesReturned) *bytesReturned = 0;
     sim::Module* module = sim::Module::current();

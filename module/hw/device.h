@@ -22,9 +22,7 @@ public:
     virtual void write32(uint32_t offset, uint32_t value) = 0;
     // The region [offset, offset + size) as a file view, if the device has one
     // and it is currently readable as plain memory.
-    virtual std::optional<DirectBacking> direct_backing(uint32_t /*offset*/, uint32_t /*size*/) {
-        return std::nullopt;
-    }
+    virtual std::optional<DirectBacking> direct_backing(uint32_t /*offset*/, uint32_t /*size*/) { return std::nullopt; }
 };
 
 }  // namespace sim

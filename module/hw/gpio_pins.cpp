@@ -47,12 +47,9 @@ PinProcessor pin_processor_for_product(uint32_t product) {
 
 bool GpioPins::pin_exists(unsigned pin) const {
     switch (processor_) {
-    case PinProcessor::Pxa27x:
-        return pin < 128;
-    case PinProcessor::Pxa300:
-        return pin < 139;
-    case PinProcessor::Pxa320:
-        return pin < 140;
+        case PinProcessor::Pxa27x: return pin < 128;
+        case PinProcessor::Pxa300: return pin < 139;
+        case PinProcessor::Pxa320: return pin < 140;
     }
     return false;
 }
@@ -86,7 +83,8 @@ PinState GpioPins::pin(unsigned pin) const {
 
 uint32_t GpioPins::gpio_read(uint32_t offset) const {
     int bank;
-    if ((bank = classic_bank(offset, GPLR)) >= 0) return (latch_[bank] & direction_[bank]) | (input_[bank] & ~direction_[bank]);
+    if ((bank = classic_bank(offset, GPLR)) >= 0)
+        return (latch_[bank] & direction_[bank]) | (input_[bank] & ~direction_[bank]);
     if ((bank = classic_bank(offset, GPDR)) >= 0) return direction_[bank];
     if (classic_bank(offset, GRER) >= 0 || classic_bank(offset, GFER) >= 0 || classic_bank(offset, GEDR) >= 0) {
         auto it = edge_registers_.find(offset);
@@ -100,14 +98,22 @@ uint32_t GpioPins::gpio_read(uint32_t offset) const {
 
 void GpioPins::gpio_write(uint32_t offset, uint32_t value) {
     int bank;
-    if ((bank = classic_bank(offset, GPDR)) >= 0) direction_[bank] = value;
-    else if ((bank = classic_bank(offset, GPSR)) >= 0) latch_[bank] |= value;
-    else if ((bank = classic_bank(offset, GPCR)) >= 0) latch_[bank] &= ~value;
-    else if (classic_bank(offset, GRER) >= 0 || classic_bank(offset, GFER) >= 0) edge_registers_[offset] = value;
-    else if (classic_bank(offset, GEDR) >= 0) edge_registers_[offset] &= ~value;  // write 1 to clear
-    else if (!pxa3xx() && offset >= GAFR && offset < GAFR + 32) gafr_[(offset - GAFR) / 4] = value;
-    else if (pxa3xx() && (bank = contiguous_bank(offset, GSDR)) >= 0) direction_[bank] |= value;
-    else if (pxa3xx() && (bank = contiguous_bank(offset, GCDR)) >= 0) direction_[bank] &= ~value;
+    if ((bank = classic_bank(offset, GPDR)) >= 0)
+        direction_[bank] = value;
+    else if ((bank = classic_bank(offset, GPSR)) >= 0)
+        latch_[bank] |= value;
+    else if ((bank = classic_bank(offset, GPCR)) >= 0)
+        latch_[bank] &= ~value;
+    else if (classic_bank(offset, GRER) >= 0 || classic_bank(offset, GFER) >= 0)
+        edge_registers_[offset] = value;
+    else if (classic_bank(offset, GEDR) >= 0)
+        edge_registers_[offset] &= ~value;  // write 1 to clear
+    else if (!pxa3xx() && offset >= GAFR && offset < GAFR + 32)
+        gafr_[(offset - GAFR) / 4] = value;
+    else if (pxa3xx() && (bank = contiguous_bank(offset, GSDR)) >= 0)
+        direction_[bank] |= value;
+    else if (pxa3xx() && (bank = contiguous_bank(offset, GCDR)) >= 0)
+        direction_[bank] &= ~value;
     // Anything else (GPLR, reserved offsets, the other processor's registers) is not writable.
 }
 
@@ -137,12 +143,18 @@ bool GpioPins::load(const std::filesystem::path& file) {
         uint32_t index = 0, value = 0;
         fields >> kind >> std::hex >> index >> value;
         if (!fields) continue;
-        if (kind == "direction" && index < 4) direction_[index] = value;
-        else if (kind == "latch" && index < 4) latch_[index] = value;
-        else if (kind == "input" && index < 4) input_[index] = value;
-        else if (kind == "gafr" && index < 8) gafr_[index] = value;
-        else if (kind == "edge") edge_registers_[index] = value;
-        else if (kind == "mfpr") mfpr_[index] = value;
+        if (kind == "direction" && index < 4)
+            direction_[index] = value;
+        else if (kind == "latch" && index < 4)
+            latch_[index] = value;
+        else if (kind == "input" && index < 4)
+            input_[index] = value;
+        else if (kind == "gafr" && index < 8)
+            gafr_[index] = value;
+        else if (kind == "edge")
+            edge_registers_[index] = value;
+        else if (kind == "mfpr")
+            mfpr_[index] = value;
     }
     return true;
 }

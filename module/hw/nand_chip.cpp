@@ -55,67 +55,59 @@ void NandChip::command(uint8_t cmd, uint64_t now) {
     if (trace_) trace(tag() + ": command " + hex(cmd));
     const bool small = part().small_page();
     switch (cmd) {
-    case 0xFF:
-        mode_ = Mode::Idle;
-        small_area_ = 0;
-        area_one_shot_ = false;
-        if (busy_until_ != kNever) start_busy(config_.reset_ns, now, "reset", 0);
-        break;
-    case 0x90:
-        mode_ = Mode::IdAddress;
-        break;
-    case 0x70:
-        mode_ = Mode::StatusOut;
-        break;
-    case 0x00:
-        if (small) {
+        case 0xFF:
+            mode_ = Mode::Idle;
             small_area_ = 0;
             area_one_shot_ = false;
-        }
-        mode_ = Mode::ReadAddress;
-        break;
-    case 0x01:
-    case 0x50:
-        if (!small) {
-            trace(tag() + ": not a command of this part: " + hex(cmd));
+            if (busy_until_ != kNever) start_busy(config_.reset_ns, now, "reset", 0);
             break;
-        }
-        small_area_ = cmd == 0x01 ? 1 : 2;
-        area_one_shot_ = cmd == 0x01;
-        mode_ = Mode::ReadAddress;
-        break;
-    case 0x30:
-        if (mode_ != Mode::ReadConfirm) {
-            trace(tag() + ": 30h without a read address, ignored");
+        case 0x90: mode_ = Mode::IdAddress; break;
+        case 0x70: mode_ = Mode::StatusOut; break;
+        case 0x00:
+            if (small) {
+                small_area_ = 0;
+                area_one_shot_ = false;
+            }
+            mode_ = Mode::ReadAddress;
             break;
-        }
-        load_page(row_, now);
-        break;
-    case 0x80:
-        std::fill(register_.begin(), register_.end(), 0xFF);
-        mode_ = Mode::ProgramAddress;
-        break;
-    case 0x10:
-    case 0x15:
-        if (mode_ != Mode::ProgramData) {
-            trace(tag() + ": program confirm without data input, ignored");
+        case 0x01:
+        case 0x50:
+            if (!small) {
+                trace(tag() + ": not a command of this part: " + hex(cmd));
+                break;
+            }
+            small_area_ = cmd == 0x01 ? 1 : 2;
+            area_one_shot_ = cmd == 0x01;
+            mode_ = Mode::ReadAddress;
             break;
-        }
-        program(now);
-        break;
-    case 0x60:
-        mode_ = Mode::EraseAddress;
-        break;
-    case 0xD0:
-        if (mode_ != Mode::EraseConfirm) {
-            trace(tag() + ": erase confirm without an erase address, ignored");
+        case 0x30:
+            if (mode_ != Mode::ReadConfirm) {
+                trace(tag() + ": 30h without a read address, ignored");
+                break;
+            }
+            load_page(row_, now);
             break;
-        }
-        erase(now);
-        break;
-    default:
-        trace(tag() + ": unknown command " + hex(cmd) + " ignored");
-        break;
+        case 0x80:
+            std::fill(register_.begin(), register_.end(), 0xFF);
+            mode_ = Mode::ProgramAddress;
+            break;
+        case 0x10:
+        case 0x15:
+            if (mode_ != Mode::ProgramData) {
+                trace(tag() + ": program confirm without data input, ignored");
+                break;
+            }
+            program(now);
+            break;
+        case 0x60: mode_ = Mode::EraseAddress; break;
+        case 0xD0:
+            if (mode_ != Mode::EraseConfirm) {
+                trace(tag() + ": erase confirm without an erase address, ignored");
+                break;
+            }
+            erase(now);
+            break;
+        default: trace(tag() + ": unknown command " + hex(cmd) + " ignored"); break;
     }
 }
 
@@ -134,19 +126,11 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
     };
     unsigned needed = 0;
     switch (mode_) {
-    case Mode::IdAddress:
-        needed = 1;
-        break;
-    case Mode::ReadAddress:
-    case Mode::ProgramAddress:
-        needed = p.column_cycles() + p.row_cycles();
-        break;
-    case Mode::EraseAddress:
-        needed = p.row_cycles();
-        break;
-    default:
-        trace(tag() + ": address cycles not expected, ignored");
-        return;
+        case Mode::IdAddress: needed = 1; break;
+        case Mode::ReadAddress:
+        case Mode::ProgramAddress: needed = p.column_cycles() + p.row_cycles(); break;
+        case Mode::EraseAddress: needed = p.row_cycles(); break;
+        default: trace(tag() + ": address cycles not expected, ignored"); return;
     }
     if (count < needed && trace_)
         trace(tag() + ": " + std::to_string(count) + " address cycles of " + std::to_string(needed) +
@@ -165,27 +149,24 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
         row_ = take(0, p.row_cycles()) & (p.pages() - 1);
     }
     switch (mode_) {
-    case Mode::IdAddress:
-        id_position_ = 0;
-        mode_ = Mode::IdOut;
-        break;
-    case Mode::ReadAddress:
-        position_ = column;
-        if (p.small_page()) {
-            load_page(row_, now);  // small-page parts start reading after the last address cycle
-        } else {
-            mode_ = Mode::ReadConfirm;
-        }
-        break;
-    case Mode::ProgramAddress:
-        position_ = column;
-        mode_ = Mode::ProgramData;
-        break;
-    case Mode::EraseAddress:
-        mode_ = Mode::EraseConfirm;
-        break;
-    default:
-        break;
+        case Mode::IdAddress:
+            id_position_ = 0;
+            mode_ = Mode::IdOut;
+            break;
+        case Mode::ReadAddress:
+            position_ = column;
+            if (p.small_page()) {
+                load_page(row_, now);  // small-page parts start reading after the last address cycle
+            } else {
+                mode_ = Mode::ReadConfirm;
+            }
+            break;
+        case Mode::ProgramAddress:
+            position_ = column;
+            mode_ = Mode::ProgramData;
+            break;
+        case Mode::EraseAddress: mode_ = Mode::EraseConfirm; break;
+        default: break;
     }
 }
 
@@ -214,8 +195,8 @@ void NandChip::program(uint64_t now) {
     }
     if (config_.faults.bad_blocks.count(block)) {
         failed_ = true;
-        log(tag() + ": fault: program of page " + std::to_string(row_) + " failed (bad block " +
-            std::to_string(block) + ")");
+        log(tag() + ": fault: program of page " + std::to_string(row_) + " failed (bad block " + std::to_string(block) +
+            ")");
     } else {
         failed_ = false;
         storage_.program_page(row_, register_.data());
@@ -242,20 +223,18 @@ void NandChip::erase(uint64_t now) {
 void NandChip::read_data(uint8_t* out, size_t count, uint64_t now) {
     for (size_t i = 0; i < count; ++i) {
         switch (mode_) {
-        case Mode::DataOut:
-            out[i] = position_ < register_.size() ? register_[position_] : 0xFF;
-            ++position_;
-            break;
-        case Mode::IdOut:
-            out[i] = id_position_ < part().id_length ? part().id_bytes[id_position_] : 0x00;
-            ++id_position_;
-            break;
-        case Mode::StatusOut:
-            out[i] = status(now);
-            break;
-        default:
-            out[i] = 0xFF;  // nothing driven: the bus floats high
-            break;
+            case Mode::DataOut:
+                out[i] = position_ < register_.size() ? register_[position_] : 0xFF;
+                ++position_;
+                break;
+            case Mode::IdOut:
+                out[i] = id_position_ < part().id_length ? part().id_bytes[id_position_] : 0x00;
+                ++id_position_;
+                break;
+            case Mode::StatusOut: out[i] = status(now); break;
+            default:
+                out[i] = 0xFF;  // nothing driven: the bus floats high
+                break;
         }
     }
 }

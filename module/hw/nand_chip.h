@@ -104,12 +104,12 @@ private:
     NandStorage& storage_;
     FlashStats* stats_;
     Mode mode_ = Mode::Idle;
-    unsigned small_area_ = 0;      // small-page pointer: 0 area A, 1 area B, 2 spare (C)
-    bool area_one_shot_ = false;   // 01h lasts one operation
+    unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
+    bool area_one_shot_ = false;  // 01h lasts one operation
     uint32_t row_ = 0;
-    uint32_t position_ = 0;        // next byte of the page register
+    uint32_t position_ = 0;  // next byte of the page register
     uint32_t id_position_ = 0;
-    bool failed_ = false;          // status bit 0 of the last program or erase
+    bool failed_ = false;  // status bit 0 of the last program or erase
     uint64_t busy_until_ = 0;
     uint32_t busy_operations_ = 0;
     std::vector<uint8_t> register_;

@@ -35,30 +35,26 @@ uint32_t NandController::read32(uint32_t offset) {
     uint64_t now = clock_.now_ns();
     step(now);
     switch (offset & ~3u) {
-    case NDCR:
-        return ndcr_;
-    case NDTR0CS0:
-        return ndtr0_;
-    case NDTR1CS0:
-        return ndtr1_;
-    case NDSR: {
-        // A poll of a busy controller stands for the polls until the next
-        // event, up to a millisecond of them, so waiting stays cheap.
-        std::optional<uint64_t> event = next_event();
-        if (event && *event > now) {
-            clock_.advance_to_ns(std::min(*event, now + kNandPollStepNs));
-            clock_.pace();
-            step(clock_.now_ns());
+        case NDCR: return ndcr_;
+        case NDTR0CS0: return ndtr0_;
+        case NDTR1CS0: return ndtr1_;
+        case NDSR: {
+            // A poll of a busy controller stands for the polls until the next
+            // event, up to a millisecond of them, so waiting stays cheap.
+            std::optional<uint64_t> event = next_event();
+            if (event && *event > now) {
+                clock_.advance_to_ns(std::min(*event, now + kNandPollStepNs));
+                clock_.pace();
+                step(clock_.now_ns());
+            }
+            return ndsr_ & 0xFFF;
         }
-        return ndsr_ & 0xFFF;
-    }
-    case NDDB: {
-        uint32_t word = pop_word();
-        if (phase_ == Phase::ReadData && fifo_size() == 0) complete();
-        return word;
-    }
-    default:
-        return 0;
+        case NDDB: {
+            uint32_t word = pop_word();
+            if (phase_ == Phase::ReadData && fifo_size() == 0) complete();
+            return word;
+        }
+        default: return 0;
     }
 }
 
@@ -66,44 +62,41 @@ void NandController::write32(uint32_t offset, uint32_t value) {
     uint64_t now = clock_.now_ns();
     step(now);
     switch (offset & ~3u) {
-    case NDCR: {
-        uint32_t old = ndcr_;
-        ndcr_ = value;
-        if (!(old & kNdcrNdRun) && (value & kNdcrNdRun)) start_run();
-        else if ((old & kNdcrNdRun) && !(value & kNdcrNdRun)) abandon();
-        break;
-    }
-    case NDTR0CS0:
-        ndtr0_ = value;
-        break;
-    case NDTR1CS0:
-        ndtr1_ = value;
-        break;
-    case NDSR:
-        ndsr_ &= ~value;  // write 1 to clear
-        break;
-    case NDDB: {
-        uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-        push_bytes(bytes, 4);
-        if (phase_ == Phase::WriteData && fifo_size() >= uint64_t{command_.lane_bytes} * command_.lanes)
-            take_write_data(now);
-        break;
-    }
-    case NDCB0:
-        if (phase_ != Phase::AwaitCommand) {
-            trace("NDCB0 " + hex(value) + " written with no command requested, ignored");
+        case NDCR: {
+            uint32_t old = ndcr_;
+            ndcr_ = value;
+            if (!(old & kNdcrNdRun) && (value & kNdcrNdRun))
+                start_run();
+            else if ((old & kNdcrNdRun) && !(value & kNdcrNdRun))
+                abandon();
             break;
         }
-        words_[word_count_++] = value;
-        if (word_count_ == 3) accept_command(now);
-        break;
-    case NDCB1:
-    case NDCB2:
-        trace("direct write to NDCB1/NDCB2 ignored");  // the command buffer fills only through NDCB0
-        break;
-    default:
-        break;
+        case NDTR0CS0: ndtr0_ = value; break;
+        case NDTR1CS0: ndtr1_ = value; break;
+        case NDSR:
+            ndsr_ &= ~value;  // write 1 to clear
+            break;
+        case NDDB: {
+            uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+            push_bytes(bytes, 4);
+            if (phase_ == Phase::WriteData && fifo_size() >= uint64_t{command_.lane_bytes} * command_.lanes)
+                take_write_data(now);
+            break;
+        }
+        case NDCB0:
+            if (phase_ != Phase::AwaitCommand) {
+                trace("NDCB0 " + hex(value) + " written with no command requested, ignored");
+                break;
+            }
+            words_[word_count_++] = value;
+            if (word_count_ == 3) accept_command(now);
+            break;
+        case NDCB1:
+        case NDCB2:
+            trace("direct write to NDCB1/NDCB2 ignored");  // the command buffer fills only through NDCB0
+            break;
+        default: break;
     }
 }
 
@@ -139,18 +132,16 @@ void NandController::accept_command(uint64_t now) {
     c.lanes = (ndcr_ & kNdcrDwidthC) ? 2 : 1;
     // Which chip drives each byte lane of the chosen chip select.
     switch (wiring_) {
-    case NandWiring::DoubledBus:
-        if (c.chip_select == 0) {
-            c.lane[0] = chips_[0].get();
-            if (c.lanes == 2) c.lane[1] = chips_[1].get();
-        }
-        break;
-    case NandWiring::Single:
-        if (c.chip_select == 0) c.lane[0] = chips_[0].get();
-        break;
-    case NandWiring::TwoSelects:
-        c.lane[0] = chips_[c.chip_select].get();
-        break;
+        case NandWiring::DoubledBus:
+            if (c.chip_select == 0) {
+                c.lane[0] = chips_[0].get();
+                if (c.lanes == 2) c.lane[1] = chips_[1].get();
+            }
+            break;
+        case NandWiring::Single:
+            if (c.chip_select == 0) c.lane[0] = chips_[0].get();
+            break;
+        case NandWiring::TwoSelects: c.lane[0] = chips_[c.chip_select].get(); break;
     }
     c.page_bytes = (ndcr_ & kNdcrPageSz) ? 2048 : 512;
     c.spare_full = c.page_bytes / 32;
@@ -163,8 +154,8 @@ void NandController::accept_command(uint64_t now) {
     phase_ = Phase::WaitChips;
     if (trace_) {
         trace("command " + hex(c.word) + " " + hex(words_[1]) + " " + hex(words_[2]) + ": " + type_name(c.type_bits) +
-              ", CS" + std::to_string(c.chip_select) + ", " + std::to_string(c.address_cycles) +
-              " address cycles, " + std::to_string(c.lanes * 8) + "-bit bus");
+              ", CS" + std::to_string(c.chip_select) + ", " + std::to_string(c.address_cycles) + " address cycles, " +
+              std::to_string(c.lanes * 8) + "-bit bus");
     }
     step(now);
 }
@@ -209,49 +200,51 @@ void NandController::issue(uint64_t now) {
         if (c.address_cycles) chip->address(c.address, c.address_cycles, now);
     }
     switch (c.type) {
-    case NandCommandType::Read:
-    case NandCommandType::Erase:
-        if (c.dbc)
-            for (NandChip* chip : c.lane)
-                if (chip) chip->command(c.cmd2, now);
-        start_busy_phase(now);
-        break;
-    case NandCommandType::Reset:
-        start_busy_phase(now);
-        break;
-    case NandCommandType::Program:
-        ndsr_ |= kNdsrWrDReq;
-        phase_ = Phase::WriteData;
-        trace("WRDREQ: " + std::to_string(c.lane_bytes * c.lanes) + " bytes expected");
-        // Bytes already waiting in the FIFO count as the first of the page.
-        if (fifo_size() >= uint64_t{c.lane_bytes} * c.lanes) take_write_data(now);
-        break;
-    case NandCommandType::ReadId: {
-        // Gathered one byte per cycle from the lane-0 chip, whatever the bus width.
-        uint8_t bytes[8] = {};
-        unsigned count = (c.ndcr >> 16) & 7;
-        if (c.lane[0]) c.lane[0]->read_data(bytes, count, now);
-        else std::fill(bytes, bytes + count, 0xFF);
-        push_bytes(bytes, 8);
-        ndsr_ |= kNdsrRdDReq;
-        complete();
-        break;
-    }
-    case NandCommandType::Status: {
-        uint8_t bytes[8] = {};
-        for (unsigned lane = 0; lane < c.lanes; ++lane) {
-            if (c.lane[lane]) c.lane[lane]->read_data(&bytes[lane], 1, now);
-            else bytes[lane] = 0xFF;
+        case NandCommandType::Read:
+        case NandCommandType::Erase:
+            if (c.dbc)
+                for (NandChip* chip : c.lane)
+                    if (chip) chip->command(c.cmd2, now);
+            start_busy_phase(now);
+            break;
+        case NandCommandType::Reset: start_busy_phase(now); break;
+        case NandCommandType::Program:
+            ndsr_ |= kNdsrWrDReq;
+            phase_ = Phase::WriteData;
+            trace("WRDREQ: " + std::to_string(c.lane_bytes * c.lanes) + " bytes expected");
+            // Bytes already waiting in the FIFO count as the first of the page.
+            if (fifo_size() >= uint64_t{c.lane_bytes} * c.lanes) take_write_data(now);
+            break;
+        case NandCommandType::ReadId: {
+            // Gathered one byte per cycle from the lane-0 chip, whatever the bus width.
+            uint8_t bytes[8] = {};
+            unsigned count = (c.ndcr >> 16) & 7;
+            if (c.lane[0])
+                c.lane[0]->read_data(bytes, count, now);
+            else
+                std::fill(bytes, bytes + count, 0xFF);
+            push_bytes(bytes, 8);
+            ndsr_ |= kNdsrRdDReq;
+            complete();
+            break;
         }
-        push_bytes(bytes, 8);
-        ndsr_ |= kNdsrRdDReq;
-        complete();
-        break;
-    }
-    default:
-        trace("command type " + std::to_string(c.type_bits) + " is not a command of this controller");
-        complete();
-        break;
+        case NandCommandType::Status: {
+            uint8_t bytes[8] = {};
+            for (unsigned lane = 0; lane < c.lanes; ++lane) {
+                if (c.lane[lane])
+                    c.lane[lane]->read_data(&bytes[lane], 1, now);
+                else
+                    bytes[lane] = 0xFF;
+            }
+            push_bytes(bytes, 8);
+            ndsr_ |= kNdsrRdDReq;
+            complete();
+            break;
+        }
+        default:
+            trace("command type " + std::to_string(c.type_bits) + " is not a command of this controller");
+            complete();
+            break;
     }
 }
 
@@ -272,29 +265,25 @@ void NandController::finish_busy(uint64_t now) {
     Command& c = command_;
     if (c.went_busy) ndsr_ |= kNdsrRdy;  // R/B# rose
     switch (c.type) {
-    case NandCommandType::Read:
-        deliver_read(now);
-        break;
-    case NandCommandType::Program:
-    case NandCommandType::Erase:
-        if (c.auto_rs) {
-            // A failed program or erase reports both the bad block and the end of the command.
-            for (NandChip* chip : c.lane) {
-                if (!chip) continue;
-                chip->command(0x70, now);
-                uint8_t status = 0;
-                chip->read_data(&status, 1, now);
-                if (status & kNandStatusFail) {
-                    ndsr_ |= c.chip_select ? kNdsrCs1Bbd : kNdsrCs0Bbd;
-                    trace("AUTO_RS: chip status " + hex(status) + ": bad block");
+        case NandCommandType::Read: deliver_read(now); break;
+        case NandCommandType::Program:
+        case NandCommandType::Erase:
+            if (c.auto_rs) {
+                // A failed program or erase reports both the bad block and the end of the command.
+                for (NandChip* chip : c.lane) {
+                    if (!chip) continue;
+                    chip->command(0x70, now);
+                    uint8_t status = 0;
+                    chip->read_data(&status, 1, now);
+                    if (status & kNandStatusFail) {
+                        ndsr_ |= c.chip_select ? kNdsrCs1Bbd : kNdsrCs0Bbd;
+                        trace("AUTO_RS: chip status " + hex(status) + ": bad block");
+                    }
                 }
             }
-        }
-        complete();
-        break;
-    default:
-        complete();
-        break;
+            complete();
+            break;
+        default: complete(); break;
     }
 }
 
@@ -306,24 +295,30 @@ void NandController::deliver_read(uint64_t now) {
     lane_buffer_.resize(from_chip);
     for (unsigned lane = 0; lane < c.lanes; ++lane) {
         NandChip* chip = c.lane[lane];
-        if (chip) chip->read_data(lane_buffer_.data(), from_chip, now);
-        else std::fill(lane_buffer_.begin(), lane_buffer_.end(), 0xFF);
+        if (chip)
+            chip->read_data(lane_buffer_.data(), from_chip, now);
+        else
+            std::fill(lane_buffer_.begin(), lane_buffer_.end(), 0xFF);
         if (c.ecc && chip) {
-            EccOutcome o = ecc_correct(lane_buffer_.data(), c.page_bytes,
-                                       lane_buffer_.data() + c.page_bytes + c.ecc_offset);
+            EccOutcome o =
+                ecc_correct(lane_buffer_.data(), c.page_bytes, lane_buffer_.data() + c.page_bytes + c.ecc_offset);
             if (o == EccOutcome::Uncorrectable) uncorrectable = true;
             if (o == EccOutcome::Corrected) corrected = true;
         }
         for (uint32_t j = 0; j < c.lane_bytes; ++j) stream[j * c.lanes + lane] = lane_buffer_[j];
     }
     push_bytes(stream.data(), stream.size());
-    if (uncorrectable) ndsr_ |= kNdsrDbErr;
-    else if (corrected) ndsr_ |= kNdsrSbErr;
+    if (uncorrectable)
+        ndsr_ |= kNdsrDbErr;
+    else if (corrected)
+        ndsr_ |= kNdsrSbErr;
     ndsr_ |= kNdsrRdDReq;
     phase_ = Phase::ReadData;
     if (trace_)
         trace("RDDREQ: " + std::to_string(stream.size()) + " bytes" +
-              (uncorrectable ? ", DBERR" : corrected ? ", SBERR" : ""));
+              (uncorrectable ? ", DBERR"
+               : corrected   ? ", SBERR"
+                             : ""));
 }
 
 void NandController::take_write_data(uint64_t now) {

@@ -118,10 +118,10 @@ private:
         uint32_t ndcr = 0;
         NandChip* lane[2] = {nullptr, nullptr};
         unsigned lanes = 1;
-        uint32_t page_bytes = 0;   // per lane
-        uint32_t spare_full = 0;   // per lane
-        uint32_t ecc_offset = 0;   // in the spare area
-        uint32_t lane_bytes = 0;   // bytes per lane through the FIFO
+        uint32_t page_bytes = 0;  // per lane
+        uint32_t spare_full = 0;  // per lane
+        uint32_t ecc_offset = 0;  // in the spare area
+        uint32_t lane_bytes = 0;  // bytes per lane through the FIFO
         bool ecc = false;
         bool went_busy = false;
         uint64_t busy_end = 0;

@@ -26,8 +26,10 @@ uint8_t column_parities(uint8_t column) {
         unsigned set = 0, clear = 0;
         for (unsigned bit = 0; bit < 8; ++bit) {
             unsigned value = (column >> bit) & 1;
-            if ((bit >> j) & 1) set ^= value;
-            else clear ^= value;
+            if ((bit >> j) & 1)
+                set ^= value;
+            else
+                clear ^= value;
         }
         out |= static_cast<uint8_t>(clear << (2 + 2 * j));
         out |= static_cast<uint8_t>(set << (3 + 2 * j));
@@ -87,8 +89,10 @@ EccOutcome ecc_correct(uint8_t* data, size_t length, const uint8_t* stored) {
     EccOutcome worst = EccOutcome::Clean;
     for (size_t chunk = 0; chunk < length / kEccChunkBytes; ++chunk) {
         EccOutcome o = ecc_correct_chunk(data + chunk * kEccChunkBytes, stored + chunk * kEccBytesPerChunk);
-        if (o == EccOutcome::Uncorrectable) worst = o;
-        else if (o == EccOutcome::Corrected && worst == EccOutcome::Clean) worst = o;
+        if (o == EccOutcome::Uncorrectable)
+            worst = o;
+        else if (o == EccOutcome::Corrected && worst == EccOutcome::Clean)
+            worst = o;
     }
     return worst;
 }

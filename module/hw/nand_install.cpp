@@ -81,8 +81,8 @@ bool install_nand(Module& module, std::string* error) {
         chip->set_log([&module](const std::string& text) { module.log_event(text); });
         chips.push_back(std::move(chip));
     }
-    NandController* controller = module.own(std::make_unique<NandController>(
-        module.clock(), config.part->wiring, std::move(storage), std::move(chips)));
+    NandController* controller = module.own(
+        std::make_unique<NandController>(module.clock(), config.part->wiring, std::move(storage), std::move(chips)));
     module.bus().map(kNandControllerBase, kNandControllerSize, controller);
     // The running system's flash driver has configured the controller for
     // its chip before any program starts.

@@ -81,39 +81,37 @@ void read_device_bytes(const std::filesystem::path& dir, const NandPart& part, u
                        uint8_t* out) {
     NandDeviceLayout l = nand_device_layout(part);
     switch (part.wiring) {
-    case NandWiring::Single:
-        read_chip_bytes(dir, 0, offset, length, out);
-        break;
-    case NandWiring::TwoSelects:
-        while (length > 0) {
-            unsigned chip = offset >= kChipSelect1Boundary ? 1 : 0;
-            uint64_t base = chip ? kChipSelect1Boundary : 0;
-            uint64_t run = chip ? length : std::min<uint64_t>(length, kChipSelect1Boundary - offset);
-            read_chip_bytes(dir, chip, offset - base, run, out);
-            offset += run;
-            out += run;
-            length -= run;
+        case NandWiring::Single: read_chip_bytes(dir, 0, offset, length, out); break;
+        case NandWiring::TwoSelects:
+            while (length > 0) {
+                unsigned chip = offset >= kChipSelect1Boundary ? 1 : 0;
+                uint64_t base = chip ? kChipSelect1Boundary : 0;
+                uint64_t run = chip ? length : std::min<uint64_t>(length, kChipSelect1Boundary - offset);
+                read_chip_bytes(dir, chip, offset - base, run, out);
+                offset += run;
+                out += run;
+                length -= run;
+            }
+            break;
+        case NandWiring::DoubledBus: {
+            if (offset < l.block_bytes) {
+                uint64_t run = std::min<uint64_t>(length, l.block_bytes - offset);
+                read_chip_bytes(dir, 0, offset, run, out);
+                offset += run;
+                out += run;
+                length -= run;
+            }
+            if (length == 0) break;
+            // Byte d of the 16-bit view is byte d / 2 of chip d % 2.
+            uint64_t first = offset / 2, last = (offset + length - 1) / 2;
+            std::vector<uint8_t> lanes[2];
+            for (unsigned chip = 0; chip < 2; ++chip) {
+                lanes[chip].resize(last - first + 1);
+                read_chip_bytes(dir, chip, first, lanes[chip].size(), lanes[chip].data());
+            }
+            for (uint64_t i = 0; i < length; ++i) out[i] = lanes[(offset + i) & 1][(offset + i) / 2 - first];
+            break;
         }
-        break;
-    case NandWiring::DoubledBus: {
-        if (offset < l.block_bytes) {
-            uint64_t run = std::min<uint64_t>(length, l.block_bytes - offset);
-            read_chip_bytes(dir, 0, offset, run, out);
-            offset += run;
-            out += run;
-            length -= run;
-        }
-        if (length == 0) break;
-        // Byte d of the 16-bit view is byte d / 2 of chip d % 2.
-        uint64_t first = offset / 2, last = (offset + length - 1) / 2;
-        std::vector<uint8_t> lanes[2];
-        for (unsigned chip = 0; chip < 2; ++chip) {
-            lanes[chip].resize(last - first + 1);
-            read_chip_bytes(dir, chip, first, lanes[chip].size(), lanes[chip].data());
-        }
-        for (uint64_t i = 0; i < length; ++i) out[i] = lanes[(offset + i) & 1][(offset + i) / 2 - first];
-        break;
-    }
     }
 }
 

@@ -17,18 +17,18 @@ namespace sim {
 
 constexpr uint16_t kRelocTableHeader = 0x524E;  // "NR"
 constexpr uint16_t kRelocEndMark = 0xFFFF;
-constexpr uint32_t kBbmtMagic = 0x544D4242;     // "BBMT"
+constexpr uint32_t kBbmtMagic = 0x544D4242;  // "BBMT"
 constexpr uint32_t kBbmtEntries = 8192;
 constexpr uint32_t kBbmtBytes = 4 + 2 * kBbmtEntries;
 constexpr const char* kBbmtObjectFile = "objects/NAND_FLASH_BBMT.map";
 constexpr uint32_t kChipSelect1Boundary = 0x20000000;
 
 struct NandDeviceLayout {
-    uint32_t page_bytes;       // device page (both lanes of a doubled bus)
-    uint32_t block_bytes;      // device block
-    uint32_t blocks;           // device blocks, every chip select
-    uint32_t reserve_blocks;   // the replacement pool at the top
-    uint32_t table_offset;     // relocation table page, device offset
+    uint32_t page_bytes;      // device page (both lanes of a doubled bus)
+    uint32_t block_bytes;     // device block
+    uint32_t blocks;          // device blocks, every chip select
+    uint32_t reserve_blocks;  // the replacement pool at the top
+    uint32_t table_offset;    // relocation table page, device offset
     uint32_t table_bytes;
     uint32_t table_chip_page;  // the same page on chip 0
     uint32_t boot_end;         // end of the boot area (its last page is not stored)

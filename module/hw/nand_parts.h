@@ -9,9 +9,9 @@
 namespace sim {
 
 enum class NandWiring : uint8_t {
-    Single,       // one chip on chip select 0
-    DoubledBus,   // chip 0 on the low byte lane, chip 1 on the high lane, both on chip select 0
-    TwoSelects,   // chip 0 on chip select 0, chip 1 on chip select 1
+    Single,      // one chip on chip select 0
+    DoubledBus,  // chip 0 on the low byte lane, chip 1 on the high lane, both on chip select 0
+    TwoSelects,  // chip 0 on chip select 0, chip 1 on chip select 1
 };
 
 struct NandPart {

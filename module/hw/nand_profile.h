@@ -15,7 +15,7 @@ struct NandBoardConfig {
     const NandPart* part = nullptr;
     std::vector<NandChipConfig> chips;  // index N = nand-N
     bool os_builds_bbmt = true;
-    std::vector<uint32_t> bad_blocks;   // as listed, across the chips
+    std::vector<uint32_t> bad_blocks;  // as listed, across the chips
 };
 
 bool nand_config_from_profile(const Config& profile, NandBoardConfig* config, std::string* error);

@@ -29,12 +29,13 @@ NandBlockMap load_block_map(const std::filesystem::path& dir, const NandPart& pa
         }
     }
     map.physical.resize(l.blocks);
-    for (uint32_t i = 0; i < l.blocks; ++i) map.physical[i] = static_cast<uint16_t>(bytes[4 + 2 * i] | bytes[5 + 2 * i] << 8);
+    for (uint32_t i = 0; i < l.blocks; ++i)
+        map.physical[i] = static_cast<uint16_t>(bytes[4 + 2 * i] | bytes[5 + 2 * i] << 8);
     return map;
 }
 
-bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map,
-                       uint64_t offset, uint64_t length, uint8_t* out) {
+bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map, uint64_t offset,
+                       uint64_t length, uint8_t* out) {
     NandDeviceLayout l = nand_device_layout(part);
     if (offset > l.logical_bytes() || length > l.logical_bytes() - offset) return false;
     const uint64_t B = l.block_bytes, P = l.page_bytes, T = l.table_offset, R = l.table_bytes, L = l.boot_end;
@@ -56,8 +57,10 @@ bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, c
                 device = -1;
             }
         }
-        if (device < 0) std::fill(out, out + run, 0xFF);
-        else read_device_bytes(dir, part, uint64_t(device), run, out);
+        if (device < 0)
+            std::fill(out, out + run, 0xFF);
+        else
+            read_device_bytes(dir, part, uint64_t(device), run, out);
         offset += run;
         out += run;
         length -= run;
@@ -91,8 +94,11 @@ std::vector<NandBadBlock> find_bad_blocks(const std::filesystem::path& dir, cons
             }
             if (!marked) continue;
             auto it = found.find({chip, uint32_t(block)});
-            if (it != found.end()) it->second.marked = true;
-            else found[{chip, uint32_t(block)}] = NandBadBlock{chip, uint32_t(block), device_block(chip, uint32_t(block)), false, true};
+            if (it != found.end())
+                it->second.marked = true;
+            else
+                found[{chip, uint32_t(block)}] =
+                    NandBadBlock{chip, uint32_t(block), device_block(chip, uint32_t(block)), false, true};
         }
     }
     std::vector<NandBadBlock> list;

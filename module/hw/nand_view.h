@@ -24,8 +24,8 @@ struct NandBlockMap {
 NandBlockMap load_block_map(const std::filesystem::path& dir, const NandPart& part);
 
 // Reads [offset, offset + length) of the logical view; false beyond its end.
-bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map,
-                       uint64_t offset, uint64_t length, uint8_t* out);
+bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map, uint64_t offset,
+                       uint64_t length, uint8_t* out);
 
 struct NandBadBlock {
     unsigned chip;

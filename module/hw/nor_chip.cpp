@@ -31,9 +31,7 @@ constexpr uint16_t kBufferAvailable = 0x80;  // XSR bit 7
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
 bool is_erase(NorOperation op) { return op == NorOperation::BlockErase; }
-bool is_program(NorOperation op) {
-    return op == NorOperation::WordProgram || op == NorOperation::BufferProgram;
-}
+bool is_program(NorOperation op) { return op == NorOperation::WordProgram || op == NorOperation::BufferProgram; }
 
 }  // namespace
 
@@ -50,8 +48,7 @@ NorCounters& NorCounters::operator+=(const NorCounters& o) {
     return *this;
 }
 
-NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks,
-                 NorTrace* trace)
+NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, NorTrace* trace)
     : config_(config), chip_index_(chip_index), words_(words), locks_(locks), trace_(trace) {
     main_shift_ = static_cast<uint32_t>(std::countr_zero(config_.main_block_bytes / 2));
     parameter_shift_ = config_.parameter_blocks
@@ -65,41 +62,39 @@ NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* word
     uint32_t blocks = config_.block_count();
     for (uint32_t b = 0; b < blocks; ++b) {
         uint8_t& bits = lock_byte(b);
-        if (config_.family != NorFamily::J3) bits = kNorLocked;
-        else bits &= kNorLocked;
+        if (config_.family != NorFamily::J3)
+            bits = kNorLocked;
+        else
+            bits &= kNorLocked;
         if (faults_of(b) & kNorFaultStuckLock) bits |= kNorLocked;
     }
 }
 
 uint16_t NorChip::read_slow(uint32_t k) const {
     switch (mode_) {
-    case Mode::ReadArray:
-        return words_[2 * static_cast<size_t>(k)];
-    case Mode::ReadIdentifier: {
-        // The identifier space repeats in every block: 0 maker, 1 device, 2 lock bits.
-        uint32_t block = block_of(k);
-        uint32_t at = k - block_start(block);
-        if (at == 0) return config_.manufacturer;
-        if (at == 1) return config_.device_code;
-        if (at == 2) return lock_bits(block);
-        return 0;
-    }
-    case Mode::ReadQuery: {
-        uint32_t at = k - block_start(block_of(k));
-        return at < query_.size() ? query_[at] : 0;
-    }
-    case Mode::BufferCount:
-        return kBufferAvailable;
-    case Mode::BufferRefused:
-        return 0;
-    case Mode::ReadStatus:
-    case Mode::EraseSetup:
-    case Mode::ProgramSetup:
-    case Mode::LockSetup:
-    case Mode::BufferStart:
-    case Mode::BufferData:
-    case Mode::BufferConfirm:
-        return status_;
+        case Mode::ReadArray: return words_[2 * static_cast<size_t>(k)];
+        case Mode::ReadIdentifier: {
+            // The identifier space repeats in every block: 0 maker, 1 device, 2 lock bits.
+            uint32_t block = block_of(k);
+            uint32_t at = k - block_start(block);
+            if (at == 0) return config_.manufacturer;
+            if (at == 1) return config_.device_code;
+            if (at == 2) return lock_bits(block);
+            return 0;
+        }
+        case Mode::ReadQuery: {
+            uint32_t at = k - block_start(block_of(k));
+            return at < query_.size() ? query_[at] : 0;
+        }
+        case Mode::BufferCount: return kBufferAvailable;
+        case Mode::BufferRefused: return 0;
+        case Mode::ReadStatus:
+        case Mode::EraseSetup:
+        case Mode::ProgramSetup:
+        case Mode::LockSetup:
+        case Mode::BufferStart:
+        case Mode::BufferData:
+        case Mode::BufferConfirm: return status_;
     }
     return status_;
 }
@@ -117,120 +112,106 @@ void NorChip::write_while_busy(uint32_t k, uint16_t value, uint64_t now) {
 
 void NorChip::write_slow(uint32_t k, uint16_t value, uint64_t now) {
     switch (mode_) {
-    case Mode::ReadArray:
-    case Mode::ReadStatus:
-    case Mode::ReadIdentifier:
-    case Mode::ReadQuery:
-    case Mode::BufferRefused:
-        command(k, value, now);
-        return;
-    case Mode::EraseSetup:
-        if ((value & 0xFF) == kCmdConfirm) start(NorOperation::BlockErase, k, value, now);
-        else sequence_error(k, value, now);
-        return;
-    case Mode::ProgramSetup:
-        start(NorOperation::WordProgram, k, value, now);
-        return;
-    case Mode::LockSetup:
-        lock_confirm(k, value, now);
-        return;
-    case Mode::BufferCount:
-    case Mode::BufferStart:
-    case Mode::BufferData:
-    case Mode::BufferConfirm:
-        buffer_write(k, value, now);
-        return;
+        case Mode::ReadArray:
+        case Mode::ReadStatus:
+        case Mode::ReadIdentifier:
+        case Mode::ReadQuery:
+        case Mode::BufferRefused: command(k, value, now); return;
+        case Mode::EraseSetup:
+            if ((value & 0xFF) == kCmdConfirm)
+                start(NorOperation::BlockErase, k, value, now);
+            else
+                sequence_error(k, value, now);
+            return;
+        case Mode::ProgramSetup: start(NorOperation::WordProgram, k, value, now); return;
+        case Mode::LockSetup: lock_confirm(k, value, now); return;
+        case Mode::BufferCount:
+        case Mode::BufferStart:
+        case Mode::BufferData:
+        case Mode::BufferConfirm: buffer_write(k, value, now); return;
     }
 }
 
 void NorChip::command(uint32_t k, uint16_t value, uint64_t now) {
     switch (value & 0xFF) {
-    case kCmdReadArray: mode_ = Mode::ReadArray; break;
-    case kCmdReadIdentifier: mode_ = Mode::ReadIdentifier; break;
-    case kCmdReadQuery: mode_ = Mode::ReadQuery; break;
-    case kCmdReadStatus: mode_ = Mode::ReadStatus; break;
-    case kCmdClearStatus:
-        // Error bits stick until this command; the read mode stays.
-        status_ = kSR7Ready;
-        break;
-    case kCmdBlockErase: mode_ = Mode::EraseSetup; break;
-    case kCmdWordProgram:
-    case kCmdWordProgramAlternate: mode_ = Mode::ProgramSetup; break;
-    case kCmdLockSetup: mode_ = Mode::LockSetup; break;
-    case kCmdWriteToBuffer:
-        // A J3 with a sequence error standing refuses the buffer until Clear Status.
-        if (config_.family == NorFamily::J3 && (status_ & kSequenceError) == kSequenceError) {
-            mode_ = Mode::BufferRefused;
-        } else {
-            mode_ = Mode::BufferCount;
-            buffer_block_ = block_of(k);
-        }
-        break;
-    default:
-        emit(NorEventKind::Ignored, k, value, now);
-        return;
+        case kCmdReadArray: mode_ = Mode::ReadArray; break;
+        case kCmdReadIdentifier: mode_ = Mode::ReadIdentifier; break;
+        case kCmdReadQuery: mode_ = Mode::ReadQuery; break;
+        case kCmdReadStatus: mode_ = Mode::ReadStatus; break;
+        case kCmdClearStatus:
+            // Error bits stick until this command; the read mode stays.
+            status_ = kSR7Ready;
+            break;
+        case kCmdBlockErase: mode_ = Mode::EraseSetup; break;
+        case kCmdWordProgram:
+        case kCmdWordProgramAlternate: mode_ = Mode::ProgramSetup; break;
+        case kCmdLockSetup: mode_ = Mode::LockSetup; break;
+        case kCmdWriteToBuffer:
+            // A J3 with a sequence error standing refuses the buffer until Clear Status.
+            if (config_.family == NorFamily::J3 && (status_ & kSequenceError) == kSequenceError) {
+                mode_ = Mode::BufferRefused;
+            } else {
+                mode_ = Mode::BufferCount;
+                buffer_block_ = block_of(k);
+            }
+            break;
+        default: emit(NorEventKind::Ignored, k, value, now); return;
     }
     emit(NorEventKind::Command, k, value, now);
 }
 
 void NorChip::buffer_write(uint32_t k, uint16_t value, uint64_t now) {
     switch (mode_) {
-    case Mode::BufferCount:
-        if (value >= config_.buffer_words) {
-            sequence_error(k, value, now);
+        case Mode::BufferCount:
+            if (value >= config_.buffer_words) {
+                sequence_error(k, value, now);
+                return;
+            }
+            buffer_count_ = value + 1u;
+            buffer_loaded_ = 0;
+            buffer_fault_ = false;
+            buffer_.fill(0xFFFF);
+            mode_ = Mode::BufferStart;
+            return;
+        case Mode::BufferStart: {
+            // The first word fixes the window; it must lie in the block of 0xE8 and
+            // must not cross a buffer-aligned boundary.
+            buffer_start_ = k;
+            uint32_t last = k + buffer_count_ - 1;
+            uint32_t boundary_mask = ~(config_.buffer_words - 1);
+            if (block_of(k) != buffer_block_ || (k & boundary_mask) != (last & boundary_mask)) buffer_fault_ = true;
+            buffer_[0] = value;
+            buffer_loaded_ = 1;
+            mode_ = buffer_loaded_ == buffer_count_ ? Mode::BufferConfirm : Mode::BufferData;
             return;
         }
-        buffer_count_ = value + 1u;
-        buffer_loaded_ = 0;
-        buffer_fault_ = false;
-        buffer_.fill(0xFFFF);
-        mode_ = Mode::BufferStart;
-        return;
-    case Mode::BufferStart: {
-        // The first word fixes the window; it must lie in the block of 0xE8 and
-        // must not cross a buffer-aligned boundary.
-        buffer_start_ = k;
-        uint32_t last = k + buffer_count_ - 1;
-        uint32_t boundary_mask = ~(config_.buffer_words - 1);
-        if (block_of(k) != buffer_block_ || (k & boundary_mask) != (last & boundary_mask)) buffer_fault_ = true;
-        buffer_[0] = value;
-        buffer_loaded_ = 1;
-        mode_ = buffer_loaded_ == buffer_count_ ? Mode::BufferConfirm : Mode::BufferData;
-        return;
-    }
-    case Mode::BufferData:
-        // Only loads outside the window come here; the chip still counts them.
-        buffer_fault_ = true;
-        if (++buffer_loaded_ == buffer_count_) mode_ = Mode::BufferConfirm;
-        return;
-    case Mode::BufferConfirm:
-        if ((value & 0xFF) == kCmdConfirm && !buffer_fault_)
-            start(NorOperation::BufferProgram, buffer_start_, value, now);
-        else
-            sequence_error(k, value, now);
-        return;
-    default:
-        return;
+        case Mode::BufferData:
+            // Only loads outside the window come here; the chip still counts them.
+            buffer_fault_ = true;
+            if (++buffer_loaded_ == buffer_count_) mode_ = Mode::BufferConfirm;
+            return;
+        case Mode::BufferConfirm:
+            if ((value & 0xFF) == kCmdConfirm && !buffer_fault_)
+                start(NorOperation::BufferProgram, buffer_start_, value, now);
+            else
+                sequence_error(k, value, now);
+            return;
+        default: return;
     }
 }
 
 void NorChip::lock_confirm(uint32_t k, uint16_t value, uint64_t now) {
     bool j3 = config_.family == NorFamily::J3;
     switch (value & 0xFF) {
-    case kCmdSetLock:
-        start(NorOperation::SetLock, k, value, now);
-        return;
-    case kCmdConfirm:
-        start(j3 ? NorOperation::ClearLocks : NorOperation::UnlockBlock, k, value, now);
-        return;
-    case kCmdLockDown:
-        if (!j3) {
-            start(NorOperation::LockDown, k, value, now);
-            return;
-        }
-        break;
-    default:
-        break;
+        case kCmdSetLock: start(NorOperation::SetLock, k, value, now); return;
+        case kCmdConfirm: start(j3 ? NorOperation::ClearLocks : NorOperation::UnlockBlock, k, value, now); return;
+        case kCmdLockDown:
+            if (!j3) {
+                start(NorOperation::LockDown, k, value, now);
+                return;
+            }
+            break;
+        default: break;
     }
     sequence_error(k, value, now);
 }
@@ -245,14 +226,15 @@ void NorChip::sequence_error(uint32_t k, uint16_t value, uint64_t now) {
 uint64_t NorChip::busy_time(NorOperation op, uint32_t block) const {
     const NorTimings& t = config_.timings;
     switch (op) {
-    case NorOperation::BlockErase: return block < config_.parameter_blocks ? t.parameter_erase_ns : t.block_erase_ns;
-    case NorOperation::WordProgram: return t.word_program_ns;
-    case NorOperation::BufferProgram: return t.buffer_program_ns;
-    case NorOperation::ClearLocks: return t.clear_locks_ns;
-    case NorOperation::SetLock:
-    case NorOperation::UnlockBlock:
-    case NorOperation::LockDown: return t.set_lock_ns;
-    case NorOperation::None: break;
+        case NorOperation::BlockErase:
+            return block < config_.parameter_blocks ? t.parameter_erase_ns : t.block_erase_ns;
+        case NorOperation::WordProgram: return t.word_program_ns;
+        case NorOperation::BufferProgram: return t.buffer_program_ns;
+        case NorOperation::ClearLocks: return t.clear_locks_ns;
+        case NorOperation::SetLock:
+        case NorOperation::UnlockBlock:
+        case NorOperation::LockDown: return t.set_lock_ns;
+        case NorOperation::None: break;
     }
     return 0;
 }
@@ -262,10 +244,10 @@ void NorChip::start(NorOperation op, uint32_t k, uint16_t value, uint64_t now) {
     mode_ = Mode::ReadStatus;
     uint32_t block = block_of(k);
     switch (op) {
-    case NorOperation::BlockErase: ++counters_.block_erases; break;
-    case NorOperation::WordProgram: ++counters_.word_programs; break;
-    case NorOperation::BufferProgram: ++counters_.buffer_programs; break;
-    default: ++counters_.lock_operations; break;
+        case NorOperation::BlockErase: ++counters_.block_erases; break;
+        case NorOperation::WordProgram: ++counters_.word_programs; break;
+        case NorOperation::BufferProgram: ++counters_.buffer_programs; break;
+        default: ++counters_.lock_operations; break;
     }
     pending_ = op;
     pending_address_ = k;
@@ -317,59 +299,54 @@ void NorChip::finish(uint64_t now) {
     uint8_t faults = faults_of(block);
     NorFaultKind fault = NorFaultKind::None;
     switch (pending_) {
-    case NorOperation::WordProgram:
-    case NorOperation::BufferProgram:
-        if (faults & kNorFaultProgramError) {
-            status_ |= kSR4ProgramError;
-            fault = NorFaultKind::ProgramError;
-        } else if (pending_ == NorOperation::WordProgram) {
-            program_word(k, pending_value_);
-            counters_.bytes_programmed += 2;
-        } else {
-            for (uint32_t i = 0; i < buffer_count_; ++i) program_word(k + i, buffer_[i]);
-            counters_.bytes_programmed += 2u * buffer_count_;
-        }
-        break;
-    case NorOperation::BlockErase:
-        if (faults & kNorFaultEraseError) {
-            status_ |= kSR5EraseError;
-            fault = NorFaultKind::EraseError;
-        } else {
-            // Erase sets every bit of the block.
-            uint32_t first = block_start(block), count = block_words(block);
-            for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
-            counters_.bytes_erased += 2ull * count;
-        }
-        break;
-    case NorOperation::SetLock:
-        lock_byte(block) |= kNorLocked;
-        break;
-    case NorOperation::LockDown:
-        lock_byte(block) |= kNorLocked | kNorLockedDown;
-        break;
-    case NorOperation::UnlockBlock:
-        // With WP# low a locked-down block stays locked, and says nothing.
-        if (faults & kNorFaultStuckLock) {
-            status_ |= kSR5EraseError;
-            fault = NorFaultKind::StuckLock;
-        } else if (!(lock_byte(block) & kNorLockedDown)) {
-            lock_byte(block) &= static_cast<uint8_t>(~kNorLocked);
-        }
-        break;
-    case NorOperation::ClearLocks: {
-        uint32_t blocks = config_.block_count();
-        for (uint32_t b = 0; b < blocks; ++b) {
-            if (faults_of(b) & kNorFaultStuckLock) {
+        case NorOperation::WordProgram:
+        case NorOperation::BufferProgram:
+            if (faults & kNorFaultProgramError) {
+                status_ |= kSR4ProgramError;
+                fault = NorFaultKind::ProgramError;
+            } else if (pending_ == NorOperation::WordProgram) {
+                program_word(k, pending_value_);
+                counters_.bytes_programmed += 2;
+            } else {
+                for (uint32_t i = 0; i < buffer_count_; ++i) program_word(k + i, buffer_[i]);
+                counters_.bytes_programmed += 2u * buffer_count_;
+            }
+            break;
+        case NorOperation::BlockErase:
+            if (faults & kNorFaultEraseError) {
+                status_ |= kSR5EraseError;
+                fault = NorFaultKind::EraseError;
+            } else {
+                // Erase sets every bit of the block.
+                uint32_t first = block_start(block), count = block_words(block);
+                for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
+                counters_.bytes_erased += 2ull * count;
+            }
+            break;
+        case NorOperation::SetLock: lock_byte(block) |= kNorLocked; break;
+        case NorOperation::LockDown: lock_byte(block) |= kNorLocked | kNorLockedDown; break;
+        case NorOperation::UnlockBlock:
+            // With WP# low a locked-down block stays locked, and says nothing.
+            if (faults & kNorFaultStuckLock) {
                 status_ |= kSR5EraseError;
                 fault = NorFaultKind::StuckLock;
-            } else {
-                lock_byte(b) &= static_cast<uint8_t>(~kNorLocked);
+            } else if (!(lock_byte(block) & kNorLockedDown)) {
+                lock_byte(block) &= static_cast<uint8_t>(~kNorLocked);
             }
+            break;
+        case NorOperation::ClearLocks: {
+            uint32_t blocks = config_.block_count();
+            for (uint32_t b = 0; b < blocks; ++b) {
+                if (faults_of(b) & kNorFaultStuckLock) {
+                    status_ |= kSR5EraseError;
+                    fault = NorFaultKind::StuckLock;
+                } else {
+                    lock_byte(b) &= static_cast<uint8_t>(~kNorLocked);
+                }
+            }
+            break;
         }
-        break;
-    }
-    case NorOperation::None:
-        break;
+        case NorOperation::None: break;
     }
     if (fault != NorFaultKind::None) {
         ++counters_.failed_operations;

@@ -222,7 +222,7 @@ private:
     uint32_t buffer_start_ = 0;
     uint32_t buffer_count_ = 0;   // words announced by the count write
     uint32_t buffer_loaded_ = 0;  // data writes taken so far
-    bool buffer_fault_ = false;  // a load outside the window, reported at confirm
+    bool buffer_fault_ = false;   // a load outside the window, reported at confirm
     std::array<uint16_t, 32> buffer_{};
     NorCounters counters_;
 };

@@ -68,8 +68,7 @@ std::optional<DirectBacking> NorPair::direct_backing(uint32_t offset, uint32_t s
 
 uint32_t NorPair::block_size_at(uint32_t offset) const {
     const NorChipConfig& chip = config_.chips[0];
-    return 2 * (config_.block_at(offset) < chip.parameter_blocks ? chip.parameter_block_bytes
-                                                                  : chip.main_block_bytes);
+    return 2 * (config_.block_at(offset) < chip.parameter_blocks ? chip.parameter_block_bytes : chip.main_block_bytes);
 }
 
 NorCounters NorPair::counters() const {

@@ -79,7 +79,7 @@ private:
     NorPairConfig config_;
     VirtualClock& clock_;
     MappedFile array_;
-    MappedFile lock_file_;                // J3: non-volatile lock bytes
+    MappedFile lock_file_;                 // J3: non-volatile lock bytes
     std::vector<uint8_t> volatile_locks_;  // P30/K3: lost at power-off
     NorTrace trace_;
     std::unique_ptr<NorChip> chip0_;

@@ -49,8 +49,8 @@ const NorFamilyRow kNorFamilies[] = {
 constexpr uint32_t kMinQuerySize = 17;
 constexpr uint32_t kMaxQuerySize = 26;  // 128 MiB on the pair
 
-const char* const kTimeKeys[] = {"word_program_us", "buffer_program_us", "block_erase_ms",
-                                 "parameter_erase_ms", "clear_locks_ms", "set_lock_us"};
+const char* const kTimeKeys[] = {"word_program_us",    "buffer_program_us", "block_erase_ms",
+                                 "parameter_erase_ms", "clear_locks_ms",    "set_lock_us"};
 const char* const kFaultKeys[] = {"never_ready", "erase_error", "program_error", "stuck_lock", "vpp_low"};
 
 std::string hex(uint32_t value) {
@@ -136,8 +136,7 @@ bool nor_config_from_profile(const Config& profile, NorPairConfig* config, std::
     chip.main_block_bytes = family->main_block_bytes;
     chip.buffer_words = family->buffer_words;
     uint32_t smallest = chip.parameter_blocks * chip.parameter_block_bytes + chip.main_block_bytes;
-    if (chip.query_size < kMinQuerySize || chip.query_size > kMaxQuerySize ||
-        (1u << chip.query_size) < smallest) {
+    if (chip.query_size < kMinQuerySize || chip.query_size > kMaxQuerySize || (1u << chip.query_size) < smallest) {
         if (error)
             *error = "module.toml: nor.query_size " + std::to_string(chip.query_size) + " is outside " +
                      std::to_string(kMinQuerySize) + ".." + std::to_string(kMaxQuerySize) +
@@ -158,16 +157,14 @@ bool nor_config_from_profile(const Config& profile, NorPairConfig* config, std::
     config->chips[0] = chip;
     chip.block_faults.assign(chip.block_count(), 0);
     if (!mark_blocks(profile, "nor.fault.erase_error", *config, kNorFaultEraseError, &chip.block_faults, error) ||
-        !mark_blocks(profile, "nor.fault.program_error", *config, kNorFaultProgramError, &chip.block_faults,
-                     error) ||
+        !mark_blocks(profile, "nor.fault.program_error", *config, kNorFaultProgramError, &chip.block_faults, error) ||
         !mark_blocks(profile, "nor.fault.stuck_lock", *config, kNorFaultStuckLock, &chip.block_faults, error))
         return false;
 
     config->chips[0] = chip;
     config->chips[1] = chip;
     // A second maker code on the high chip stands for a mismatched pair.
-    config->chips[1].manufacturer =
-        static_cast<uint16_t>(profile.get_u32("nor.chip1.manufacturer", chip.manufacturer));
+    config->chips[1].manufacturer = static_cast<uint16_t>(profile.get_u32("nor.chip1.manufacturer", chip.manufacturer));
 
     config->initially_locked.clear();
     for (uint32_t offset : profile.get_u32_list("nor.locked")) {

@@ -12,24 +12,27 @@ namespace {
 
 struct QueryFamilyRow {
     NorFamily family;
-    uint16_t extended_table;    // 0x15
-    uint8_t voltages[4];        // 0x1B..0x1E: Vcc min/max, Vpp min/max (BCD)
-    uint8_t times[8];           // 0x1F..0x26: typical word/buffer/block/chip, maximum factors
-    uint16_t interface;         // 0x28
-    uint16_t buffer_log2;       // 0x2A
-    char minor_version;         // extended table version "1.x"
-    uint32_t feature_support;   // extended table + 5
-    uint16_t lock_mask;         // extended table + 0x0A
-    uint8_t vcc_optimum;        // extended table + 0x0C
-    uint8_t vpp_optimum;        // extended table + 0x0D
+    uint16_t extended_table;   // 0x15
+    uint8_t voltages[4];       // 0x1B..0x1E: Vcc min/max, Vpp min/max (BCD)
+    uint8_t times[8];          // 0x1F..0x26: typical word/buffer/block/chip, maximum factors
+    uint16_t interface;        // 0x28
+    uint16_t buffer_log2;      // 0x2A
+    char minor_version;        // extended table version "1.x"
+    uint32_t feature_support;  // extended table + 5
+    uint16_t lock_mask;        // extended table + 0x0A
+    uint8_t vcc_optimum;       // extended table + 0x0C
+    uint8_t vpp_optimum;       // extended table + 0x0D
 };
 
-// family     ext     Vcc/Vpp                 typical, max factors                              if  buf  ver  features lock  Vcc   Vpp
+// family     ext     Vcc/Vpp                 typical, max factors                              if  buf  ver  features
+// lock  Vcc   Vpp
+// clang-format off
 const QueryFamilyRow kQueryRows[] = {
     {NorFamily::J3, 0x031, {0x27, 0x36, 0x00, 0x00}, {0x08, 0x08, 0x0A, 0x00, 0x04, 0x04, 0x04, 0x00}, 2, 5, '1', 0x00A, 0x0001, 0x33, 0x00},
     {NorFamily::P30, 0x10A, {0x17, 0x20, 0x85, 0x95}, {0x08, 0x09, 0x0A, 0x00, 0x01, 0x01, 0x02, 0x00}, 1, 6, '4', 0x1E6, 0x0003, 0x18, 0x90},
     {NorFamily::K3, 0x031, {0x27, 0x36, 0x00, 0x00}, {0x08, 0x09, 0x0A, 0x00, 0x01, 0x01, 0x02, 0x00}, 1, 6, '3', 0x1E6, 0x0003, 0x30, 0x00},
 };
+// clang-format on
 
 const QueryFamilyRow& row_for(NorFamily family) {
     for (const QueryFamilyRow& row : kQueryRows)

@@ -6,39 +6,39 @@ namespace sim {
 
 const char* name_of(NorEventKind kind) {
     switch (kind) {
-    case NorEventKind::Command: return "command";
-    case NorEventKind::Ignored: return "ignored";
-    case NorEventKind::SequenceError: return "sequence-error";
-    case NorEventKind::Started: return "started";
-    case NorEventKind::Finished: return "finished";
-    case NorEventKind::Fault: return "fault";
+        case NorEventKind::Command: return "command";
+        case NorEventKind::Ignored: return "ignored";
+        case NorEventKind::SequenceError: return "sequence-error";
+        case NorEventKind::Started: return "started";
+        case NorEventKind::Finished: return "finished";
+        case NorEventKind::Fault: return "fault";
     }
     return "?";
 }
 
 const char* name_of(NorOperation op) {
     switch (op) {
-    case NorOperation::None: return "";
-    case NorOperation::WordProgram: return "word-program";
-    case NorOperation::BufferProgram: return "buffer-program";
-    case NorOperation::BlockErase: return "block-erase";
-    case NorOperation::SetLock: return "set-lock";
-    case NorOperation::ClearLocks: return "clear-locks";
-    case NorOperation::UnlockBlock: return "unlock-block";
-    case NorOperation::LockDown: return "lock-down";
+        case NorOperation::None: return "";
+        case NorOperation::WordProgram: return "word-program";
+        case NorOperation::BufferProgram: return "buffer-program";
+        case NorOperation::BlockErase: return "block-erase";
+        case NorOperation::SetLock: return "set-lock";
+        case NorOperation::ClearLocks: return "clear-locks";
+        case NorOperation::UnlockBlock: return "unlock-block";
+        case NorOperation::LockDown: return "lock-down";
     }
     return "?";
 }
 
 const char* name_of(NorFaultKind fault) {
     switch (fault) {
-    case NorFaultKind::None: return "";
-    case NorFaultKind::NeverReady: return "never-ready";
-    case NorFaultKind::EraseError: return "erase-error";
-    case NorFaultKind::ProgramError: return "program-error";
-    case NorFaultKind::StuckLock: return "stuck-lock";
-    case NorFaultKind::VppLow: return "vpp-low";
-    case NorFaultKind::Locked: return "locked";
+        case NorFaultKind::None: return "";
+        case NorFaultKind::NeverReady: return "never-ready";
+        case NorFaultKind::EraseError: return "erase-error";
+        case NorFaultKind::ProgramError: return "program-error";
+        case NorFaultKind::StuckLock: return "stuck-lock";
+        case NorFaultKind::VppLow: return "vpp-low";
+        case NorFaultKind::Locked: return "locked";
     }
     return "?";
 }

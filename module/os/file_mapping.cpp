@@ -99,8 +99,7 @@ HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
     return handle;
 }
 
-LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, DWORD fileOffsetLow,
-                     DWORD bytesToMap) {
+LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, DWORD fileOffsetLow, DWORD bytesToMap) {
     auto object = find_handle_of<MappingObject>(mapping, ObjectKind::Mapping);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -117,8 +116,7 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, 
         return nullptr;
     }
     uint64_t offset = (static_cast<uint64_t>(fileOffsetHigh) << 32) | fileOffsetLow;
-    if (offset % kPageSize != 0 || offset >= object->size ||
-        (bytesToMap != 0 && bytesToMap > object->size - offset)) {
+    if (offset % kPageSize != 0 || offset >= object->size || (bytesToMap != 0 && bytesToMap > object->size - offset)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }

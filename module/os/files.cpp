@@ -91,8 +91,8 @@ uint64_t filetime_from_unix(const struct timespec& t) {
 bool filetime_from_text(const std::string& text, uint64_t* ticks) {
     unsigned year, month, day, hour, minute, second;
     char tail;
-    if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &year, &month, &day, &hour, &minute, &second,
-                    &tail) != 6)
+    if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &year, &month, &day, &hour, &minute, &second, &tail) !=
+        6)
         return false;
     if (year < 1601 || day < 1 || day > days_in_month(year, month) || hour > 23 || minute > 59 || second > 59)
         return false;
@@ -124,9 +124,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
         case CREATE_ALWAYS: flags = O_CREAT; break;
         case OPEN_EXISTING: flags = 0; break;
         case OPEN_ALWAYS: flags = O_CREAT; break;
-        default:
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
+        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     bool may_create = flags & O_CREAT;
     if (may_create && !(desiredAccess & GENERIC_WRITE)) {

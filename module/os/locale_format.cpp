@@ -121,17 +121,24 @@ std::u16string format_date(const SYSTEMTIME& date, const char16_t* picture) {
         i += n;
         switch (c) {
             case u'd':
-                if (n <= 2) append_number(&out, date.wDay, static_cast<unsigned>(n));
-                else out += n == 3 ? kDayAbbreviations[weekday] : kDayNames[weekday];
+                if (n <= 2)
+                    append_number(&out, date.wDay, static_cast<unsigned>(n));
+                else
+                    out += n == 3 ? kDayAbbreviations[weekday] : kDayNames[weekday];
                 break;
             case u'M':
-                if (n <= 2) append_number(&out, date.wMonth, static_cast<unsigned>(n));
-                else out += n == 3 ? kMonthAbbreviations[date.wMonth - 1] : kMonthNames[date.wMonth - 1];
+                if (n <= 2)
+                    append_number(&out, date.wMonth, static_cast<unsigned>(n));
+                else
+                    out += n == 3 ? kMonthAbbreviations[date.wMonth - 1] : kMonthNames[date.wMonth - 1];
                 break;
             case u'y':
-                if (n == 1) append_number(&out, date.wYear % 100, 1);
-                else if (n == 2) append_number(&out, date.wYear % 100, 2);
-                else append_number(&out, date.wYear, 4);
+                if (n == 1)
+                    append_number(&out, date.wYear % 100, 1);
+                else if (n == 2)
+                    append_number(&out, date.wYear % 100, 2);
+                else
+                    append_number(&out, date.wYear, 4);
                 break;
             default:  // g: the era
                 out += u"A.D.";
@@ -199,8 +206,7 @@ void drop_fields(std::vector<TimeToken>* tokens, bool (*dropped)(TimeField, DWOR
 }
 
 bool field_dropped(TimeField field, DWORD flags) {
-    if (field == TimeField::Marker)
-        return (flags & (TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT)) != 0;
+    if (field == TimeField::Marker) return (flags & (TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT)) != 0;
     if (field == TimeField::Second) return (flags & (TIME_NOSECONDS | TIME_NOMINUTESORSECONDS)) != 0;
     if (field == TimeField::Minute) return (flags & TIME_NOMINUTESORSECONDS) != 0;
     return false;
@@ -216,8 +222,10 @@ std::u16string format_time(const SYSTEMTIME& time, const char16_t* picture, DWOR
         switch (token.field) {
             case TimeField::Literal: out += token.text; break;
             case TimeField::Hour12:
-                if (force24) append_number(&out, time.wHour, width);
-                else append_number(&out, time.wHour % 12 == 0 ? 12 : time.wHour % 12, width);
+                if (force24)
+                    append_number(&out, time.wHour, width);
+                else
+                    append_number(&out, time.wHour % 12 == 0 ? 12 : time.wHour % 12, width);
                 break;
             case TimeField::Hour24: append_number(&out, time.wHour, width); break;
             case TimeField::Minute: append_number(&out, time.wMinute, width); break;
@@ -240,8 +248,7 @@ bool check_output(LPWSTR text, int size) {
 
 }  // namespace
 
-int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR format, LPWSTR dateText,
-                   int textSize) {
+int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR format, LPWSTR dateText, int textSize) {
     if (!check_output(dateText, textSize)) return 0;
     if (!known_locale(locale)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -262,15 +269,14 @@ int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR for
     return deliver(format_date(when, picture), dateText, textSize);
 }
 
-int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR timeText,
-                   int textSize) {
+int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR timeText, int textSize) {
     if (!check_output(timeText, textSize)) return 0;
     if (!known_locale(locale)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    DWORD allowed = LOCALE_NOUSEROVERRIDE | TIME_NOMINUTESORSECONDS | TIME_NOSECONDS | TIME_NOTIMEMARKER |
-                    TIME_FORCE24HOURFORMAT;
+    DWORD allowed =
+        LOCALE_NOUSEROVERRIDE | TIME_NOMINUTESORSECONDS | TIME_NOSECONDS | TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT;
     if ((flags & ~allowed) || (format && (flags & LOCALE_NOUSEROVERRIDE))) {
         SetLastError(kErrorInvalidFlags);
         return 0;

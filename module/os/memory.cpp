@@ -103,8 +103,8 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
     }
     uintptr_t length = (static_cast<uintptr_t>(size) + kPageSize - 1) & ~(kPageSize - 1);
     // Over-reserve, then trim to the granularity.
-    void* raw = mmap(nullptr, length + kReserveGranularity, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                     -1, 0);
+    void* raw =
+        mmap(nullptr, length + kReserveGranularity, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (raw == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

@@ -103,8 +103,10 @@ bool map_direct_backing(uintptr_t destination, uint32_t physical, uint32_t size)
 void drop_windows_locked(uintptr_t base, uintptr_t size) {
     auto& list = windows();
     for (auto it = list.begin(); it != list.end();) {
-        if (it->virtual_base - base < size) it = list.erase(it);
-        else ++it;
+        if (it->virtual_base - base < size)
+            it = list.erase(it);
+        else
+            ++it;
     }
     generation.fetch_add(1, std::memory_order_acq_rel);
 }
@@ -161,8 +163,8 @@ bool commit_physical_pages(void* destination, DWORD physicalBy256, DWORD size, D
         }
     }
     bool direct = map_direct_backing(start, static_cast<uint32_t>(physical), static_cast<uint32_t>(length));
-    windows().push_back(Window{start, length, static_cast<uint32_t>(physical), access == PAGE_READWRITE, via_hal,
-                               direct});
+    windows().push_back(
+        Window{start, length, static_cast<uint32_t>(physical), access == PAGE_READWRITE, via_hal, direct});
     generation.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }

@@ -111,8 +111,8 @@ std::string saved_text(const Config& config) {
         if (type == REG_SZ) {
             out += "\"" + v.name + "\"=\"" + config.get_string(profile_key, "") + "\"\n";
         } else if (type == REG_DWORD) {
-            std::snprintf(line, sizeof line, "dword:%08x", data[0] | data[1] << 8 | data[2] << 16 |
-                                                               static_cast<uint32_t>(data[3]) << 24);
+            std::snprintf(line, sizeof line, "dword:%08x",
+                          data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24);
             out += "\"" + v.name + "\"=" + line + "\n";
         } else {
             out += "\"" + v.name + "\"=hex(b):";
@@ -179,8 +179,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM, PHKEY result
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD dataSize) {
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
     sim::Module* module = sim::Module::current();
     if (!module) return kErrorNotReady;
@@ -191,8 +190,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD typ
         if (!names_equal_ignoring_case(v.key_path, path) || !names_equal_ignoring_case(v.name, name)) continue;
         DWORD value_type;
         std::vector<BYTE> bytes;
-        if (!encode_value(v.raw, module->config(), kRegistryPrefix + v.key_path + "." + v.name, &value_type,
-                          &bytes))
+        if (!encode_value(v.raw, module->config(), kRegistryPrefix + v.key_path + "." + v.name, &value_type, &bytes))
             return kErrorInvalidData;
         if (type) *type = value_type;
         DWORD needed = static_cast<DWORD>(bytes.size());

@@ -119,9 +119,9 @@ DWORD GetTickCount(void) {
     if (!module) {
         // Without a module there is no virtual clock; the host's steady clock
         // keeps deadlines moving.
-        return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now().time_since_epoch())
-                                      .count());
+        return static_cast<DWORD>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
     }
     module->clock().pace();
     return module->clock().tick_count_ms();

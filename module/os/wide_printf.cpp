@@ -22,8 +22,10 @@ struct Output {
     bool cut = false;
 
     void put(char16_t c) {
-        if (length < capacity) dest[length++] = c;
-        else cut = true;
+        if (length < capacity)
+            dest[length++] = c;
+        else
+            cut = true;
     }
     void repeat(char16_t c, size_t n) {
         for (size_t i = 0; i < n; ++i) put(c);
@@ -59,15 +61,17 @@ void format_integer(Output& out, const Spec& spec, uint64_t magnitude, bool nega
             magnitude /= base;
         } while (magnitude);
     }
-    size_t precision_zeros = spec.precision > 0 && static_cast<size_t>(spec.precision) > count
-                                 ? spec.precision - count
-                                 : 0;
+    size_t precision_zeros =
+        spec.precision > 0 && static_cast<size_t>(spec.precision) > count ? spec.precision - count : 0;
     char16_t prefix[2];
     size_t prefix_length = 0;
     if (is_signed) {
-        if (negative) prefix[prefix_length++] = u'-';
-        else if (spec.plus) prefix[prefix_length++] = u'+';
-        else if (spec.space) prefix[prefix_length++] = u' ';
+        if (negative)
+            prefix[prefix_length++] = u'-';
+        else if (spec.plus)
+            prefix[prefix_length++] = u'+';
+        else if (spec.space)
+            prefix[prefix_length++] = u' ';
     } else if (spec.alternate && count > 0 && !(count == 1 && digits[0] == u'0')) {
         if (base == 16) {
             prefix[prefix_length++] = u'0';
@@ -93,8 +97,7 @@ void format_string(Output& out, const Spec& spec, const Char* text) {
     size_t length = 0;
     size_t limit = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : SIZE_MAX;
     if (!text) {
-        for (length = 0; null_text[length] && length < limit; ++length) {
-        }
+        for (length = 0; null_text[length] && length < limit; ++length) {}
         padded(out, spec, length, u' ', [&] {
             for (size_t i = 0; i < length; ++i) out.put(static_cast<char16_t>(null_text[i]));
         });
@@ -143,12 +146,18 @@ bool format(Output& out, const char16_t* f, va_list& args) {
         }
         Spec spec;
         for (;; ++f) {
-            if (*f == u'-') spec.left = true;
-            else if (*f == u'0') spec.zero = true;
-            else if (*f == u'+') spec.plus = true;
-            else if (*f == u' ') spec.space = true;
-            else if (*f == u'#') spec.alternate = true;
-            else break;
+            if (*f == u'-')
+                spec.left = true;
+            else if (*f == u'0')
+                spec.zero = true;
+            else if (*f == u'+')
+                spec.plus = true;
+            else if (*f == u' ')
+                spec.space = true;
+            else if (*f == u'#')
+                spec.alternate = true;
+            else
+                break;
         }
         if (*f == u'*') {
             int w = va_arg(args, int);
@@ -221,31 +230,31 @@ bool format(Output& out, const char16_t* f, va_list& args) {
             case u'p': {
                 Spec pointer = spec;
                 pointer.precision = static_cast<int>(2 * sizeof(void*));
-                format_integer(out, pointer, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, true,
-                               false);
+                format_integer(out, pointer, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, true, false);
                 break;
             }
             case u'c':
             case u'C': {
                 // %c is a WCHAR and %C a single-byte character; h and l/w pick either.
-                bool narrow = spec.size == Spec::kShort || (type == u'C' && spec.size != Spec::kLong &&
-                                                            spec.size != Spec::kWide);
+                bool narrow =
+                    spec.size == Spec::kShort || (type == u'C' && spec.size != Spec::kLong && spec.size != Spec::kWide);
                 int value = va_arg(args, int);
-                char16_t c = narrow ? static_cast<char16_t>(static_cast<unsigned char>(value))
-                                    : static_cast<char16_t>(value);
+                char16_t c =
+                    narrow ? static_cast<char16_t>(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
                 padded(out, spec, 1, u' ', [&] { out.put(c); });
                 break;
             }
             case u's':
             case u'S': {
-                bool narrow = spec.size == Spec::kShort || (type == u'S' && spec.size != Spec::kLong &&
-                                                            spec.size != Spec::kWide);
-                if (narrow) format_string(out, spec, va_arg(args, const char*));
-                else format_string(out, spec, va_arg(args, const char16_t*));
+                bool narrow =
+                    spec.size == Spec::kShort || (type == u'S' && spec.size != Spec::kLong && spec.size != Spec::kWide);
+                if (narrow)
+                    format_string(out, spec, va_arg(args, const char*));
+                else
+                    format_string(out, spec, va_arg(args, const char16_t*));
                 break;
             }
-            default:
-                return false;
+            default: return false;
         }
     }
     return true;

@@ -29,17 +29,22 @@ static bool valid_component(const std::u16string& name) {
     for (char16_t c : name) {
         if (c < 0x20) return false;
         switch (c) {
-            case u'/': case u'<': case u'>': case u':': case u'"': case u'|': case u'?': case u'*':
-                return false;
-            default:
-                break;
+            case u'/':
+            case u'<':
+            case u'>':
+            case u':':
+            case u'"':
+            case u'|':
+            case u'?':
+            case u'*': return false;
+            default: break;
         }
     }
     return true;
 }
 
-bool resolve_wince_path(const std::filesystem::path& root, const std::u16string& path,
-                        bool last_may_be_missing, std::filesystem::path* out, DWORD* error) {
+bool resolve_wince_path(const std::filesystem::path& root, const std::u16string& path, bool last_may_be_missing,
+                        std::filesystem::path* out, DWORD* error) {
     std::vector<std::u16string> components;
     std::u16string current;
     for (char16_t c : path) {

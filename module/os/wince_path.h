@@ -16,8 +16,8 @@ bool is_wince_path(const std::u16string& path);
 // the last component must exist too unless last_may_be_missing, in which
 // case a missing name is used as given. On failure sets *error to a
 // platform error code.
-bool resolve_wince_path(const std::filesystem::path& root, const std::u16string& path,
-                        bool last_may_be_missing, std::filesystem::path* out, DWORD* error);
+bool resolve_wince_path(const std::filesystem::path& root, const std::u16string& path, bool last_may_be_missing,
+                        std::filesystem::path* out, DWORD* error);
 
 // True when two names are equal under the WinCE file system's case folding.
 bool names_equal_ignoring_case(const std::string& left, const std::string& right);

@@ -104,8 +104,7 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW dialogTemplate, HWND 
     }
     for (const TemplateItem& item : info.items) {
         if (!window_class_registered(item.class_name)) {
-            screen->note("dialog template refused: control class " + sim::utf8(item.class_name) +
-                         " is not registered");
+            screen->note("dialog template refused: control class " + sim::utf8(item.class_name) + " is not registered");
             return -1;
         }
     }
@@ -133,12 +132,15 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW dialogTemplate, HWND 
 BOOL EndDialog(HWND handle, INT_PTR result) {
     Window* window = window_from_handle(handle);
     if (window == nullptr || !window->is_dialog) return FALSE;
-    return run_on_dialog_thread(window, [window, result] {
-        std::lock_guard<std::mutex> lock(ui_mutex());
-        window->result = result;
-        window->ended = true;
-        ui_signal().notify_all();
-    }) ? TRUE : FALSE;
+    return run_on_dialog_thread(window,
+                                [window, result] {
+                                    std::lock_guard<std::mutex> lock(ui_mutex());
+                                    window->result = result;
+                                    window->ended = true;
+                                    ui_signal().notify_all();
+                                })
+               ? TRUE
+               : FALSE;
 }
 
 HWND GetDlgItem(HWND handle, int id) {

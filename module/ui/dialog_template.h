@@ -20,7 +20,7 @@ struct TemplateItem {
     std::u16string title;       // empty for an ordinal title
     int title_ordinal = -1;     // the ordinal when the title is one
     WORD creation_data_size = 0;
-    size_t offset = 0;          // of the item from the template's start
+    size_t offset = 0;  // of the item from the template's start
 };
 
 struct DialogTemplateInfo {

@@ -34,7 +34,7 @@ struct DialogView {
     std::u16string template_caption;  // as the template gave it
     DWORD style = 0;
     short x = 0, y = 0, cx = 0, cy = 0;
-    bool shown = false;  // dialog_opened has been reported
+    bool shown = false;                 // dialog_opened has been reported
     std::vector<ControlView> controls;  // template order, which is tab order
 
     std::vector<const ControlView*> visible_buttons() const;
@@ -42,9 +42,9 @@ struct DialogView {
 };
 
 struct TextChange {
-    int control_id = 0;      // 0 for the dialog's caption
+    int control_id = 0;  // 0 for the dialog's caption
     bool caption = false;
-    bool visible = true;     // the window showing the text is visible
+    bool visible = true;  // the window showing the text is visible
     std::u16string previous;
     std::u16string text;
 };
@@ -60,9 +60,9 @@ struct MessageBoxView {
 struct OpenFileView {
     std::u16string title;
     std::vector<std::pair<std::u16string, std::u16string>> filters;  // description, pattern
-    DWORD filter_index = 0;  // 1-based, 0 for none
+    DWORD filter_index = 0;                                          // 1-based, 0 for none
     std::u16string initial_dir;
-    DWORD max_chars = 0;     // room in the caller's buffer, terminator included
+    DWORD max_chars = 0;  // room in the caller's buffer, terminator included
     DWORD flags = 0;
 };
 

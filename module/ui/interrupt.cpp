@@ -1,9 +1,9 @@
 // Ctrl-C: the signal handler only writes a byte to a pipe; a watcher thread
 // turns it into IDCANCEL for the active dialog, as Escape would. With no
 // dialog open the signal ends the program as usual.
+#include <unistd.h>
 #include <csignal>
 #include <thread>
-#include <unistd.h>
 
 #include "module/ui/dialog_input.h"
 #include "module/ui/ui_config.h"

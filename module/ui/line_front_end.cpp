@@ -58,8 +58,10 @@ void LineFrontEnd::note(const std::string& text) { say(u"ui", text); }
 void LineFrontEnd::dialog_opened(const DialogView& dialog) {
     std::vector<std::u16string> labels;
     for (const ControlView* button : dialog.visible_buttons()) labels.push_back(button->text);
-    if (labels.empty()) say(dialog.caption, std::string("opened"));
-    else say(dialog.caption, "buttons: " + join_buttons(labels));
+    if (labels.empty())
+        say(dialog.caption, std::string("opened"));
+    else
+        say(dialog.caption, "buttons: " + join_buttons(labels));
 }
 
 void LineFrontEnd::dialog_closed(const DialogView& dialog, INT_PTR result) {
@@ -73,8 +75,10 @@ void LineFrontEnd::dialog_closed(const DialogView& dialog, INT_PTR result) {
 
 void LineFrontEnd::text_changed(const DialogView& dialog, const TextChange& change) {
     if (!dialog.shown || !change.visible) return;
-    if (change.caption) say(change.previous, u"caption: " + change.text);
-    else say(dialog.caption, change.text);
+    if (change.caption)
+        say(change.previous, u"caption: " + change.text);
+    else
+        say(dialog.caption, change.text);
 }
 
 void LineFrontEnd::progress_changed(const DialogView& dialog, const ControlView& bar, bool new_range) {
@@ -111,9 +115,7 @@ bool LineFrontEnd::poll_input(const DialogView& dialog) {
     std::string line;
     HWND handle = dialog.handle;
     switch (input_.try_read(&line, [handle] { wake_dialog(handle); })) {
-        case LineInput::Poll::line:
-            handle_line(dialog, line);
-            return true;
+        case LineInput::Poll::line: handle_line(dialog, line); return true;
         case LineInput::Poll::ended: {
             // The end of input closes the dialog, as its close box would.
             {
@@ -124,16 +126,14 @@ bool LineFrontEnd::poll_input(const DialogView& dialog) {
             return true;
         }
         case LineInput::Poll::pending:
-        default:
-            return false;
+        default: return false;
     }
 }
 
 int LineFrontEnd::message_box(const MessageBoxView& box, const std::optional<std::string>& preset) {
     say(box.caption, box.text);
     std::vector<std::u16string> labels;
-    for (int id : box.buttons)
-        labels.push_back(button_label(id) + (id == box.default_button ? u" (default)" : u""));
+    for (int id : box.buttons) labels.push_back(button_label(id) + (id == box.default_button ? u" (default)" : u""));
     say(box.caption, "buttons: " + join_buttons(labels));
 
     int answer = box.default_button;
@@ -142,8 +142,11 @@ int LineFrontEnd::message_box(const MessageBoxView& box, const std::optional<std
     // The end of input, or an empty line (Enter), takes the default button.
     if (word && !trim(*word).empty()) {
         std::optional<int> chosen = match_button(box.buttons, *word);
-        if (chosen) answer = *chosen;
-        else say(box.caption, "warning: \"" + trim(*word) + "\" is not a button here; taking " + utf8(button_label(answer)));
+        if (chosen)
+            answer = *chosen;
+        else
+            say(box.caption,
+                "warning: \"" + trim(*word) + "\" is not a button here; taking " + utf8(button_label(answer)));
     }
     say(box.caption, "answer: " + utf8(button_label(answer)));
     return answer;

@@ -26,7 +26,8 @@ struct LineInput::State {
     static void run(std::shared_ptr<State> self) {
         std::unique_lock<std::mutex> lock(self->mutex);
         for (;;) {
-            self->changed.wait(lock, [&] { return self->stop || (self->wanted() && self->lines.empty() && !self->ended); });
+            self->changed.wait(lock,
+                               [&] { return self->stop || (self->wanted() && self->lines.empty() && !self->ended); });
             if (self->stop) return;
             self->reading = true;
             lock.unlock();
@@ -64,8 +65,10 @@ LineInput::~LineInput() {
     // with the process. Any other stream returns promptly, and must outlive it.
     bool may_block_forever = state_->reading && &state_->in == &std::cin;
     lock.unlock();
-    if (may_block_forever) state_->reader.detach();
-    else state_->reader.join();
+    if (may_block_forever)
+        state_->reader.detach();
+    else
+        state_->reader.join();
 }
 
 std::optional<std::string> LineInput::read() {

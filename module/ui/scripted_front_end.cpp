@@ -148,7 +148,8 @@ int ScriptedFrontEnd::message_box(const MessageBoxView& box, const std::optional
     int answer = box.default_button;
     if (word) {
         std::optional<int> chosen = match_button(box.buttons, *word);
-        if (chosen) answer = *chosen;
+        if (chosen)
+            answer = *chosen;
         else {
             UiEvent refused;
             refused.kind = UiEvent::Kind::refused;

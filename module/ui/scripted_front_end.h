@@ -24,8 +24,8 @@ struct UiEvent {
     std::u16string text;    // text, message-box text, chosen file, button list ...
     long low = 0, high = 0, position = 0;
     bool new_range = false;
-    UINT type = 0;          // message-box flags
-    long result = 0;        // dialog result, message-box answer; open_file: 1 chosen, 0 cancelled
+    UINT type = 0;    // message-box flags
+    long result = 0;  // dialog result, message-box answer; open_file: 1 chosen, 0 cancelled
 
     // One line in the line front-end's manner ("[RESET] answer: Yes").
     std::string describe() const;

@@ -23,7 +23,7 @@ namespace sim::ui {
 struct Window {
     Window* dialog = nullptr;  // the dialog a control belongs to; itself for a dialog
     bool is_dialog = false;
-    std::thread::id thread;    // the thread running the dialog's modal loop
+    std::thread::id thread;  // the thread running the dialog's modal loop
     bool alive = false;
     bool ended = false;
     bool shown = false;

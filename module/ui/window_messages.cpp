@@ -60,12 +60,8 @@ LRESULT progress_message(Window* bar, UINT message, WPARAM wParam, LPARAM lParam
             report_progress(bar, true);
             return old;
         }
-        case PBM_SETPOS:
-            set_position(static_cast<long>(static_cast<int>(wParam)));
-            break;
-        case PBM_DELTAPOS:
-            set_position(bar->position + static_cast<long>(static_cast<int>(wParam)));
-            break;
+        case PBM_SETPOS: set_position(static_cast<long>(static_cast<int>(wParam))); break;
+        case PBM_DELTAPOS: set_position(bar->position + static_cast<long>(static_cast<int>(wParam))); break;
         case PBM_SETSTEP: {
             long old = bar->step;
             bar->step = static_cast<long>(static_cast<int>(wParam));
@@ -73,15 +69,14 @@ LRESULT progress_message(Window* bar, UINT message, WPARAM wParam, LPARAM lParam
         }
         case PBM_STEPIT:
             // Past the end the bar starts over from the beginning.
-            if (bar->position + bar->step > bar->high) set_position(bar->low);
-            else set_position(bar->position + bar->step);
+            if (bar->position + bar->step > bar->high)
+                set_position(bar->low);
+            else
+                set_position(bar->position + bar->step);
             break;
-        case PBM_GETRANGE:
-            return wParam ? bar->low : bar->high;
-        case PBM_GETPOS:
-            return bar->position;
-        default:
-            return 0;
+        case PBM_GETRANGE: return wParam ? bar->low : bar->high;
+        case PBM_GETPOS: return bar->position;
+        default: return 0;
     }
     if (bar->position != previous) report_progress(bar, false);
     return previous;
@@ -92,31 +87,21 @@ LRESULT dialog_message(Window* dialog, UINT message, WPARAM wParam, LPARAM lPara
     if (handled) return handled;
     // What the default dialog procedure does with what the routine left.
     switch (message) {
-        case WM_SETTEXT:
-            set_text_on_dialog_thread(dialog, text_of(reinterpret_cast<LPCWSTR>(lParam)));
-            return TRUE;
-        case WM_GETTEXT:
-            return copy_text_out(dialog->text, wParam, lParam);
-        case WM_CLOSE:
-            call_dialog_proc(dialog, WM_COMMAND, MAKELONG(IDCANCEL, 0), 0);
-            return 0;
-        default:
-            return 0;
+        case WM_SETTEXT: set_text_on_dialog_thread(dialog, text_of(reinterpret_cast<LPCWSTR>(lParam))); return TRUE;
+        case WM_GETTEXT: return copy_text_out(dialog->text, wParam, lParam);
+        case WM_CLOSE: call_dialog_proc(dialog, WM_COMMAND, MAKELONG(IDCANCEL, 0), 0); return 0;
+        default: return 0;
     }
 }
 
 LRESULT control_message(Window* control, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_SETTEXT:
-            set_text_on_dialog_thread(control, text_of(reinterpret_cast<LPCWSTR>(lParam)));
-            return TRUE;
-        case WM_GETTEXT:
-            return copy_text_out(control->text, wParam, lParam);
+        case WM_SETTEXT: set_text_on_dialog_thread(control, text_of(reinterpret_cast<LPCWSTR>(lParam))); return TRUE;
+        case WM_GETTEXT: return copy_text_out(control->text, wParam, lParam);
         case WM_COMMAND:
             // A control passes commands to the dialog it belongs to.
             return call_dialog_proc(control->dialog, message, wParam, lParam);
-        default:
-            break;
+        default: break;
     }
     ControlView view = control_view(control);
     if (view.is_progress_bar()) return progress_message(control, message, wParam, lParam);
@@ -148,8 +133,7 @@ BOOL SetWindowTextW(HWND handle, LPCWSTR text) {
     Window* window = window_from_handle(handle);
     if (window == nullptr) return FALSE;
     std::u16string value = text_of(text);
-    return run_on_dialog_thread(window, [window, &value] { set_text_on_dialog_thread(window, value); }) ? TRUE
-                                                                                                      : FALSE;
+    return run_on_dialog_thread(window, [window, &value] { set_text_on_dialog_thread(window, value); }) ? TRUE : FALSE;
 }
 
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {

@@ -85,8 +85,7 @@ bool run_on_dialog_thread(Window* window, const std::function<void()>& work) {
     auto state = std::make_shared<CallState>(CallState::pending);
     std::unique_lock<std::mutex> lock(ui_mutex());
     auto queue = registry().queues.find(dialog->thread);
-    if (!dialog->alive || dialog->ended || queue == registry().queues.end() || queue->second.depth == 0)
-        return false;
+    if (!dialog->alive || dialog->ended || queue == registry().queues.end() || queue->second.depth == 0) return false;
     queue->second.tasks.push_back(Task{dialog, work, state});
     ui_signal().notify_all();
     ui_signal().wait(lock, [&] { return *state != CallState::pending; });
@@ -96,8 +95,7 @@ bool run_on_dialog_thread(Window* window, const std::function<void()>& work) {
 bool post_to_dialog_thread(Window* dialog, std::function<void()> work) {
     std::lock_guard<std::mutex> lock(ui_mutex());
     auto queue = registry().queues.find(dialog->thread);
-    if (!dialog->alive || dialog->ended || queue == registry().queues.end() || queue->second.depth == 0)
-        return false;
+    if (!dialog->alive || dialog->ended || queue == registry().queues.end() || queue->second.depth == 0) return false;
     queue->second.tasks.push_back(Task{dialog, std::move(work), nullptr});
     ui_signal().notify_all();
     return true;

@@ -10,8 +10,8 @@
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
 #include "res/resources.h"
-#include "update/update.h"
 #include "tests/support/test_module.h"
+#include "update/update.h"
 
 namespace app_tests {
 

@@ -49,11 +49,13 @@ struct RebootCase {
 };
 
 TEST(CommandLine, RebootAfterItsDelay) {
+    // clang-format off
     const RebootCase cases[] = {
         {"/r", false, 0},       {"/rc", true, 0},       {"/rcx", true, 0},   {"/rc2000", true, 2000},
         {"/r2000", false, 2000}, {"/r 5000", false, 5000}, {"/ru", false, 0},   {"/r-1", false, 0},
         {"/rc-2000", true, 0},  {"/r12abc", false, 12},
     };
+    // clang-format on
     for (const RebootCase& c : cases) {
         SCOPED_TRACE(c.command_line);
         TestModule module("pxa270");

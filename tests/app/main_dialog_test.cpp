@@ -37,6 +37,7 @@ struct ButtonCase {
 };
 
 TEST(MainDialog, EachButtonRunsItsJobAndTheDialogStays) {
+    // clang-format off
     const ButtonCase cases[] = {
         {"Save Registry to Flash", {}, {"Registry: Registry Successfully Saved"}, {true}, 0, false},
         {"Save Registry to Flash", {"registry.flush_fails=true"}, {"Registry: Registry Save FAILED!"}, {false}, 0, false},
@@ -46,6 +47,7 @@ TEST(MainDialog, EachButtonRunsItsJobAndTheDialogStays) {
         {"Coldboot", {}, {}, {}, 1, true},
         {"Warmboot", {}, {}, {}, 1, false},
     };
+    // clang-format on
     for (const ButtonCase& c : cases) {
         SCOPED_TRACE(std::string(c.button) + (c.overrides.empty() ? "" : " " + c.overrides[0]));
         TestModule module("pxa270", c.overrides);

@@ -48,8 +48,7 @@ TEST(UpdateCommand, PathThatDoesNotFitIsRefused) {
     AppHarness harness;
     std::string path = "\\" + std::string(259, 'a');  // 260 characters
     EXPECT_EQ(harness.run("/u " + path), 1);
-    EXPECT_EQ(harness.boxes(),
-              std::vector<std::string>{"ERROR: Image File path too long (more than 259 characters)!"});
+    EXPECT_EQ(harness.boxes(), std::vector<std::string>{"ERROR: Image File path too long (more than 259 characters)!"});
     EXPECT_TRUE(harness.dialogs_ended().empty());
     EXPECT_EQ(ImagePath[0], 0);
     EXPECT_EQ(QuietMode, 0u);

@@ -19,8 +19,7 @@ namespace {
 
 uintptr_t Address(volatile ULONG* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
-size_t ReservationCount()
-{
+size_t ReservationCount() {
     std::lock_guard<std::mutex> lock(sim::os::address_space_mutex());
     return sim::os::reservations().size();
 }
@@ -29,20 +28,17 @@ struct Piece {
     uintptr_t virtualOffset;  // from the region's base
     uint32_t physical;
     uint32_t size;
-    bool operator==(const Piece& o) const
-    {
+    bool operator==(const Piece& o) const {
         return virtualOffset == o.virtualOffset && physical == o.physical && size == o.size;
     }
 };
 
-void PrintTo(const Piece& piece, std::ostream* out)
-{
+void PrintTo(const Piece& piece, std::ostream* out) {
     *out << std::hex << "{+0x" << piece.virtualOffset << ", phys 0x" << piece.physical << ", 0x" << piece.size << "}";
 }
 
 // The windows committed since `before` windows existed, relative to base.
-std::vector<Piece> NewPieces(size_t before, uintptr_t base)
-{
+std::vector<Piece> NewPieces(size_t before, uintptr_t base) {
     std::vector<sim::CommittedWindow> windows = sim::committed_windows();
     std::vector<Piece> pieces;
     for (size_t i = before; i < windows.size(); i++)
@@ -56,6 +52,7 @@ struct RegisterCase {
     uint32_t firstPage;
 };
 
+// clang-format off
 const RegisterCase kRegisterWindows[] = {
     {0x40E100B4, 0xB4, 0x40E10000},
     {0x40E10126, 0x124, 0x40E10000},
@@ -63,9 +60,9 @@ const RegisterCase kRegisterWindows[] = {
     {0x41300FFF, 0xFFC, 0x41300000},
     {0x00000003, 0x000, 0x00000000},
 };
+// clang-format on
 
-TEST(MapRegisterWindow, PointerAndPages)
-{
+TEST(MapRegisterWindow, PointerAndPages) {
     for (const char* major : {"os.major=5", "os.major=6"}) {
         TestModule module("pxa270", {major});
         for (const RegisterCase& c : kRegisterWindows) {
@@ -83,8 +80,7 @@ TEST(MapRegisterWindow, PointerAndPages)
     }
 }
 
-TEST(MapRegisterWindow, AccessesReachThePhysicalAddress)
-{
+TEST(MapRegisterWindow, AccessesReachThePhysicalAddress) {
     TestModule module("pxa270");
     volatile ULONG* window = MapRegisterWindow(0x100B4);
     ASSERT_NE(nullptr, window);
@@ -115,8 +111,7 @@ const RangeCase kRanges[] = {
     {0xFFFFF000, 0x1000, 0x000, {{0, 0xFFFFF000, 0x1000}}},
 };
 
-TEST(MapPhysicalRange, PointerAndCommitPieces)
-{
+TEST(MapPhysicalRange, PointerAndCommitPieces) {
     for (const char* major : {"os.major=5", "os.major=6"}) {
         TestModule module("pxa270", {major});
         for (const RangeCase& c : kRanges) {
@@ -137,8 +132,7 @@ TEST(MapPhysicalRange, PointerAndCommitPieces)
     }
 }
 
-TEST(MapPhysicalRange, WholeNorDeviceReachable)
-{
+TEST(MapPhysicalRange, WholeNorDeviceReachable) {
     TestModule module("pxa270-p30");
     volatile ULONG* window = MapPhysicalRange(0, 0x4000000);
     ASSERT_NE(nullptr, window);
@@ -151,11 +145,11 @@ TEST(MapPhysicalRange, WholeNorDeviceReachable)
     UnmapWindow(window);
 }
 
-TEST(MapPhysicalRange, EmptyOrWrappingRangesMapNothing)
-{
+TEST(MapPhysicalRange, EmptyOrWrappingRangesMapNothing) {
     TestModule module("pxa270");
     const struct {
         DWORD physical, length;
+        // clang-format off
     } rows[] = {
         {0x0, 0x0},
         {0x1000, 0x0},
@@ -164,6 +158,7 @@ TEST(MapPhysicalRange, EmptyOrWrappingRangesMapNothing)
         {0xFFFFF000, 0x1001},
         {0xFFFFFFF0, 0x20},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.physical) + " " + std::to_string(row.length));
         size_t before = sim::committed_windows().size();
@@ -174,8 +169,7 @@ TEST(MapPhysicalRange, EmptyOrWrappingRangesMapNothing)
     }
 }
 
-TEST(PhysWindows, HalRefusalGivesNullWindows)
-{
+TEST(PhysWindows, HalRefusalGivesNullWindows) {
     TestModule module("pxa270", {"os.major=6", "hal.kernel_call=false"});
     size_t before = sim::committed_windows().size();
     size_t reservations = ReservationCount();

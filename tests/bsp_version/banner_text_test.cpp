@@ -22,6 +22,7 @@ struct ScanCase {
 
 const std::string Z("\0", 1);
 
+// clang-format off
 const ScanCase kScanCases[] = {
     {"whole banner", "1.3 for Zantrel Fennaro Built Mar 12 2007" + Z, 5, 1, 3, "Mar", 12, 2007},
     {"runs of blanks", "1.3  for \tZantrel\r\nFennaro   Built  Mar\t12 2007" + Z, 5, 1, 3, "Mar", 12, 2007},
@@ -45,6 +46,7 @@ const ScanCase kScanCases[] = {
      12, -2147483647 - 1},
     {"zero byte inside the banner", "1.3 for Zan" + Z + "trel Fennaro Built Mar 12 2007", 2, 1, 3, "", 0, 0},
 };
+// clang-format on
 
 class BannerScan : public ::testing::TestWithParam<ScanCase> {};
 

@@ -11,14 +11,15 @@
 
 namespace bsp_test {
 
-BspFixture::BspFixture(const std::vector<std::string>& overrides)
-    : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
+BspFixture::BspFixture(const std::vector<std::string>& overrides) : ui_(std::make_shared<sim::ui::ScriptedFrontEnd>()) {
     testing_support::reset_flash_state();
     module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
     sim::ui::reset_ui_config();
     sim::ui::set_front_end(ui_);
     sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
-                                         int) { boxes_.push_back({caption, text, flags}); };
+                                         int) {
+        boxes_.push_back({caption, text, flags});
+    };
 }
 
 BspFixture::~BspFixture() {

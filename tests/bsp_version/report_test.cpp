@@ -33,6 +33,7 @@ struct BootloaderCase {
     std::string block;
 };
 
+// clang-format off
 const BootloaderCase kBootloaderCases[] = {
     {"beta record with image at 0",
      [](BspFixture& f) {
@@ -96,6 +97,7 @@ const BootloaderCase kBootloaderCases[] = {
      BootloaderBlock("UNKNOWN", "3.1 ", "Unknown Date")},
     {"neither record nor banner", [](BspFixture&) {}, BootloaderBlock("UNKNOWN", "0.0 ", "0:00:00 (GMT)")},
 };
+// clang-format on
 
 class BootloaderReport : public ::testing::TestWithParam<BootloaderCase> {};
 
@@ -106,8 +108,7 @@ TEST_P(BootloaderReport, WholeText) {
     EXPECT_EQ(f.report(), c.block + kImageBlock);
 }
 
-INSTANTIATE_TEST_SUITE_P(Flash, BootloaderReport, ::testing::ValuesIn(kBootloaderCases),
-                         CaseName<BootloaderCase>);
+INSTANTIATE_TEST_SUITE_P(Flash, BootloaderReport, ::testing::ValuesIn(kBootloaderCases), CaseName<BootloaderCase>);
 
 struct ImageCase {
     const char* name;
@@ -116,6 +117,7 @@ struct ImageCase {
     std::string block;
 };
 
+// clang-format off
 const ImageCase kImageCases[] = {
     {"profile's image", {}, false, kImageBlock},
     {"other board, beta build",
@@ -131,6 +133,7 @@ const ImageCase kImageCases[] = {
     {"unreadable creation time", {"fdf.created=\"not a time\""}, false,
      "\r\n\r\nImage (current running)\r\nID:\tFENNARO\r\nVer:\t2.7 \r\nBuilt:\tUnknown Date"},
 };
+// clang-format on
 
 class ImageReport : public ::testing::TestWithParam<ImageCase> {};
 

@@ -17,6 +17,7 @@ struct SearchCase {
     VersionRecord record;
 };
 
+// clang-format off
 const SearchCase kSearchCases[] = {
     {"at offset 0", [](BspFixture& f) { f.place_version_record(0, 1, 2, 7); }, true, {1, 2, 7}},
     {"at the last word of a page",
@@ -56,6 +57,7 @@ const SearchCase kSearchCases[] = {
      {1, 1, 1}},
     {"erased flash", [](BspFixture&) {}, false, {}},
 };
+// clang-format on
 
 class VersionRecordSearch : public ::testing::TestWithParam<SearchCase> {};
 

@@ -14,9 +14,7 @@ using testing_support::write_binary;
 
 constexpr uint8_t kOldData = 0x5A;
 
-std::vector<uint8_t> le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
+std::vector<uint8_t> le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 std::vector<uint8_t> header(uint32_t start, uint32_t length) {
     std::vector<uint8_t> out = {'B', '0', '0', '0', 'F', 'F', '\n'};
@@ -25,7 +23,9 @@ std::vector<uint8_t> header(uint32_t start, uint32_t length) {
     return out;
 }
 
-void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) { out.insert(out.end(), more.begin(), more.end()); }
+void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
 
 struct BadCase {
     const char* name;
@@ -37,7 +37,10 @@ struct BadCase {
 std::vector<BadCase> bad_cases() {
     std::vector<BadCase> cases;
     cases.push_back({"empty", {}, "ERRER: Not a WinCE Binary Image file!", true});
-    cases.push_back({"wrong_signature", {'B', '0', '0', '0', 'F', 'F', '\r', 0, 0, 0, 0}, "ERRER: Not a WinCE Binary Image file!", true});
+    cases.push_back({"wrong_signature",
+                     {'B', '0', '0', '0', 'F', 'F', '\r', 0, 0, 0, 0},
+                     "ERRER: Not a WinCE Binary Image file!",
+                     true});
     cases.push_back({"signature_cut", {'B', '0', '0'}, "ERRER: Not a WinCE Binary Image file!", true});
     std::vector<uint8_t> cut_header = header(0x80000, 0x1000);
     cut_header.resize(12);

@@ -10,8 +10,10 @@ namespace e2e {
 std::string shell_quote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     return out + "'";
 }
@@ -49,8 +51,8 @@ void ModuleDir::fill_nor(uint8_t value) const {
 
 ToolRun ModuleDir::update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
                                const std::string& stdin_text) const {
-    std::vector<std::string> args = {"--module", path().string(), "--ui", "line", "--report",
-                                     scratch("report.json").string()};
+    std::vector<std::string> args = {"--module", path().string(), "--ui",
+                                     "line",     "--report",      scratch("report.json").string()};
     args.insert(args.end(), host_args.begin(), host_args.end());
     args.push_back("--");
     std::istringstream words(command_line);

@@ -22,6 +22,7 @@ struct FixtureCase {
 
 // Starts 0x80000000..0x9C9FFFFF land at configuration item 5's word 0 (the
 // profile's 0x80000); starts below 0x80000000 are flash offsets already.
+// clang-format off
 const FixtureCase kPlaced[] = {
     {"omap3530evm_EBOOTSD.bin", 0x80000},     // start 0x87E00000
     {"z2170p_EBOOTSD_sorted.bin", 0x80000},   // start 0x87E00000
@@ -32,6 +33,7 @@ const FixtureCase kPlaced[] = {
     {"tenbyten6410slc_STEPLDR.bin", 0},       // start 0, data record at address 0
     {"tenbyten6410mlc_NBL1.bin", 0},          // start 0, data record at address 0
 };
+// clang-format on
 
 class FixtureUpdate : public ::testing::TestWithParam<FixtureCase> {};
 
@@ -62,10 +64,8 @@ TEST_P(FixtureUpdate, RecordsLandTranslatedAndOnlyTheErasedRangeChanges) {
         std::copy(file.begin() + r.data_offset, file.begin() + r.data_offset + r.length, expected.begin() + offset);
     }
     size_t first_difference = 0;
-    while (first_difference < flash.size() && flash[first_difference] == expected[first_difference])
-        ++first_difference;
-    EXPECT_EQ(first_difference, flash.size())
-        << "flash differs at offset 0x" << std::hex << first_difference;
+    while (first_difference < flash.size() && flash[first_difference] == expected[first_difference]) ++first_difference;
+    EXPECT_EQ(first_difference, flash.size()) << "flash differs at offset 0x" << std::hex << first_difference;
     EXPECT_EQ(e2e::json_value(report, "bytes_erased"), std::to_string(erase_end - erase_start));
 }
 

@@ -49,8 +49,8 @@ TEST(MainDialog, ButtonsByTextOrIdRunTheirJobs) {
 // quietly so that the next update finds a Bootloader section to warn about.
 std::string bootloader_on_flash(const e2e::ModuleDir& module) {
     std::string image = module.scratch("boot.bin").string();
-    e2e::ToolRun made = e2e::run_tool(
-        "mkbin", {"-o", image, "--start", "0", "--length", "0x1000", "--fill", "pattern", "--rom"});
+    e2e::ToolRun made =
+        e2e::run_tool("mkbin", {"-o", image, "--start", "0", "--length", "0x1000", "--fill", "pattern", "--rom"});
     EXPECT_EQ(made.exit_code, 0) << made.output;
     module.update_tool({}, "/u " + image);
     EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "success") << module.report();
@@ -63,13 +63,15 @@ TEST(MainDialog, UpdateAsksForTheFileWarnsAndOffersTheReset) {
     std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
     // Update button, then the file dialog's path; the warning is answered OK,
     // the reset question No; end of input closes the main dialog.
-    e2e::ToolRun run = module.update_tool({"--answer", "ok", "--answer", "no"}, "",
-                                          "Update Bootloader/Image\n" + image + "\n");
+    e2e::ToolRun run =
+        module.update_tool({"--answer", "ok", "--answer", "no"}, "", "Update Bootloader/Image\n" + image + "\n");
     std::string report = module.report();
     EXPECT_EQ(e2e::json_value(report, "outcome"), "success") << report << run.output;
     std::vector<std::string> boxes = e2e::message_boxes(report);
     ASSERT_EQ(boxes.size(), 2u) << report;
-    EXPECT_EQ(boxes[0], "WARNING: This Image will overwrite the following sections:\nBootloader\n\n\nAre you sure you want to continue?");
+    EXPECT_EQ(boxes[0],
+              "WARNING: This Image will overwrite the following sections:\nBootloader\n\n\nAre you sure you want to "
+              "continue?");
     EXPECT_EQ(boxes[1], "RESET: To finish the update reset the system.\n Reset now?");
     EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
     EXPECT_EQ(read_binary(module.file("nor.bin")), before);
@@ -80,7 +82,8 @@ TEST(MainDialog, DeclinedWarningWritesNothing) {
     bootloader_on_flash(module);
     std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
     std::string other = module.scratch("other.bin").string();
-    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", other, "--start", "0", "--length", "0x1000", "--fill", "0x22"}).exit_code, 0);
+    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", other, "--start", "0", "--length", "0x1000", "--fill", "0x22"}).exit_code,
+              0);
     module.update_tool({"--answer", "cancel"}, "", "Update Bootloader/Image\n" + other + "\n");
     std::string report = module.report();
     EXPECT_EQ(e2e::json_value(report, "outcome"), "declined") << report;
@@ -168,16 +171,15 @@ TEST(FlashMutex, UpdateWaitsForTheRunningSystemAndGoesOnWhenItsHolderDies) {
     e2e::ModuleDir module("pxa270");
     std::string image = module.scratch("os.bin").string();
     testing_support::write_binary(module.scratch("os.raw"), std::vector<uint8_t>(0x1000, 0x37));
-    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", image, "--raw", module.scratch("os.raw").string(), "--address",
-                                      "0x200000"})
+    ASSERT_EQ(e2e::run_tool("mkbin", {"-o", image, "--raw", module.scratch("os.raw").string(), "--address", "0x200000"})
                   .exit_code,
               0);
 
     // The holder runs in its own process, as the running system's driver does.
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
-    std::string holder = "exec " + testing_support::binary("modulectl") + " hold-flash " +
-                         e2e::shell_quote(module.path().string());
+    std::string holder =
+        "exec " + testing_support::binary("modulectl") + " hold-flash " + e2e::shell_quote(module.path().string());
     pid_t pid = fork();
     if (pid == 0) {
         dup2(pipe_fds[1], 1);
@@ -194,8 +196,8 @@ TEST(FlashMutex, UpdateWaitsForTheRunningSystemAndGoesOnWhenItsHolderDies) {
 
     // While it is held, the update blocks (the shell's timeout ends it).
     std::string blocked_command = "timeout 5 " + testing_support::binary("updatetool") + " --module " +
-                                  e2e::shell_quote(module.path().string()) + " --ui line /u " + e2e::shell_quote(image) +
-                                  " < /dev/null > /dev/null 2>&1";
+                                  e2e::shell_quote(module.path().string()) + " --ui line /u " +
+                                  e2e::shell_quote(image) + " < /dev/null > /dev/null 2>&1";
     EXPECT_EQ(testing_support::run_command(blocked_command, nullptr), 124);
     std::vector<uint8_t> flash = read_binary(module.file("nor.bin"));
     EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), static_cast<long>(flash.size()));

@@ -21,15 +21,13 @@ Walk* walk;
 
 DWORD TestBlockSize(DWORD offset) { return offset < walk->smallBlocksBelow ? 0x10000 : 0x40000; }
 
-BOOL TestEraseBlock(DWORD offset)
-{
+BOOL TestEraseBlock(DWORD offset) {
     if (offset == walk->failBlock) return FALSE;
     walk->erased.push_back(offset);
     return TRUE;
 }
 
-BOOL TestHook(DWORD done, DWORD total)
-{
+BOOL TestHook(DWORD done, DWORD total) {
     walk->reports.emplace_back(done, total);
     return walk->reports.size() != walk->stopAtReport;
 }
@@ -38,14 +36,12 @@ DWORD ZeroBlockSize(DWORD) { return 0; }
 
 class EraseBlocksTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         walk = &state;
         FlashDeviceSize = 0x2000000;
         SetEraseProgressHook(TestHook, 0x10000);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         SetEraseProgressHook(nullptr, 0);
         FlashDeviceSize = 0;
         walk = nullptr;
@@ -61,13 +57,13 @@ struct WalkCase {
     std::vector<DWORD> reportedDone;
 };
 
-std::vector<DWORD> Blocks(DWORD start, DWORD count, DWORD size)
-{
+std::vector<DWORD> Blocks(DWORD start, DWORD count, DWORD size) {
     std::vector<DWORD> out;
     for (DWORD i = 0; i < count; i++) out.push_back(start + i * size);
     return out;
 }
 
+// clang-format off
 const WalkCase kWalkCases[] = {
     {"step below block size reports every block", 0, 0x100000, 0x10000, 0, ~0u, 0, TRUE,
      Blocks(0, 4, 0x40000), {0, 0x40000, 0x80000, 0xC0000}},
@@ -94,9 +90,9 @@ const WalkCase kWalkCases[] = {
     {"range past the device end", 0x1FC0000, 0x80000, 0x10000, 0, ~0u, 0, FALSE, {}, {}},
     {"range wrapping past 4 GB", 0xFFFC0000, 0x80000, 0x10000, 0, ~0u, 0, FALSE, {}, {}},
 };
+// clang-format on
 
-TEST_F(EraseBlocksTest, WalkMatrix)
-{
+TEST_F(EraseBlocksTest, WalkMatrix) {
     for (const WalkCase& c : kWalkCases) {
         SCOPED_TRACE(c.name);
         state = Walk{};
@@ -117,16 +113,14 @@ TEST_F(EraseBlocksTest, WalkMatrix)
     }
 }
 
-TEST_F(EraseBlocksTest, NoCallbackErasesWithoutReports)
-{
+TEST_F(EraseBlocksTest, NoCallbackErasesWithoutReports) {
     SetEraseProgressHook(nullptr, 0x10000);
     EXPECT_TRUE(EraseBlocks(0, 0xC0000, TestBlockSize, TestEraseBlock));
     EXPECT_EQ(Blocks(0, 3, 0x40000), state.erased);
     EXPECT_TRUE(state.reports.empty());
 }
 
-TEST_F(EraseBlocksTest, ZeroDeviceSizeRefusesEveryNonEmptyRange)
-{
+TEST_F(EraseBlocksTest, ZeroDeviceSizeRefusesEveryNonEmptyRange) {
     FlashDeviceSize = 0;
     EXPECT_FALSE(EraseBlocks(0, 0x40000, TestBlockSize, TestEraseBlock));
     EXPECT_TRUE(EraseBlocks(0, 0, TestBlockSize, TestEraseBlock));
@@ -134,23 +128,20 @@ TEST_F(EraseBlocksTest, ZeroDeviceSizeRefusesEveryNonEmptyRange)
     EXPECT_TRUE(state.reports.empty());
 }
 
-TEST_F(EraseBlocksTest, ZeroBlockSizeFailsInsteadOfLooping)
-{
+TEST_F(EraseBlocksTest, ZeroBlockSizeFailsInsteadOfLooping) {
     EXPECT_FALSE(EraseBlocks(0, 0x40000, ZeroBlockSize, TestEraseBlock));
     EXPECT_TRUE(state.erased.empty());
 }
 
 // A step changed by the callback takes effect from its own report on.
 DWORD stepChanges;
-BOOL WideningHook(DWORD done, DWORD total)
-{
+BOOL WideningHook(DWORD done, DWORD total) {
     walk->reports.emplace_back(done, total);
     if (++stepChanges == 1) SetEraseProgressHook(WideningHook, 0x80000);
     return TRUE;
 }
 
-TEST_F(EraseBlocksTest, StepReadAfterEachReport)
-{
+TEST_F(EraseBlocksTest, StepReadAfterEachReport) {
     stepChanges = 0;
     SetEraseProgressHook(WideningHook, 0x10000);
     EXPECT_TRUE(EraseBlocks(0, 0x100000, TestBlockSize, TestEraseBlock));
@@ -158,8 +149,7 @@ TEST_F(EraseBlocksTest, StepReadAfterEachReport)
     EXPECT_EQ(expected, state.reports);
 }
 
-TEST_F(EraseBlocksTest, HookStaysUntilSetAgain)
-{
+TEST_F(EraseBlocksTest, HookStaysUntilSetAgain) {
     SetEraseProgressHook(TestHook, 0x40000);
     EXPECT_EQ(reinterpret_cast<void*>(TestHook), reinterpret_cast<void*>(EraseProgressHook.callback));
     EXPECT_EQ(0x40000u, EraseProgressHook.step);

@@ -18,15 +18,13 @@ using testing_support::BusRecorder;
 namespace {
 
 std::vector<std::pair<DWORD, DWORD>> reports;
-BOOL RecordReport(DWORD done, DWORD total)
-{
+BOOL RecordReport(DWORD done, DWORD total) {
     reports.emplace_back(done, total);
     return TRUE;
 }
 
 // Every block start in [0, end) gets a marker byte, so that no block is blank.
-std::vector<DWORD> MarkBlocks(testing_support::TestModule& module, DWORD end)
-{
+std::vector<DWORD> MarkBlocks(testing_support::TestModule& module, DWORD end) {
     std::vector<DWORD> starts;
     for (DWORD offset = 0; offset < end; offset += FlashOps.BlockSize(offset)) {
         PokeFlash(module, offset + 4, {0x5A});
@@ -56,8 +54,7 @@ const RangeCase kRanges[] = {
     {"pxa270", 0x0, 0x100000, {0, 0x40000, 0x80000, 0xC0000}, 0x100000},
 };
 
-TEST(NorEraseRange, WideningMatrix)
-{
+TEST(NorEraseRange, WideningMatrix) {
     for (const RangeCase& c : kRanges) {
         SCOPED_TRACE(std::string(c.profile) + " offset " + std::to_string(c.offset) + " length " +
                      std::to_string(c.length));
@@ -83,12 +80,12 @@ TEST(NorEraseRange, WideningMatrix)
     }
 }
 
-TEST(NorEraseRange, PastTheDeviceEndErasesNothing)
-{
+TEST(NorEraseRange, PastTheDeviceEndErasesNothing) {
     const struct {
         const char* profile;
         DWORD offset, length;
         BOOL result;
+        // clang-format off
     } rows[] = {
         {"pxa270", 0x1FC0000, 0x40000, TRUE},
         {"pxa270", 0x1FC0000, 0x40001, FALSE},
@@ -100,6 +97,7 @@ TEST(NorEraseRange, PastTheDeviceEndErasesNothing)
         {"pxa270-p30", 0x3FC0000, 0x40000, TRUE},
         {"pxa270-p30", 0x3FFFFFC, 8, FALSE},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.profile) + " " + std::to_string(row.offset) + " " + std::to_string(row.length));
         auto module = OpenNor(row.profile);
@@ -123,8 +121,7 @@ struct BlankCase {
     bool erased;
 };
 
-TEST(NorEraseBlock, BlankCheckDecidesTheErase)
-{
+TEST(NorEraseBlock, BlankCheckDecidesTheErase) {
     const BlankCase cases[] = {
         {"all ones", {}, false},
         {"first word differs", {{0, 0xFE}}, true},
@@ -142,14 +139,13 @@ TEST(NorEraseBlock, BlankCheckDecidesTheErase)
     }
 }
 
-TEST(NorBlankCheck, WholeWordsOnly)
-{
+TEST(NorBlankCheck, WholeWordsOnly) {
     auto module = OpenNor("pxa270");
     PokeFlash(*module, 0x100, {0xFF, 0xFF, 0xFF, 0xFF, 0x00});
     EXPECT_TRUE(NorBlankCheck(0x100, 4));
-    EXPECT_TRUE(NorBlankCheck(0x100, 7));   // the partial word is not looked at
+    EXPECT_TRUE(NorBlankCheck(0x100, 7));  // the partial word is not looked at
     EXPECT_FALSE(NorBlankCheck(0x100, 8));
-    EXPECT_TRUE(NorBlankCheck(0x104, 3));   // below one word: always true
+    EXPECT_TRUE(NorBlankCheck(0x104, 3));  // below one word: always true
     EXPECT_FALSE(NorBlankCheck(0xFC, 12));
 
     // It stops at the first word that differs.
@@ -158,15 +154,16 @@ TEST(NorBlankCheck, WholeWordsOnly)
     EXPECT_EQ(1u, recorder.accesses().size());
 }
 
-TEST(NorEraseRange, HookStopsTheErase)
-{
+TEST(NorEraseRange, HookStopsTheErase) {
     auto module = OpenNor("pxa270");
     MarkBlocks(*module, 0x100000);
     reports.clear();
-    SetEraseProgressHook([](DWORD done, DWORD total) -> BOOL {
-        reports.emplace_back(done, total);
-        return done < 0x80000;
-    }, 0x10000);
+    SetEraseProgressHook(
+        [](DWORD done, DWORD total) -> BOOL {
+            reports.emplace_back(done, total);
+            return done < 0x80000;
+        },
+        0x10000);
     BusRecorder recorder(module->module().bus());
     EXPECT_FALSE(FlashOps.EraseRange(0, 0x100000));
     EXPECT_EQ((std::vector<DWORD>{0, 0x40000}), WritesOf(recorder, 0x00200020));

@@ -25,8 +25,8 @@ struct TimeoutCase {
     Op op;
     const char* startTick;
     DWORD timeoutMs;
-    DWORD slackMs;          // a 100 ms sleep may overshoot the erase's deadline
-    Write lastWrite;        // the closing Read Array
+    DWORD slackMs;    // a 100 ms sleep may overshoot the erase's deadline
+    Write lastWrite;  // the closing Read Array
 };
 
 const TimeoutCase kTimeouts[] = {
@@ -38,8 +38,7 @@ const TimeoutCase kTimeouts[] = {
     {"buffer across the wrap", Op::Buffer, "clock.start_ms=0xFFFFFC00", 2000, 1, {0x8003C, 0x00FF00FF}},
 };
 
-TEST(NorTimeouts, ChipThatNeverBecomesReady)
-{
+TEST(NorTimeouts, ChipThatNeverBecomesReady) {
     for (const TimeoutCase& c : kTimeouts) {
         SCOPED_TRACE(c.name);
         // A slow bus keeps the busy polls of a second down to a few thousand.
@@ -50,15 +49,9 @@ TEST(NorTimeouts, ChipThatNeverBecomesReady)
         BusRecorder recorder(module->module().bus());
         DWORD start = GetTickCount();
         switch (c.op) {
-        case Op::Erase:
-            EXPECT_FALSE(FlashOps.EraseRange(0x80000, 0x40000));
-            break;
-        case Op::Word:
-            EXPECT_FALSE(FlashOps.WriteWord(0x80010, 0));
-            break;
-        case Op::Buffer:
-            EXPECT_FALSE(FlashOps.WriteBuffer(data.data(), 0x80000, 64));
-            break;
+            case Op::Erase: EXPECT_FALSE(FlashOps.EraseRange(0x80000, 0x40000)); break;
+            case Op::Word: EXPECT_FALSE(FlashOps.WriteWord(0x80010, 0)); break;
+            case Op::Buffer: EXPECT_FALSE(FlashOps.WriteBuffer(data.data(), 0x80000, 64)); break;
         }
         DWORD elapsed = GetTickCount() - start;
         EXPECT_GE(elapsed, c.timeoutMs);
@@ -73,8 +66,7 @@ TEST(NorTimeouts, ChipThatNeverBecomesReady)
     }
 }
 
-TEST(NorTimeouts, ErasePollsEvery100Ms)
-{
+TEST(NorTimeouts, ErasePollsEvery100Ms) {
     auto module = OpenNor("pxa270", {"nor.fault.never_ready=true"});
     PokeFlash(*module, 0x40000, {0x00});
     BusRecorder recorder(module->module().bus());
@@ -90,8 +82,7 @@ TEST(NorTimeouts, ErasePollsEvery100Ms)
     EXPECT_LE(statusReads, 101u);
 }
 
-TEST(NorErrorBits, EraseErrorFailsOnlyThatBlock)
-{
+TEST(NorErrorBits, EraseErrorFailsOnlyThatBlock) {
     for (const char* profile : {"pxa270", "pxa270-p30"}) {
         SCOPED_TRACE(profile);
         auto module = OpenNor(profile, {"nor.fault.erase_error=[0x80000]"});
@@ -110,8 +101,7 @@ TEST(NorErrorBits, EraseErrorFailsOnlyThatBlock)
     }
 }
 
-TEST(NorErrorBits, ProgramErrorFailsWordAndBufferPrograms)
-{
+TEST(NorErrorBits, ProgramErrorFailsWordAndBufferPrograms) {
     for (const char* profile : {"pxa270", "pxa270-p30"}) {
         SCOPED_TRACE(profile);
         auto module = OpenNor(profile, {"nor.fault.program_error=[0x80000]"});
@@ -129,8 +119,7 @@ TEST(NorErrorBits, ProgramErrorFailsWordAndBufferPrograms)
     }
 }
 
-TEST(NorErrorBits, BufferProgramStopsAtTheFailingChunk)
-{
+TEST(NorErrorBits, BufferProgramStopsAtTheFailingChunk) {
     auto module = OpenNor("pxa270", {"nor.fault.program_error=[0xC0000]"});
     std::vector<BYTE> data(0x100, 0x00);
     BusRecorder recorder(module->module().bus());
@@ -142,8 +131,7 @@ TEST(NorErrorBits, BufferProgramStopsAtTheFailingChunk)
     EXPECT_EQ((Write{0xC003C, 0x00FF00FF}), Writes(recorder).back());
 }
 
-TEST(NorErrorBits, ProgrammingVoltageLow)
-{
+TEST(NorErrorBits, ProgrammingVoltageLow) {
     auto module = OpenNor("pxa270", {"nor.fault.vpp_low=true"});
     PokeFlash(*module, 0x40000, {0x00});
     std::vector<BYTE> data(8, 0x00);

@@ -23,7 +23,7 @@ struct ClassCase {
     std::vector<std::string> overrides;
     DWORD geometryClass;
     DWORD deviceSize;
-    DWORD smallBlock;  // BlockSize(0) and BlockSize(0x30000)
+    DWORD smallBlock;       // BlockSize(0) and BlockSize(0x30000)
     DWORD firstEraseTotal;  // the hook's total for EraseRange(0x10000, 0x10)
 };
 
@@ -46,14 +46,12 @@ const ClassCase kClasses[] = {
 };
 
 DWORD hookTotal;
-BOOL RecordTotal(DWORD, DWORD total)
-{
+BOOL RecordTotal(DWORD, DWORD total) {
     hookTotal = total;
     return TRUE;
 }
 
-TEST(NorInit, GeometryClassAndSize)
-{
+TEST(NorInit, GeometryClassAndSize) {
     for (const ClassCase& c : kClasses) {
         SCOPED_TRACE(c.overrides[0] + " " + c.overrides[1]);
         auto module = OpenNor("pxa270", c.overrides);
@@ -71,18 +69,16 @@ TEST(NorInit, GeometryClassAndSize)
     }
 }
 
-TEST(NorInit, BlockSizeOfClass3)
-{
+TEST(NorInit, BlockSizeOfClass3) {
     auto module = OpenNor("pxa270-p30");
     const struct {
         DWORD offset, size;
-    } rows[] = {{0, 0x10000}, {0xFFFC, 0x10000}, {0x10000, 0x10000}, {0x3FFFF, 0x10000},
+    } rows[] = {{0, 0x10000},       {0xFFFC, 0x10000},  {0x10000, 0x10000},  {0x3FFFF, 0x10000},
                 {0x40000, 0x40000}, {0x7FFFC, 0x40000}, {0x3FC0000, 0x40000}};
     for (const auto& row : rows) EXPECT_EQ(row.size, FlashOps.BlockSize(row.offset)) << std::hex << row.offset;
 }
 
-TEST(NorInit, IdentificationSequence)
-{
+TEST(NorInit, IdentificationSequence) {
     testing_support::TestModule module("pxa270");
     flash_test::ResetFlashState();
     BusRecorder recorder(module.module().bus());
@@ -105,8 +101,7 @@ TEST(NorInit, IdentificationSequence)
     EXPECT_TRUE(WritesOf(recorder, 0x00600060).empty());
 }
 
-TEST(NorInit, FailureLeavesNothingMapped)
-{
+TEST(NorInit, FailureLeavesNothingMapped) {
     const struct {
         const char* name;
         std::vector<std::string> overrides;
@@ -132,8 +127,7 @@ TEST(NorInit, FailureLeavesNothingMapped)
     }
 }
 
-TEST(NorInit, WholeDeviceReadableAfterInit)
-{
+TEST(NorInit, WholeDeviceReadableAfterInit) {
     auto module = OpenNor("pxa270-p30");
     flash_test::PokeFlash(*module, 0x3FFFFF8, {1, 2, 3, 4, 5, 6, 7, 8});
     BYTE tail[8] = {};
@@ -142,8 +136,7 @@ TEST(NorInit, WholeDeviceReadableAfterInit)
     EXPECT_EQ(8, tail[7]);
 }
 
-TEST(NorUnlockAll, BootAreaKeepsItsLocks)
-{
+TEST(NorUnlockAll, BootAreaKeepsItsLocks) {
     // The P30 comes up with every block locked.
     auto module = OpenNor("pxa270-p30");
     for (DWORD offset : {0x0u, 0x10000u, 0x20000u, 0x30000u})
@@ -152,8 +145,7 @@ TEST(NorUnlockAll, BootAreaKeepsItsLocks)
         EXPECT_EQ(0u, LockWord(offset) & 0x00010001) << std::hex << offset;
 }
 
-TEST(NorUnlockAll, UnlocksEveryBlockFromTheBootAreaUp)
-{
+TEST(NorUnlockAll, UnlocksEveryBlockFromTheBootAreaUp) {
     testing_support::TestModule module("pxa270-p30");
     flash_test::ResetFlashState();
     BusRecorder recorder(module.module().bus());
@@ -164,15 +156,13 @@ TEST(NorUnlockAll, UnlocksEveryBlockFromTheBootAreaUp)
     EXPECT_EQ(0x3FC0000u, unlocked.back());
 }
 
-TEST(NorUnlockAll, J3BootAreaLockLeftAsFound)
-{
+TEST(NorUnlockAll, J3BootAreaLockLeftAsFound) {
     auto module = OpenNor("pxa270", {"nor.locked=[0x0]"});
     EXPECT_NE(0u, LockWord(0) & 0x00010001);
     EXPECT_EQ(0u, LockWord(0x40000) & 0x00010001);
 }
 
-TEST(NorUnlockBlock, J3WaitsForTheClearBeforeTrustingTheLockWord)
-{
+TEST(NorUnlockBlock, J3WaitsForTheClearBeforeTrustingTheLockWord) {
     testing_support::TestModule module("pxa270", {"nor.locked=[0x80000]"});
     flash_test::ResetFlashState();
     BusRecorder recorder(module.module().bus());
@@ -200,8 +190,7 @@ TEST(NorUnlockBlock, J3WaitsForTheClearBeforeTrustingTheLockWord)
     EXPECT_EQ(0x00900090u, accesses[next].value);
 }
 
-TEST(NorUnlockBlock, EraseAfterJ3ClearReallyErases)
-{
+TEST(NorUnlockBlock, EraseAfterJ3ClearReallyErases) {
     auto module = OpenNor("pxa270");
     flash_test::LockBlock(0x80000);
     ASSERT_NE(0u, LockWord(0x80000) & 0x00010001);
@@ -213,8 +202,7 @@ TEST(NorUnlockBlock, EraseAfterJ3ClearReallyErases)
     EXPECT_EQ(0u, LockWord(0x80000) & 0x00010001);
 }
 
-TEST(NorUnlockBlock, StuckLockFailsTheErase)
-{
+TEST(NorUnlockBlock, StuckLockFailsTheErase) {
     const char* const profiles[] = {"pxa270", "pxa270-p30"};
     for (const char* profile : profiles) {
         SCOPED_TRACE(profile);

@@ -22,15 +22,13 @@ namespace {
 
 // A source of exactly length bytes on the heap, so that reading one byte
 // past it is caught by the address sanitizer.
-std::unique_ptr<BYTE[]> Source(DWORD length, BYTE seed)
-{
+std::unique_ptr<BYTE[]> Source(DWORD length, BYTE seed) {
     std::unique_ptr<BYTE[]> bytes(new BYTE[length]);
     for (DWORD i = 0; i < length; i++) bytes[i] = static_cast<BYTE>(seed + i * 7);
     return bytes;
 }
 
-TEST(NorWriteBuffer, SixteenBytesAcrossA64ByteBoundary)
-{
+TEST(NorWriteBuffer, SixteenBytesAcrossA64ByteBoundary) {
     auto module = OpenNor("pxa270");
     auto data = Source(16, 0x10);
     BusRecorder recorder(module->module().bus());
@@ -40,8 +38,8 @@ TEST(NorWriteBuffer, SixteenBytesAcrossA64ByteBoundary)
         return static_cast<uint32_t>(data[i] | data[i + 1] << 8 | data[i + 2] << 16 | data[i + 3] << 24);
     };
     std::vector<Write> expected = {
-        {0x3C, 0x00E800E8}, {0x3C, 0x00000000}, {0x3C, word(0)},  {0x3C, 0x00D000D0},
-        {0x40, 0x00E800E8}, {0x40, 0x00020002}, {0x40, word(4)},  {0x44, word(8)},
+        {0x3C, 0x00E800E8}, {0x3C, 0x00000000}, {0x3C, word(0)},    {0x3C, 0x00D000D0},
+        {0x40, 0x00E800E8}, {0x40, 0x00020002}, {0x40, word(4)},    {0x44, word(8)},
         {0x48, word(12)},   {0x48, 0x00D000D0}, {0x48, 0x00FF00FF},
     };
     EXPECT_EQ(expected, Writes(recorder));
@@ -73,8 +71,7 @@ const ChunkCase kChunks[] = {
     {0x1FF, 66, {{0x1FC, 0x00000000}, {0x200, 0x000F000F}, {0x240, 0x00000000}}},
 };
 
-TEST(NorWriteBuffer, ChunkMatrixAndExactBytes)
-{
+TEST(NorWriteBuffer, ChunkMatrixAndExactBytes) {
     for (const ChunkCase& c : kChunks) {
         SCOPED_TRACE("offset " + std::to_string(c.offset) + " length " + std::to_string(c.length));
         auto module = OpenNor("pxa270");
@@ -99,8 +96,7 @@ TEST(NorWriteBuffer, ChunkMatrixAndExactBytes)
     }
 }
 
-TEST(NorWriteBuffer, PaddingLeavesNeighbouringBytesAlone)
-{
+TEST(NorWriteBuffer, PaddingLeavesNeighbouringBytesAlone) {
     auto module = OpenNor("pxa270");
     const BYTE neighbours[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     ASSERT_TRUE(FlashOps.WriteBuffer(neighbours, 0x200, sizeof neighbours));
@@ -114,8 +110,7 @@ TEST(NorWriteBuffer, PaddingLeavesNeighbouringBytesAlone)
     EXPECT_EQ((std::vector<uint8_t>{0x11, 0x00, 0x07, 0x44, 0x55, 0x66, 0x06, 0x88}), PeekFlash(*module, 0x200, 8));
 }
 
-TEST(NorWriteBuffer, ZeroLengthOnlyRestoresReadArray)
-{
+TEST(NorWriteBuffer, ZeroLengthOnlyRestoresReadArray) {
     auto module = OpenNor("pxa270");
     BYTE unused = 0;
     BusRecorder recorder(module->module().bus());
@@ -123,8 +118,7 @@ TEST(NorWriteBuffer, ZeroLengthOnlyRestoresReadArray)
     EXPECT_EQ((std::vector<Write>{{0x400, 0x00FF00FF}}), Writes(recorder));
 }
 
-TEST(NorWriteBuffer, LargeWriteReadsBack)
-{
+TEST(NorWriteBuffer, LargeWriteReadsBack) {
     auto module = OpenNor("pxa270-p30");
     const DWORD length = 0x4000 + 13;
     auto data = Source(length, 0x42);
@@ -135,8 +129,7 @@ TEST(NorWriteBuffer, LargeWriteReadsBack)
     EXPECT_EQ(std::vector<uint8_t>(data.get(), data.get() + length), PeekFlash(*module, 0x1000003, length));
 }
 
-TEST(NorWriteWord, SequenceAndBytes)
-{
+TEST(NorWriteWord, SequenceAndBytes) {
     auto module = OpenNor("pxa270");
     BusRecorder recorder(module->module().bus());
     EXPECT_TRUE(FlashOps.WriteWord(0x1234, 0xA1B2C3D4));
@@ -147,8 +140,7 @@ TEST(NorWriteWord, SequenceAndBytes)
     EXPECT_EQ(0xA1B2C3D4u, FlashOps.ReadWord(0x1234));
 }
 
-TEST(NorReadBuffer, AnyOffsetAndLength)
-{
+TEST(NorReadBuffer, AnyOffsetAndLength) {
     auto module = OpenNor("pxa270");
     PokeFlash(*module, 0x5001, {1, 2, 3, 4, 5});
     BYTE out[5] = {};
@@ -186,8 +178,7 @@ const RangeCase kRangeChecks[] = {
     {Op::WriteWord, 0xFFFFFFFC, 0, false, false},
 };
 
-TEST(NorRangeChecks, AtTheDeviceEnd)
-{
+TEST(NorRangeChecks, AtTheDeviceEnd) {
     const char* const profiles[] = {"pxa270", "pxa270-p30"};
     for (const char* profile : profiles) {
         auto module = OpenNor(profile);
@@ -200,18 +191,14 @@ TEST(NorRangeChecks, AtTheDeviceEnd)
             std::vector<BYTE> buffer(c.accepted ? c.length : 64, 0xFF);
             BusRecorder recorder(module->module().bus());
             switch (c.op) {
-            case Op::ReadBuffer:
-                EXPECT_EQ(c.accepted, FlashOps.ReadBuffer(buffer.data(), offset, c.length) != 0);
-                break;
-            case Op::WriteBuffer:
-                EXPECT_EQ(c.accepted, FlashOps.WriteBuffer(buffer.data(), offset, c.length) != 0);
-                break;
-            case Op::ReadWord:
-                EXPECT_EQ(c.accepted ? 0xFFFFFF00u : 0u, FlashOps.ReadWord(offset));
-                break;
-            case Op::WriteWord:
-                EXPECT_EQ(c.accepted, FlashOps.WriteWord(offset, 0xFFFFFFFF) != 0);
-                break;
+                case Op::ReadBuffer:
+                    EXPECT_EQ(c.accepted, FlashOps.ReadBuffer(buffer.data(), offset, c.length) != 0);
+                    break;
+                case Op::WriteBuffer:
+                    EXPECT_EQ(c.accepted, FlashOps.WriteBuffer(buffer.data(), offset, c.length) != 0);
+                    break;
+                case Op::ReadWord: EXPECT_EQ(c.accepted ? 0xFFFFFF00u : 0u, FlashOps.ReadWord(offset)); break;
+                case Op::WriteWord: EXPECT_EQ(c.accepted, FlashOps.WriteWord(offset, 0xFFFFFFFF) != 0); break;
             }
             if (!c.accepted) {
                 EXPECT_TRUE(recorder.accesses().empty());
@@ -220,8 +207,7 @@ TEST(NorRangeChecks, AtTheDeviceEnd)
     }
 }
 
-TEST(NorRangeChecks, UnalignedWordAccessRefused)
-{
+TEST(NorRangeChecks, UnalignedWordAccessRefused) {
     auto module = OpenNor("pxa270");
     BusRecorder recorder(module->module().bus());
     EXPECT_FALSE(FlashOps.WriteWord(0x102, 0));

@@ -12,15 +12,10 @@
 
 namespace flash_test {
 
-void ResetFlashState()
-{
-    testing_support::reset_flash_state();
-}
+void ResetFlashState() { testing_support::reset_flash_state(); }
 
 std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profile,
-                                                        const std::vector<std::string>& overrides,
-                                                        int* selected)
-{
+                                                        const std::vector<std::string>& overrides, int* selected) {
     ResetFlashState();
     auto module = std::make_unique<testing_support::TestModule>(profile, overrides);
     *selected = SelectFlashBackend();
@@ -28,16 +23,14 @@ std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profi
 }
 
 std::unique_ptr<testing_support::TestModule> OpenNor(const std::string& profile,
-                                                     const std::vector<std::string>& overrides)
-{
+                                                     const std::vector<std::string>& overrides) {
     int selected = 0;
     auto module = OpenModule(profile, overrides, &selected);
     EXPECT_EQ(kFlashBackendNor, selected);
     return module;
 }
 
-std::vector<uint8_t> PeekFlash(testing_support::TestModule& module, uint32_t offset, uint32_t length)
-{
+std::vector<uint8_t> PeekFlash(testing_support::TestModule& module, uint32_t offset, uint32_t length) {
     std::ifstream file(module.dir() / "module" / "nor.bin", std::ios::binary);
     file.seekg(offset);
     std::vector<uint8_t> bytes(length);
@@ -46,24 +39,21 @@ std::vector<uint8_t> PeekFlash(testing_support::TestModule& module, uint32_t off
     return bytes;
 }
 
-void PokeFlash(testing_support::TestModule& module, uint32_t offset, const std::vector<uint8_t>& bytes)
-{
+void PokeFlash(testing_support::TestModule& module, uint32_t offset, const std::vector<uint8_t>& bytes) {
     std::fstream file(module.dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
     ASSERT_TRUE(file.is_open());
     file.seekp(offset);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-uint32_t LockWord(uint32_t blockOffset)
-{
+uint32_t LockWord(uint32_t blockOffset) {
     WRITE_REGISTER_ULONG(NorWindow + blockOffset / 4, 0x00900090);
     uint32_t lock = READ_REGISTER_ULONG(NorWindow + (blockOffset + 8) / 4);
     WRITE_REGISTER_ULONG(NorWindow + blockOffset / 4, 0x00FF00FF);
     return lock;
 }
 
-void LockBlock(uint32_t blockOffset)
-{
+void LockBlock(uint32_t blockOffset) {
     WRITE_REGISTER_ULONG(NorWindow + blockOffset / 4, 0x00600060);
     WRITE_REGISTER_ULONG(NorWindow + blockOffset / 4, 0x00010001);
     for (int polls = 0; (READ_REGISTER_ULONG(NorWindow + blockOffset / 4) & 0x00800080) != 0x00800080; polls++) {
@@ -72,16 +62,14 @@ void LockBlock(uint32_t blockOffset)
     WRITE_REGISTER_ULONG(NorWindow + blockOffset / 4, 0x00FF00FF);
 }
 
-std::vector<Write> Writes(const testing_support::BusRecorder& recorder)
-{
+std::vector<Write> Writes(const testing_support::BusRecorder& recorder) {
     std::vector<Write> out;
     for (const auto& access : recorder.accesses())
         if (access.write) out.push_back({access.phys, access.value});
     return out;
 }
 
-std::vector<uint32_t> WritesOf(const testing_support::BusRecorder& recorder, uint32_t value)
-{
+std::vector<uint32_t> WritesOf(const testing_support::BusRecorder& recorder, uint32_t value) {
     std::vector<uint32_t> out;
     for (const auto& access : recorder.accesses())
         if (access.write && access.value == value) out.push_back(access.phys);

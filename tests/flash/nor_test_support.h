@@ -17,8 +17,7 @@ void ResetFlashState();
 // Creates and opens a module of the profile and selects its back-end; the
 // selection's result goes to *selected.
 std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profile,
-                                                        const std::vector<std::string>& overrides,
-                                                        int* selected);
+                                                        const std::vector<std::string>& overrides, int* selected);
 // Same, for a NOR module whose selection must succeed.
 std::unique_ptr<testing_support::TestModule> OpenNor(const std::string& profile,
                                                      const std::vector<std::string>& overrides = {});
@@ -39,8 +38,7 @@ struct Write {
     uint32_t value;
     bool operator==(const Write& other) const { return phys == other.phys && value == other.value; }
 };
-inline void PrintTo(const Write& write, std::ostream* out)
-{
+inline void PrintTo(const Write& write, std::ostream* out) {
     *out << std::hex << "{0x" << write.phys << ", 0x" << write.value << "}" << std::dec;
 }
 std::vector<Write> Writes(const testing_support::BusRecorder& recorder);

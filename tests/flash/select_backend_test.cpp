@@ -14,8 +14,7 @@ using testing_support::TestModule;
 
 namespace {
 
-void ExpectNorColumn()
-{
+void ExpectNorColumn() {
     EXPECT_EQ(&NorEraseRange, FlashOps.EraseRange);
     EXPECT_EQ(&NorWriteWord, FlashOps.WriteWord);
     EXPECT_EQ(&NorWriteBuffer, FlashOps.WriteBuffer);
@@ -25,8 +24,7 @@ void ExpectNorColumn()
     EXPECT_EQ(nullptr, FlashOps.PageSize);
 }
 
-void ExpectNandColumn()
-{
+void ExpectNandColumn() {
     EXPECT_EQ(&NandEraseRange, FlashOps.EraseRange);
     EXPECT_EQ(&NandWriteWord, FlashOps.WriteWord);
     EXPECT_EQ(&NandWriteBuffer, FlashOps.WriteBuffer);
@@ -44,6 +42,7 @@ struct ProductCase {
 
 // On 6.0 and later a user-mode read of coprocessor 15 stops the module, so
 // these rows pass only through the HAL's kernel-mode call.
+// clang-format off
 const ProductCase kProducts[] = {
     {"os.major=5", "cpu.product=17", 17}, {"os.major=5", "cpu.product=0", 0},
     {"os.major=5", "cpu.product=2", 2},   {"os.major=5", "cpu.product=8", 8},
@@ -51,9 +50,9 @@ const ProductCase kProducts[] = {
     {"os.major=6", "cpu.product=2", 2},   {"os.major=7", "cpu.product=8", 8},
     {"os.major=6", "cpu.product=63", 63}, {"os.major=4", "cpu.product=17", 17},
 };
+// clang-format on
 
-TEST(ReadCpuProductId, DirectOrThroughHal)
-{
+TEST(ReadCpuProductId, DirectOrThroughHal) {
     for (const ProductCase& c : kProducts) {
         SCOPED_TRACE(std::string(c.major) + " " + c.product);
         TestModule module("pxa270", {c.major, c.product});
@@ -61,14 +60,12 @@ TEST(ReadCpuProductId, DirectOrThroughHal)
     }
 }
 
-TEST(ReadCpuProductId, RefusedKernelCallReadsZero)
-{
+TEST(ReadCpuProductId, RefusedKernelCallReadsZero) {
     TestModule module("pxa270", {"os.major=6", "hal.kernel_call=false"});
     EXPECT_EQ(0u, ReadCpuProductId());
 }
 
-TEST(SelectFlashBackend, Pxa27xSelectsNor)
-{
+TEST(SelectFlashBackend, Pxa27xSelectsNor) {
     int selected = 0;
     auto module = OpenModule("pxa270", {}, &selected);
     EXPECT_EQ(kFlashBackendNor, selected);
@@ -78,8 +75,7 @@ TEST(SelectFlashBackend, Pxa27xSelectsNor)
     ExpectNorColumn();
 }
 
-TEST(SelectFlashBackend, SecondCallReturnsOneWithoutTouchingFlash)
-{
+TEST(SelectFlashBackend, SecondCallReturnsOneWithoutTouchingFlash) {
     auto module = OpenNor("pxa270");
     BusRecorder recorder(module->module().bus());
     EXPECT_EQ(1, SelectFlashBackend());
@@ -88,8 +84,7 @@ TEST(SelectFlashBackend, SecondCallReturnsOneWithoutTouchingFlash)
     EXPECT_EQ(kFlashBackendNor, FlashBackend);
 }
 
-TEST(SelectFlashBackend, NorThroughHalOnNewerSystems)
-{
+TEST(SelectFlashBackend, NorThroughHalOnNewerSystems) {
     int selected = 0;
     auto module = OpenModule("pxa270", {"os.major=6"}, &selected);
     EXPECT_EQ(kFlashBackendNor, selected);
@@ -99,8 +94,7 @@ TEST(SelectFlashBackend, NorThroughHalOnNewerSystems)
 
 // Whatever the NAND back-end's initialisation says, the NAND column is in
 // the table and the result agrees with the shared state.
-void ExpectNandSelection(int selected)
-{
+void ExpectNandSelection(int selected) {
     ExpectNandColumn();
     if (FlashInitialised) {
         EXPECT_EQ(kFlashBackendNand, selected);
@@ -112,8 +106,7 @@ void ExpectNandSelection(int selected)
     }
 }
 
-TEST(SelectFlashBackend, Pxa3xxSelectsNand)
-{
+TEST(SelectFlashBackend, Pxa3xxSelectsNand) {
     const char* const profiles[] = {"pxa320-d3ec", "pxa300-f1ec"};
     for (const char* profile : profiles) {
         SCOPED_TRACE(profile);
@@ -128,8 +121,7 @@ struct ManufacturerCase {
     std::vector<std::string> overrides;
 };
 
-TEST(SelectFlashBackend, ForeignFlashFailsAndRetries)
-{
+TEST(SelectFlashBackend, ForeignFlashFailsAndRetries) {
     const ManufacturerCase cases[] = {
         {"another maker", {"nor.manufacturer=0x00B0"}},
         {"chips disagreeing", {"nor.chip1.manufacturer=0x0001"}},

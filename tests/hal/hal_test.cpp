@@ -72,6 +72,7 @@ TEST(ConfigItems, ReadFromTheProfileAndCutToTheSmallestLength) {
         BOOL ok;
         DWORD returned;
     };
+    // clang-format off
     const Case cases[] = {
         {0, 8, 8, TRUE, 8},
         {0, 24, 24, TRUE, 8},     // the item is shorter than the buffer
@@ -81,6 +82,7 @@ TEST(ConfigItems, ReadFromTheProfileAndCutToTheSmallestLength) {
         {7, 24, 24, TRUE, 12},    // any item N from hal.itemN
         {3, 24, 24, FALSE, 0},    // missing
     };
+    // clang-format on
     for (const Case& c : cases) {
         ItemResult r = get_item(c.item, c.length, c.out_size);
         EXPECT_EQ(r.ok, c.ok) << c.item << "/" << c.length << "/" << c.out_size;
@@ -240,7 +242,7 @@ TEST(KernelCall, MalformedRequestsAreRefused) {
     EXPECT_FALSE(KernelIoControl(kCallKernelMode, &unknown, sizeof unknown, &result, sizeof result, nullptr));
     RoutineRequest good{0, reinterpret_cast<void*>(&report_mode), 0};
     EXPECT_FALSE(KernelIoControl(kCallKernelMode, &good, 4, &result, sizeof result, nullptr));  // cut short
-    EXPECT_FALSE(KernelIoControl(kCallKernelMode, &good, sizeof good, &result, 2, nullptr));   // no room
+    EXPECT_FALSE(KernelIoControl(kCallKernelMode, &good, sizeof good, &result, 2, nullptr));    // no room
     EXPECT_EQ(result, 0xFFu);
     EXPECT_FALSE(KernelIoControl(0x01012FFC, nullptr, 0, nullptr, 0, nullptr));
 }

@@ -17,6 +17,7 @@ TEST(ByteSum, Matrix) {
         Bytes data;
         uint32_t sum;
     };
+    // clang-format off
     const Case cases[] = {
         {{}, 0},
         {{0x61, 0x62, 0x63}, 0x126},
@@ -24,6 +25,7 @@ TEST(ByteSum, Matrix) {
         {Bytes(0x10000, 0xFF), 0xFF0000},
         {{0x80, 0x80}, 0x100},
     };
+    // clang-format on
     for (const Case& c : cases) EXPECT_EQ(mkbin::byte_sum(c.data), c.sum) << c.data.size() << " bytes";
 }
 
@@ -33,12 +35,14 @@ TEST(ParseU32, AcceptsDecimalAndHexOnly) {
         bool ok;
         uint32_t value;
     };
+    // clang-format off
     const Case cases[] = {
         {"0", true, 0},          {"4096", true, 4096},        {"0x1000", true, 0x1000},
         {"0XFFFFFFFF", true, 0xFFFFFFFF}, {"4294967295", true, 0xFFFFFFFF}, {"4294967296", false, 0},
         {"0x100000000", false, 0}, {"", false, 0},            {"12a", false, 0},
         {"0x", false, 0},        {"-1", false, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         uint32_t value = 12345;
         EXPECT_EQ(mkbin::parse_u32(c.text, &value), c.ok) << c.text;
@@ -155,10 +159,10 @@ TEST(WriteBin, BytesOfASmallFile) {
     std::string error;
     ASSERT_TRUE(mkbin::write_bin(file, &out, &error));
     const Bytes expected = {
-        'B', '0', '0', '0', 'F', 'F', '\n',                  // signature
-        0x00, 0x10, 0x00, 0x80, 0x20, 0x00, 0x00, 0x00,      // start, length
-        0x04, 0x10, 0x00, 0x80, 0x03, 0x00, 0x00, 0x00,      // address, length
-        0x26, 0x01, 0x00, 0x00, 0x61, 0x62, 0x63,            // sum, data
+        'B',  '0',  '0',  '0',  'F',  'F',  '\n',                                // signature
+        0x00, 0x10, 0x00, 0x80, 0x20, 0x00, 0x00, 0x00,                          // start, length
+        0x04, 0x10, 0x00, 0x80, 0x03, 0x00, 0x00, 0x00,                          // address, length
+        0x26, 0x01, 0x00, 0x00, 0x61, 0x62, 0x63,                                // sum, data
         0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00,  // end record
     };
     EXPECT_EQ(out, expected);
@@ -235,6 +239,7 @@ TEST(RecordList, ErrorsNameTheLine) {
         const char* text;
         const char* line;
     };
+    // clang-format off
     const Case cases[] = {
         {"0x1000 abc\n", "line 1"},
         {"\n\nzz 00\n", "line 3"},
@@ -243,6 +248,7 @@ TEST(RecordList, ErrorsNameTheLine) {
         {"0x1000 00\nend x\n", "line 2"},
         {"0x1000 @/nonexistent/file\n", "line 1"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::vector<mkbin::Record> records;
         std::string error;
@@ -287,8 +293,8 @@ TEST(ParseBin, ReadsWhatWasWrittenAndFindsFaults) {
         size_t keep;
         const char* what;
     };
-    const Cut cuts[] = {{3, "signature"}, {10, "image start"}, {20, "record head"}, {28, "data"},
-                        {41, "data"},     {50, "record head"}};
+    const Cut cuts[] = {{3, "signature"}, {10, "image start"}, {20, "record head"},
+                        {28, "data"},     {41, "data"},        {50, "record head"}};
     for (const Cut& cut : cuts) {
         Bytes shorter(file.begin(), file.begin() + cut.keep);
         EXPECT_FALSE(mkbin::parse_bin(shorter, &parsed, &error)) << cut.keep;
@@ -302,12 +308,14 @@ TEST(Pieces, VersionSpecText) {
         bool ok;
         mkbin::VersionSpec spec;
     };
+    // clang-format off
     const Case cases[] = {
         {"1.2.7", true, {1, 2, 7, 0}},      {"1.2.7.3", true, {1, 2, 7, 3}},
         {"0x2.1.0.65535", true, {2, 1, 0, 65535}}, {"1.2", false, {}},
         {"1.2.65536", false, {}},          {"1.2.3.4.5", false, {}},
         {"1..3", false, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         mkbin::VersionSpec spec;
         EXPECT_EQ(mkbin::parse_version_spec(c.text, &spec), c.ok) << c.text;

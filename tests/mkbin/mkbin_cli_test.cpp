@@ -42,8 +42,10 @@ protected:
         uint32_t value = 0;
         for (uint32_t k = 0; k < 4; ++k) {
             auto it = memory.find(address + k);
-            if (it == memory.end()) ADD_FAILURE() << "no byte placed at 0x" << std::hex << address + k;
-            else value |= static_cast<uint32_t>(it->second) << (8 * k);
+            if (it == memory.end())
+                ADD_FAILURE() << "no byte placed at 0x" << std::hex << address + k;
+            else
+                value |= static_cast<uint32_t>(it->second) << (8 * k);
         }
         return value;
     }
@@ -55,9 +57,10 @@ protected:
 TEST_F(MkbinCli, RomImageHeadersAreConsistent) {
     mkbin::ParsedBin parsed;
     std::map<uint32_t, uint8_t> memory;
-    build("--start 0x80000000 --length 0x40000 --fill pattern --record-size 0x4000 --rom --toc-offset 0x300 "
-          "--built \"2007-03-12 10:20:30\"",
-          &parsed, &memory);
+    build(
+        "--start 0x80000000 --length 0x40000 --fill pattern --record-size 0x4000 --rom --toc-offset 0x300 "
+        "--built \"2007-03-12 10:20:30\"",
+        &parsed, &memory);
     EXPECT_EQ(parsed.image_start, 0x80000000u);
     EXPECT_EQ(parsed.image_length, 0x40000u);
     EXPECT_EQ(parsed.records.size(), 16u);
@@ -96,10 +99,11 @@ TEST_F(MkbinCli, RomHeaderOverridesMakeInconsistentImages) {
 TEST_F(MkbinCli, RealisticPiecesLandAtTheirOffsets) {
     mkbin::ParsedBin parsed;
     std::map<uint32_t, uint8_t> memory;
-    build("--start 0x40000 --compressed 0x6000 --bootloader-version 1.2.7.3 --version-offset 0xFFC "
-          "--banner \"1.3 for Zantrel Fennaro Built Mar 12 2007\" --banner-offset 0x2000 "
-          "--config-block 40 --config-offset 0x3000",
-          &parsed, &memory);
+    build(
+        "--start 0x40000 --compressed 0x6000 --bootloader-version 1.2.7.3 --version-offset 0xFFC "
+        "--banner \"1.3 for Zantrel Fennaro Built Mar 12 2007\" --banner-offset 0x2000 "
+        "--config-block 40 --config-offset 0x3000",
+        &parsed, &memory);
     // Compressed header: COMP, 0, size.
     EXPECT_EQ(word(memory, 0x40000), 0x504D4F43u);
     EXPECT_EQ(word(memory, 0x40008), 0x6000u);
@@ -125,8 +129,7 @@ TEST_F(MkbinCli, DataFilesRawShortcutAndRecordLists) {
         testing_support::write_binary(path("list.txt"), Bytes(list.begin(), list.end()));
     }
     std::string output;
-    ASSERT_EQ(run("-o " + path("raw.bin") + " --raw " + path("a.raw") + " --address 0x80001000", &output), 0)
-        << output;
+    ASSERT_EQ(run("-o " + path("raw.bin") + " --raw " + path("a.raw") + " --address 0x80001000", &output), 0) << output;
     mkbin::ParsedBin parsed;
     std::string error;
     ASSERT_TRUE(mkbin::parse_bin(testing_support::read_binary(path("raw.bin")), &parsed, &error)) << error;
@@ -154,7 +157,7 @@ TEST_F(MkbinCli, DataFilesRawShortcutAndRecordLists) {
 TEST_F(MkbinCli, FileFaultOptions) {
     struct Case {
         const char* options;
-        size_t size;             // bytes in the file
+        size_t size;  // bytes in the file
         bool parses;
         std::vector<uint32_t> addresses;  // records in file order
         uint32_t end_length;
@@ -170,10 +173,10 @@ TEST_F(MkbinCli, FileFaultOptions) {
     };
     for (const Case& c : cases) {
         std::string output;
-        ASSERT_EQ(run("-o " + path("f.bin") + " --start 0x100 --length 0x30 --fill 0x5A --record-size 0x10 " +
-                          c.options,
-                      &output),
-                  0)
+        ASSERT_EQ(
+            run("-o " + path("f.bin") + " --start 0x100 --length 0x30 --fill 0x5A --record-size 0x10 " + c.options,
+                &output),
+            0)
             << c.options << ": " << output;
         Bytes file = testing_support::read_binary(path("f.bin"));
         EXPECT_EQ(file.size(), c.size) << c.options;
@@ -215,9 +218,9 @@ TEST_F(MkbinCli, BadArgumentsFailWithAReason) {
 TEST_F(MkbinCli, HelpAndInfo) {
     std::string output;
     ASSERT_EQ(run("--help", &output), 0);
-    for (const char* option : {"--start", "--data", "--records", "--no-end", "--end-length", "--truncate", "--order",
-                               "--rom", "--built", "--compressed", "--bootloader-version", "--banner",
-                               "--config-block", "--raw", "--address"})
+    for (const char* option :
+         {"--start", "--data", "--records", "--no-end", "--end-length", "--truncate", "--order", "--rom", "--built",
+          "--compressed", "--bootloader-version", "--banner", "--config-block", "--raw", "--address"})
         EXPECT_NE(output.find(option), std::string::npos) << option;
 
     ASSERT_EQ(run("-o " + path("i.bin") + " --start 0x100 --records /dev/null --end-length 7"), 0);

@@ -14,7 +14,7 @@ constexpr uint32_t kBase = sim::kNandControllerBase;
 constexpr uint32_t kPolls = 1400002;
 
 // NDCR values a configured driver composes (bit 19 and every interrupt mask set).
-constexpr uint32_t kNdcrLargePage = 0x010DDFFF;  // 2048-byte pages, 64 per block, RD_ID_CNT 5
+constexpr uint32_t kNdcrLargePage = 0x010DDFFF;     // 2048-byte pages, 64 per block, RD_ID_CNT 5
 constexpr uint32_t kNdcrSmallDoubled = 0x080A1FFF;  // 512-byte pages, 16-bit bus, RD_ID_CNT 2
 
 class Dfc {

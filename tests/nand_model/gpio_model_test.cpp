@@ -29,6 +29,7 @@ struct PinCase {
 };
 
 TEST(GpioModel, RegisterWritesSetThePins) {
+    // clang-format off
     const PinCase cases[] = {
         {"PXA300: pin 73 set up as a high output", "pxa300-f1ec",
          {{kMfpr + 0x4B8, 0x0000A843, false}, {kMfpr + 0x4B8, 0x0000A840, false}, {kGpio + 0x408, 1u << 9, true},
@@ -52,6 +53,7 @@ TEST(GpioModel, RegisterWritesSetThePins) {
          20, 0, true, false},
         {"PXA27x: GSDR is not a register there", "pxa270", {{kGpio + 0x400, 1u << 9, false}}, 9, 0, false, false},
     };
+    // clang-format on
     for (const PinCase& c : cases) {
         TestModule m(c.profile);
         sim::Bus& bus = m.module().bus();
@@ -71,7 +73,7 @@ TEST(GpioModel, RegisterWritesSetThePins) {
 TEST(GpioModel, SetAndClearDirectionRegistersReadZeroAndTouchOnlyTheirPins) {
     TestModule m("pxa300-f1ec");
     sim::Bus& bus = m.module().bus();
-    bus.write32(kGpio + 0x408, 0x0000F000);                       // pins 76-79 outputs
+    bus.write32(kGpio + 0x408, 0x0000F000);  // pins 76-79 outputs
     EXPECT_EQ(bus.read32(kGpio + 0x408), 0u);
     EXPECT_EQ(bus.read32(kGpio + 0x428), 0u);
     bus.write32(kGpio + 0x428, bus.read32(kGpio + 0x428) | (1u << 13));  // pin 77 back to input

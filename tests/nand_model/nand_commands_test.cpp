@@ -72,16 +72,17 @@ TEST(NandCommands, BlockMapShowsMovedBlocksAndItsSource) {
 TEST(NandCommands, LogicalViewFollowsTheBootAreaAndTheBlockMap) {
     TestModule m("pxa300-f1ec");
     std::filesystem::path dir = module_dir(m);
-    write_at(dir / "nand-0.main", 0x1F7FC, {1, 2, 3, 4});           // logical 0x1F7FC
-    write_at(dir / "nand-0.main", 0x20000, {5, 6, 7, 8});           // logical 0x1F800: after the table page
-    write_at(dir / "nand-0.main", 3u * 0x20000 + 16, {9, 10});     // logical block 3's own place ...
-    write_at(dir / "nand-0.main", 7u * 0x20000 + 16, {11, 12});    // ... block 7, mapped as logical block 5
+    write_at(dir / "nand-0.main", 0x1F7FC, {1, 2, 3, 4});                    // logical 0x1F7FC
+    write_at(dir / "nand-0.main", 0x20000, {5, 6, 7, 8});                    // logical 0x1F800: after the table page
+    write_at(dir / "nand-0.main", 3u * 0x20000 + 16, {9, 10});               // logical block 3's own place ...
+    write_at(dir / "nand-0.main", 7u * 0x20000 + 16, {11, 12});              // ... block 7, mapped as logical block 5
     write_at(dir / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xF2, 0x03});  // 3 -> 1010 (never written)
     write_at(dir / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 5, {0x07, 0x00});  // 5 -> 7
     struct Case {
         uint64_t offset;
         std::vector<uint8_t> expected;
     };
+    // clang-format off
     const Case cases[] = {
         {0x1F7FC, {1, 2, 3, 4, 5, 6, 7, 8}},
         {0x3F800 - 2, {0xFF, 0xFF, 0xFF, 0xFF}},  // the boot area's last page is not stored
@@ -89,6 +90,7 @@ TEST(NandCommands, LogicalViewFollowsTheBootAreaAndTheBlockMap) {
         {5 * 0x20000 + 16, {11, 12, 0xFF}},
         {7 * 0x20000 + 16, {11, 12}},              // logical block 7 is still its own block too
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes;
         std::string error;

@@ -20,9 +20,9 @@ constexpr uint32_t kLargeProgram = 0x022D1080;  // 5 address cycles, 80h/10h, AU
 constexpr uint32_t kLargeErase = 0x024BD060;    // 3 row cycles, 60h/D0h, AUTO_RS
 constexpr uint32_t kF1Read = 0x000C3000;        // 4 address cycles
 constexpr uint32_t kF1Program = 0x022C1080;
-constexpr uint32_t kSmallRead = 0x00030000;     // 3 address cycles, 00h
+constexpr uint32_t kSmallRead = 0x00030000;  // 3 address cycles, 00h
 constexpr uint32_t kSmallProgram = 0x022B1080;
-constexpr uint32_t kSmallErase = 0x024AD060;    // 2 row cycles
+constexpr uint32_t kSmallErase = 0x024AD060;  // 2 row cycles
 constexpr uint32_t kCs1 = 1u << 24;
 
 uint32_t large_page_address(uint32_t page) { return page << 16; }
@@ -80,6 +80,7 @@ struct ReadIdCase {
 };
 
 TEST(NandController, ReadIdGivesTheChipsBytesLowFirst) {
+    // clang-format off
     const ReadIdCase cases[] = {
         // profile        NDCR        CS     first word   second word
         {"pxa320-75ec", 0x080A1FFF, 0,     0x000075EC, 0x00000000},
@@ -91,6 +92,7 @@ TEST(NandController, ReadIdGivesTheChipsBytesLowFirst) {
         {"pxa320-dcad", 0x010DDFFF, kCs1,  0x9510DCAD, 0x00000054},
         {"pxa320-d3ec", 0x018DDFFF, kCs1,  0x00000000, 0x00000000},  // no chip on chip select 1 ...
     };
+    // clang-format on
     for (const ReadIdCase& c : cases) {
         TestModule m(c.profile);
         Dfc dfc(m.module());
@@ -154,6 +156,7 @@ struct EccCase {
 };
 
 TEST(NandController, EccStoredOnProgramAndCheckedOnRead) {
+    // clang-format off
     const EccCase cases[] = {
         // name                         flips ECC   code  SBERR  data as written
         {"clean page, ECC on",             0, true,  0,  false, true},
@@ -161,6 +164,7 @@ TEST(NandController, EccStoredOnProgramAndCheckedOnRead) {
         {"one flipped bit, ECC off",       1, false, 0,  false, false},
         {"two flipped bits, ECC on",       2, true,  2,  false, false},
     };
+    // clang-format on
     for (const EccCase& c : cases) {
         TestModule m("pxa300-f1ec");
         Dfc dfc(m.module());
@@ -227,14 +231,15 @@ struct BadBlockCase {
     const char* profile;
     const char* bad_blocks;
     uint32_t ndcr;
-    uint32_t word;          // program or erase command word, chip select included
+    uint32_t word;  // program or erase command word, chip select included
     uint32_t address;
-    size_t data_words;      // 0: erase
-    uint32_t expected_bits; // BBD and CMDD bits of NDSR
+    size_t data_words;       // 0: erase
+    uint32_t expected_bits;  // BBD and CMDD bits of NDSR
 };
 
 TEST(NandController, FailingProgramOrEraseReportsBadBlockAndCommandDone) {
     const uint32_t cs0 = sim::kNdsrCs0Bbd | sim::kNdsrCs0Cmdd, cs1 = sim::kNdsrCs1Bbd | sim::kNdsrCs1Cmdd;
+    // clang-format off
     const BadBlockCase cases[] = {
         // profile        bad blocks      NDCR        command word           address                words expected
         {"pxa320-d3ec", "[5]",          0x010DDFFF, kLargeProgram,         large_page_address(320), 512, cs0},
@@ -248,6 +253,7 @@ TEST(NandController, FailingProgramOrEraseReportsBadBlockAndCommandDone) {
         {"pxa320-75ec", "[2057]",       0x000A1FFF, kSmallProgram,         small_page_address(288), 128, sim::kNdsrCs0Cmdd},
         {"pxa320-75ec", "[2057]",       0x080A1FFF, kSmallErase,           288,                     0,   cs0},
     };
+    // clang-format on
     for (const BadBlockCase& c : cases) {
         std::string label = std::string(c.profile) + " " + c.bad_blocks + " word " + std::to_string(c.word);
         TestModule m(c.profile, {std::string("nand.bad_blocks=") + c.bad_blocks});
@@ -284,9 +290,11 @@ TEST(NandController, DoubledBusInterleavesTheChipsByteByByte) {
     for (unsigned chip = 0; chip < 2; ++chip) {
         std::string n = std::to_string(chip);
         EXPECT_EQ(file_bytes(m, "nand-" + n + ".main", 32 * 512, 512),
-                  std::vector<uint8_t>(lane[chip].begin(), lane[chip].begin() + 512)) << "chip " << chip;
+                  std::vector<uint8_t>(lane[chip].begin(), lane[chip].begin() + 512))
+            << "chip " << chip;
         EXPECT_EQ(file_bytes(m, "nand-" + n + ".oob", 32 * 16, 16),
-                  std::vector<uint8_t>(lane[chip].begin() + 512, lane[chip].end())) << "chip " << chip;
+                  std::vector<uint8_t>(lane[chip].begin() + 512, lane[chip].end()))
+            << "chip " << chip;
     }
     std::vector<uint32_t> back;
     EXPECT_EQ(read(dfc, kSmallRead, small_page_address(32), 256 + 8, &back), 0);
@@ -390,6 +398,7 @@ struct FlipCase {
 };
 
 TEST(NandController, InjectedBitFlipsShowOnRead) {
+    // clang-format off
     const FlipCase cases[] = {
         // fault                           ECC    code  NDSR bit         bits that differ
         {"nand.fault.bitflip=[9]",         false, 0,    0,               1},
@@ -398,6 +407,7 @@ TEST(NandController, InjectedBitFlipsShowOnRead) {
         {"nand.fault.uncorrectable=[9]",   true,  2,    sim::kNdsrDbErr, 2},
         {"nand.fault.bitflip=[10]",        true,  0,    0,               0},
     };
+    // clang-format on
     for (const FlipCase& c : cases) {
         TestModule m("pxa320-d3ec", {c.fault});
         Dfc dfc(m.module());

@@ -17,13 +17,14 @@ std::array<uint8_t, 256> chunk_of(uint8_t fill) {
 
 struct KnownEcc {
     const char* name;
-    int index;      // byte set to value (the rest 0x00), -1 for none
+    int index;  // byte set to value (the rest 0x00), -1 for none
     uint8_t value;
     uint8_t fill;
     uint8_t ecc[3];
 };
 
 TEST(NandEcc, KnownValues) {
+    // clang-format off
     const KnownEcc cases[] = {
         // name                       index value fill  ecc
         {"all 0xFF",                    -1, 0x00, 0xFF, {0x00, 0x00, 0x00}},
@@ -33,6 +34,7 @@ TEST(NandEcc, KnownValues) {
         {"bit 0 of byte 1",              1, 0x01, 0x00, {0x56, 0x55, 0x54}},
         {"two bits of byte 0 (even)",    0, 0x03, 0x00, {0x00, 0x00, 0x0C}},
     };
+    // clang-format on
     for (const KnownEcc& c : cases) {
         auto data = chunk_of(c.fill);
         if (c.index >= 0) data[c.index] = c.value;

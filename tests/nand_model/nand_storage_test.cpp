@@ -23,16 +23,17 @@ void write_at(const std::filesystem::path& file, uint64_t offset, const std::vec
 
 struct FactoryCase {
     const char* profile;
-    uint32_t table_page;      // chip 0's page
+    uint32_t table_page;  // chip 0's page
     uint32_t page_bytes;
     uint32_t spare_bytes;
-    uint32_t ecc_offset;      // in the spare area
+    uint32_t ecc_offset;  // in the spare area
     unsigned chips;
-    uint32_t ndcr;            // to read the table page back, ECC on
+    uint32_t ndcr;  // to read the table page back, ECC on
     uint32_t read_word;
 };
 
 TEST(NandStorage, NewModuleHasErasedChipsAndAnEmptyRelocationTable) {
+    // clang-format off
     const FactoryCase cases[] = {
         // profile        table page  page  spare ECC at chips  NDCR (8-bit for block 0 of a doubled bus)  read
         {"pxa320-75ec",  31,         512,  16,   8,     2,     0x000A1FFF, 0x00030000},
@@ -41,6 +42,7 @@ TEST(NandStorage, NewModuleHasErasedChipsAndAnEmptyRelocationTable) {
         {"pxa300-f1ec",  63,         2048, 64,   40,    1,     0x010DDFFF, 0x000C3000},
         {"pxa320-dcad",  63,         2048, 64,   40,    2,     0x010CDFFF, 0x000D3000},
     };
+    // clang-format on
     for (const FactoryCase& c : cases) {
         TestModule m(c.profile);
         std::vector<uint8_t> main = m.read_file("nand-0.main");
@@ -48,7 +50,9 @@ TEST(NandStorage, NewModuleHasErasedChipsAndAnEmptyRelocationTable) {
         ASSERT_EQ(main.size(), (c.table_page + 1) * c.page_bytes) << c.profile << ": the file ends with the table page";
         ASSERT_EQ(oob.size(), (c.table_page + 1) * c.spare_bytes) << c.profile;
         for (size_t i = 0; i < main.size(); ++i) {
-            uint8_t expected = i == c.table_page * c.page_bytes ? 0x4E : i == c.table_page * c.page_bytes + 1 ? 0x52 : 0xFF;
+            uint8_t expected = i == c.table_page * c.page_bytes       ? 0x4E
+                               : i == c.table_page * c.page_bytes + 1 ? 0x52
+                                                                      : 0xFF;
             ASSERT_EQ(main[i], expected) << c.profile << " byte " << i;
         }
         for (size_t i = 0; i < oob.size(); ++i) {
@@ -84,11 +88,13 @@ struct MarkerCase {
 };
 
 TEST(NandStorage, ListedBadBlocksCarryFactoryMarkers) {
+    // clang-format off
     const MarkerCase cases[] = {
         {"pxa320-d3ec", "[7]",    "nand-0.oob", 7 * 64 * 64 + 0, 64},
         {"pxa320-75ec", "[2051]", "nand-1.oob", 3 * 32 * 16 + 5, 16},
         {"pxa320-dcad", "[4100]", "nand-1.oob", 4 * 64 * 64 + 0, 64},
     };
+    // clang-format on
     for (const MarkerCase& c : cases) {
         TestModule m(c.profile, {std::string("nand.bad_blocks=") + c.bad_blocks});
         std::vector<uint8_t> oob = m.read_file(c.oob_file);
@@ -139,8 +145,7 @@ TEST(NandStorage, RunningSystemBuildsTheBlockMapFromTheTablePage) {
 
     // Table {header, (5, 2040), (0, 2041), (7, 9000: outside), end}: only (5, 2040) applies.
     std::filesystem::remove(m.dir() / "module/objects/NAND_FLASH_BBMT.map");
-    write_at(m.dir() / "module/nand-0.main", 0x3E00 + 4,
-             {5, 0, 0xF8, 0x07, 0, 0, 0xF9, 0x07, 7, 0, 0x28, 0x23});
+    write_at(m.dir() / "module/nand-0.main", 0x3E00 + 4, {5, 0, 0xF8, 0x07, 0, 0, 0xF9, 0x07, 7, 0, 0x28, 0x23});
     m.reopen();
     entries = map_entries(m.read_file("objects/NAND_FLASH_BBMT.map"), 2048);
     for (uint16_t i = 0; i < 2048; ++i) EXPECT_EQ(entries[i], i == 5 ? 2040 : i) << i;

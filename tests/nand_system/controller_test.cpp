@@ -21,9 +21,9 @@ struct ChipCase {
     DWORD reserve;
     DWORD deviceSize;
     DWORD clock;
-    DWORD control;     // NDCR as composed for the row
-    DWORD timing0;     // NDTR0CS0 for the row
-    DWORD timing1;     // NDTR1CS0 for the row
+    DWORD control;  // NDCR as composed for the row
+    DWORD timing0;  // NDTR0CS0 for the row
+    DWORD timing1;  // NDTR1CS0 for the row
 };
 
 const ChipCase kChips[] = {
@@ -37,8 +37,7 @@ const ChipCase kChips[] = {
 
 class ChipIdentification : public ::testing::TestWithParam<ChipCase> {};
 
-TEST_P(ChipIdentification, FullConfigurationProgramsRowZeroThenTheIdentifiedRow)
-{
+TEST_P(ChipIdentification, FullConfigurationProgramsRowZeroThenTheIdentifiedRow) {
     const ChipCase& c = GetParam();
     ResetSystemState();
     testing_support::TestModule module(c.profile, {"nand.os_builds_bbmt=false"});
@@ -77,8 +76,7 @@ TEST_P(ChipIdentification, FullConfigurationProgramsRowZeroThenTheIdentifiedRow)
     EXPECT_EQ((std::array<uint32_t, 3>{0x00610090, 0, 0}), commands[1]);
 }
 
-TEST_P(ChipIdentification, AMapAlreadyBuiltMeansIdentificationOnly)
-{
+TEST_P(ChipIdentification, AMapAlreadyBuiltMeansIdentificationOnly) {
     const ChipCase& c = GetParam();
     ResetSystemState();
     testing_support::TestModule module(c.profile, {"nand.os_builds_bbmt=true"});
@@ -113,8 +111,8 @@ struct SpareCase {
     DWORD size;
 };
 
-TEST(NandSpareSize, FollowsTheSwitchesThePageSizeAndTheBus)
-{
+TEST(NandSpareSize, FollowsTheSwitchesThePageSizeAndTheBus) {
+    // clang-format off
     const SpareCase cases[] = {
         // profile       spare  ecc    size
         {"pxa320-75ec", TRUE, TRUE, 16},  {"pxa320-75ec", TRUE, FALSE, 32},
@@ -124,6 +122,7 @@ TEST(NandSpareSize, FollowsTheSwitchesThePageSizeAndTheBus)
         {"pxa320-dcad", TRUE, TRUE, 40},  {"pxa320-dcad", FALSE, TRUE, 0},
         {"pxa320-75ec", FALSE, FALSE, 0},
     };
+    // clang-format on
     for (const SpareCase& c : cases) {
         auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
         NandEnableEcc(c.ecc);
@@ -140,8 +139,7 @@ TEST(NandSpareSize, FollowsTheSwitchesThePageSizeAndTheBus)
     }
 }
 
-TEST(NandInitController, TimingsAfterTheLargePageSmallChipUse156MHz)
-{
+TEST(NandInitController, TimingsAfterTheLargePageSmallChipUse156MHz) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     ASSERT_EQ(156u, NandClockMHz);
     BusRecorder recorder(module->module().bus());
@@ -150,8 +148,7 @@ TEST(NandInitController, TimingsAfterTheLargePageSmallChipUse156MHz)
     EXPECT_EQ((std::vector<uint32_t>{0x0F4E0091}), WritesTo(recorder, kNdtr1Address));
 }
 
-TEST(NandReadId, TheFirstDataWordCarriesMakerAndDevice)
-{
+TEST(NandReadId, TheFirstDataWordCarriesMakerAndDevice) {
     const struct {
         const char* profile;
         DWORD id;

@@ -19,8 +19,7 @@ struct Write {
 };
 
 // The writes to the GPIO and pin-function blocks, in order.
-std::vector<RecordedAccess> PinWrites(const BusRecorder& recorder)
-{
+std::vector<RecordedAccess> PinWrites(const BusRecorder& recorder) {
     std::vector<RecordedAccess> writes;
     for (const RecordedAccess& access : recorder.accesses()) {
         if (access.write && access.phys >= 0x40E00000 && access.phys < 0x40E12000) {
@@ -31,8 +30,7 @@ std::vector<RecordedAccess> PinWrites(const BusRecorder& recorder)
 }
 
 void ExpectWrites(const std::vector<Write>& expected, const std::vector<RecordedAccess>& actual,
-                  const std::string& what)
-{
+                  const std::string& what) {
     ASSERT_EQ(expected.size(), actual.size()) << what;
     for (size_t i = 0; i < expected.size(); i++) {
         EXPECT_EQ(expected[i].phys, actual[i].phys) << what << " write " << i;
@@ -40,8 +38,7 @@ void ExpectWrites(const std::vector<Write>& expected, const std::vector<Recorded
     }
 }
 
-std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profile)
-{
+std::unique_ptr<testing_support::TestModule> OpenModule(const std::string& profile) {
     ResetSystemState();
     return std::make_unique<testing_support::TestModule>(profile);
 }
@@ -58,8 +55,8 @@ struct PinCase {
     std::vector<Write> writes;
 };
 
-TEST(PinControl, RegisterWritesByProcessor)
-{
+TEST(PinControl, RegisterWritesByProcessor) {
+    // clang-format off
     const PinCase cases[] = {
         {"level 130 on a PXA320", "pxa320-d3ec", Call::Level, 130, 0, TRUE, {{0x40E00018, 0x4, ~0u}}},
         {"level 130 on a PXA300", "pxa300-f1ec", Call::Level, 130, 0, TRUE, {{0x40E00018, 0x4, ~0u}}},
@@ -79,31 +76,23 @@ TEST(PinControl, RegisterWritesByProcessor)
         {"pin 73 high on a PXA320", "pxa320-d3ec", Call::DrivePinHigh, 73, 0, TRUE,
          {{0x40E104DC, 0, 7}, {0x40E00408, 1u << 9, ~0u}, {0x40E00020, 1u << 9, ~0u}}},
     };
+    // clang-format on
     for (const PinCase& c : cases) {
         auto module = OpenModule(c.profile);
         GpioInit();
         BusRecorder recorder(module->module().bus());
         switch (c.call) {
-        case Call::Level:
-            EXPECT_TRUE(GpioSetLevel(c.pin, c.on)) << c.name;
-            break;
-        case Call::Direction:
-            EXPECT_TRUE(GpioSetDirection(c.pin, c.on)) << c.name;
-            break;
-        case Call::Function:
-            GpioSetFunction(c.pin, c.function, c.on);
-            break;
-        case Call::DrivePinHigh:
-            DrivePinHigh(c.pin);
-            break;
+            case Call::Level: EXPECT_TRUE(GpioSetLevel(c.pin, c.on)) << c.name; break;
+            case Call::Direction: EXPECT_TRUE(GpioSetDirection(c.pin, c.on)) << c.name; break;
+            case Call::Function: GpioSetFunction(c.pin, c.function, c.on); break;
+            case Call::DrivePinHigh: DrivePinHigh(c.pin); break;
         }
         ExpectWrites(c.writes, PinWrites(recorder), c.name);
         GpioRelease();
     }
 }
 
-TEST(PinControl, FunctionChangesKeepTheOtherMfprBits)
-{
+TEST(PinControl, FunctionChangesKeepTheOtherMfprBits) {
     auto module = OpenModule("pxa320-d3ec");
     GpioSetFunction(73, 5, TRUE);
     BusRecorder recorder(module->module().bus());
@@ -121,8 +110,7 @@ TEST(PinControl, FunctionChangesKeepTheOtherMfprBits)
     GpioRelease();
 }
 
-TEST(PinControl, SetOperationsMapTheWindowsThemselvesAndReleaseUnmaps)
-{
+TEST(PinControl, SetOperationsMapTheWindowsThemselvesAndReleaseUnmaps) {
     auto module = OpenModule("pxa300-f1ec");
     ASSERT_FALSE(GpioInitialised);
     EXPECT_TRUE(GpioSetLevel(5, TRUE));
@@ -139,8 +127,7 @@ TEST(PinControl, SetOperationsMapTheWindowsThemselvesAndReleaseUnmaps)
     GpioRelease();
 }
 
-TEST(PinControl, PinsTheProcessorLacksAreLeftAlone)
-{
+TEST(PinControl, PinsTheProcessorLacksAreLeftAlone) {
     const struct {
         const char* profile;
         DWORD pin;
@@ -156,15 +143,16 @@ TEST(PinControl, PinsTheProcessorLacksAreLeftAlone)
     }
 }
 
-TEST(PinControl, SmallPageNandPartsDrivePin73High)
-{
+TEST(PinControl, SmallPageNandPartsDrivePin73High) {
     const struct {
         const char* profile;
         bool pinSetUp;
+        // clang-format off
     } cases[] = {
         {"pxa320-75ec", true}, {"pxa320-76ec", true}, {"pxa320-d3ec", false},
         {"pxa300-f1ec", false}, {"pxa320-dcad", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         ResetSystemState();
         testing_support::TestModule module(c.profile, {"nand.os_builds_bbmt=false"});

@@ -11,8 +11,7 @@
 
 namespace nand_test {
 
-void ResetSystemState()
-{
+void ResetSystemState() {
     testing_support::reset_flash_state();
     NandBackendReset();
     GpioInitialised = FALSE;
@@ -20,9 +19,8 @@ void ResetSystemState()
     PinFunctionWindow = nullptr;
 }
 
-std::unique_ptr<testing_support::TestModule> OpenNand(const std::string& profile,
-                                                      std::vector<std::string> overrides, bool select)
-{
+std::unique_ptr<testing_support::TestModule> OpenNand(const std::string& profile, std::vector<std::string> overrides,
+                                                      bool select) {
     ResetSystemState();
     auto module = std::make_unique<testing_support::TestModule>(profile, overrides);
     if (select) {
@@ -31,8 +29,7 @@ std::unique_ptr<testing_support::TestModule> OpenNand(const std::string& profile
     return module;
 }
 
-static std::vector<uint8_t> ReadRange(const std::filesystem::path& path, uint64_t offset, uint64_t length)
-{
+static std::vector<uint8_t> ReadRange(const std::filesystem::path& path, uint64_t offset, uint64_t length) {
     std::vector<uint8_t> out(length, 0xFF);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -49,25 +46,21 @@ static std::vector<uint8_t> ReadRange(const std::filesystem::path& path, uint64_
     return out;
 }
 
-std::vector<uint8_t> RawChip::main_range(uint64_t offset, uint64_t length) const
-{
+std::vector<uint8_t> RawChip::main_range(uint64_t offset, uint64_t length) const {
     return ReadRange(main_path, offset, length);
 }
 
-std::vector<uint8_t> RawChip::oob_range(uint64_t offset, uint64_t length) const
-{
+std::vector<uint8_t> RawChip::oob_range(uint64_t offset, uint64_t length) const {
     return ReadRange(oob_path, offset, length);
 }
 
-RawChip ReadChip(testing_support::TestModule& module, unsigned chip)
-{
+RawChip ReadChip(testing_support::TestModule& module, unsigned chip) {
     std::filesystem::path dir = module.dir() / "module";
     return RawChip{dir / ("nand-" + std::to_string(chip) + ".main"), dir / ("nand-" + std::to_string(chip) + ".oob")};
 }
 
 void PokeChipFile(testing_support::TestModule& module, const std::string& name, uint64_t offset,
-                  const std::vector<uint8_t>& bytes)
-{
+                  const std::vector<uint8_t>& bytes) {
     std::filesystem::path path = module.dir() / "module" / name;
     uint64_t size = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
     {
@@ -83,8 +76,7 @@ void PokeChipFile(testing_support::TestModule& module, const std::string& name, 
     ASSERT_TRUE(file.good()) << path;
 }
 
-std::vector<std::array<uint32_t, 3>> Commands(const testing_support::BusRecorder& recorder)
-{
+std::vector<std::array<uint32_t, 3>> Commands(const testing_support::BusRecorder& recorder) {
     std::vector<std::array<uint32_t, 3>> commands;
     std::vector<uint32_t> words = WritesTo(recorder, kNdcb0Address);
     for (size_t i = 0; i + 3 <= words.size(); i += 3) {
@@ -93,8 +85,7 @@ std::vector<std::array<uint32_t, 3>> Commands(const testing_support::BusRecorder
     return commands;
 }
 
-std::vector<uint32_t> WritesTo(const testing_support::BusRecorder& recorder, uint32_t phys)
-{
+std::vector<uint32_t> WritesTo(const testing_support::BusRecorder& recorder, uint32_t phys) {
     std::vector<uint32_t> values;
     for (const testing_support::RecordedAccess& access : recorder.accesses()) {
         if (access.write && access.phys == phys) {
@@ -104,8 +95,7 @@ std::vector<uint32_t> WritesTo(const testing_support::BusRecorder& recorder, uin
     return values;
 }
 
-std::vector<uint8_t> Pattern(size_t length, uint32_t seed)
-{
+std::vector<uint8_t> Pattern(size_t length, uint32_t seed) {
     std::vector<uint8_t> bytes(length);
     uint32_t state = seed * 2654435761u + 1;
     for (size_t i = 0; i < length; i++) {

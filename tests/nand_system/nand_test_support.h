@@ -24,8 +24,7 @@ void ResetSystemState();
 // A module of the profile with the state reset; select runs SelectFlashBackend
 // and expects the NAND back-end.
 std::unique_ptr<testing_support::TestModule> OpenNand(const std::string& profile,
-                                                      std::vector<std::string> overrides = {},
-                                                      bool select = true);
+                                                      std::vector<std::string> overrides = {}, bool select = true);
 
 // One chip's files, read where a test looks; bytes past a file's end are
 // erased. The files of the large parts are sparse, so nothing reads them whole.

@@ -13,16 +13,14 @@ using testing_support::BusRecorder;
 
 namespace {
 
-std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, size_t aFrom, size_t aLength,
-                            const std::vector<uint8_t>& b, size_t bFrom, size_t bLength)
-{
+std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, size_t aFrom, size_t aLength, const std::vector<uint8_t>& b,
+                            size_t bFrom, size_t bLength) {
     std::vector<uint8_t> out(a.begin() + aFrom, a.begin() + aFrom + aLength);
     out.insert(out.end(), b.begin() + bFrom, b.begin() + bFrom + bLength);
     return out;
 }
 
-TEST(NandBootArea, LargeBlocksShiftTheSecondRangePastTheTablePage)
-{
+TEST(NandBootArea, LargeBlocksShiftTheSecondRangePastTheTablePage) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x1F800, 2048);
     ASSERT_EQ(0x4E, table[0]);
@@ -44,8 +42,7 @@ TEST(NandBootArea, LargeBlocksShiftTheSecondRangePastTheTablePage)
     EXPECT_EQ(Concat(first, 0, 0x20000, second, 0, 0x1F800), back);
 }
 
-TEST(NandBootArea, SmallBlocksKeepTheFirstRangeOnTheLowLaneChip)
-{
+TEST(NandBootArea, SmallBlocksKeepTheFirstRangeOnTheLowLaneChip) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x3E00, 512);
     ASSERT_EQ(0x4E, table[0]);
@@ -69,8 +66,7 @@ TEST(NandBootArea, SmallBlocksKeepTheFirstRangeOnTheLowLaneChip)
     EXPECT_EQ(std::vector<uint8_t>(0x4200, 0xCD), std::vector<uint8_t>(back.begin() + 0x3E00, back.end()));
 }
 
-TEST(NandBootArea, DoubledBusSecondRangeDataIsRefusedNotOverlaid)
-{
+TEST(NandBootArea, DoubledBusSecondRangeDataIsRefusedNotOverlaid) {
     auto module = OpenNand("pxa320-76ec", {"nand.os_builds_bbmt=false"});
     // Logical block 1 holds data on both lanes of physical block 1.
     std::vector<uint8_t> block1 = Pattern(0x8000, 41);
@@ -91,8 +87,7 @@ TEST(NandBootArea, DoubledBusSecondRangeDataIsRefusedNotOverlaid)
     EXPECT_EQ(block1, back);
 }
 
-TEST(NandBootArea, DoubledBusStagingWriteBackReadsBackEqual)
-{
+TEST(NandBootArea, DoubledBusStagingWriteBackReadsBackEqual) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     // The staging buffer's first two blocks: a first stage below the table
     // page, nothing more in block 0, a second stage in logical block 1.
@@ -119,8 +114,7 @@ TEST(NandBootArea, DoubledBusStagingWriteBackReadsBackEqual)
     }
 }
 
-TEST(NandBootArea, TheLastPageIsNotStoredAndAPieceStartingThereFails)
-{
+TEST(NandBootArea, TheLastPageIsNotStoredAndAPieceStartingThereFails) {
     const struct {
         const char* profile;
         DWORD lastPage;
@@ -137,8 +131,7 @@ TEST(NandBootArea, TheLastPageIsNotStoredAndAPieceStartingThereFails)
     }
 }
 
-TEST(NandRawAccess, ReachesTheTablePageItself)
-{
+TEST(NandRawAccess, ReachesTheTablePageItself) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> page(2048, 0);
     RawAccess = TRUE;
@@ -157,8 +150,7 @@ struct PlacementCase {
 };
 
 // Where a device byte lies in the chip files: chip and byte address.
-std::pair<unsigned, uint64_t> Place(const std::string& profile, uint64_t device)
-{
+std::pair<unsigned, uint64_t> Place(const std::string& profile, uint64_t device) {
     if (profile == "pxa320-75ec" || profile == "pxa320-76ec") {
         return {static_cast<unsigned>(device % 2), device / 2};
     }
@@ -168,8 +160,8 @@ std::pair<unsigned, uint64_t> Place(const std::string& profile, uint64_t device)
     return {0, device};
 }
 
-TEST(NandWriteBuffer, EveryPartGetsTheBytesWhereTheyBelong)
-{
+TEST(NandWriteBuffer, EveryPartGetsTheBytesWhereTheyBelong) {
+    // clang-format off
     const PlacementCase cases[] = {
         // profile       offset       length
         {"pxa320-75ec", 0x10000, 0x10000},
@@ -178,6 +170,7 @@ TEST(NandWriteBuffer, EveryPartGetsTheBytesWhereTheyBelong)
         {"pxa300-f1ec", 0x7D60000, 0x20000},
         {"pxa320-dcad", 0x1FFE0000, 0x40000},
     };
+    // clang-format on
     for (const PlacementCase& c : cases) {
         auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
         std::vector<uint8_t> data = Pattern(c.length, c.offset);
@@ -206,8 +199,7 @@ TEST(NandWriteBuffer, EveryPartGetsTheBytesWhereTheyBelong)
     }
 }
 
-TEST(NandWriteBuffer, RangesPastTheUsableDeviceAreRefused)
-{
+TEST(NandWriteBuffer, RangesPastTheUsableDeviceAreRefused) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     ASSERT_EQ(0x7D80000u, FlashDeviceSize);
     std::vector<uint8_t> bytes(64, 0x22);
@@ -224,8 +216,7 @@ TEST(NandWriteBuffer, RangesPastTheUsableDeviceAreRefused)
     }
 }
 
-TEST(NandWriteBuffer, LengthsAndOffsetsOffWholeWordsLoseNoByteAndTouchNoOther)
-{
+TEST(NandWriteBuffer, LengthsAndOffsetsOffWholeWordsLoseNoByteAndTouchNoOther) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> first = Pattern(7, 61);
     std::vector<uint8_t> second = Pattern(6, 62);
@@ -249,8 +240,7 @@ TEST(NandWriteBuffer, LengthsAndOffsetsOffWholeWordsLoseNoByteAndTouchNoOther)
     EXPECT_EQ(std::vector<uint8_t>(expected.begin() + 5, expected.begin() + 10), middle);
 }
 
-TEST(NandWords, MoveExactlyFourBytes)
-{
+TEST(NandWords, MoveExactlyFourBytes) {
     auto module = OpenNand("pxa320-d3ec", {"nand.os_builds_bbmt=false"});
     EXPECT_TRUE(NandWriteWord(0x40004, 0x12345678));
     EXPECT_EQ((std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12, 0xFF}),
@@ -259,8 +249,7 @@ TEST(NandWords, MoveExactlyFourBytes)
     EXPECT_EQ(0xFFFFFFFFu, NandReadWord(0x40008));
 }
 
-TEST(NandBlockSize, IsTheSameForEveryOffset)
-{
+TEST(NandBlockSize, IsTheSameForEveryOffset) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     for (DWORD offset : {0u, 0x12345u, 0x8000u, FlashDeviceSize - 1}) {
         EXPECT_EQ(0x8000u, NandBlockSize(offset));
@@ -268,8 +257,7 @@ TEST(NandBlockSize, IsTheSameForEveryOffset)
     EXPECT_EQ(1024u, NandPageSize());
 }
 
-TEST(NandEraseRange, CoversWholeBlocksFromTheBlockHoldingTheOffset)
-{
+TEST(NandEraseRange, CoversWholeBlocksFromTheBlockHoldingTheOffset) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(0x60000, 71);
     ASSERT_TRUE(NandWriteBuffer(data.data(), 0x40000, 0x60000));
@@ -284,8 +272,7 @@ TEST(NandEraseRange, CoversWholeBlocksFromTheBlockHoldingTheOffset)
     EXPECT_EQ(std::vector<uint8_t>(0x60000, 0xFF), chip.main_range(0x40000, 0x60000));
 }
 
-TEST(NandOperations, FailWithoutTheMapMagic)
-{
+TEST(NandOperations, FailWithoutTheMapMagic) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     BbmtMap[0] = 0;
     std::vector<uint8_t> bytes(8, 0);

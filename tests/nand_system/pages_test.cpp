@@ -20,8 +20,7 @@ struct CommandCase {
     std::array<uint32_t, 3> first;  // the first command's three words
 };
 
-TEST(NandCommands, CommandAndAddressWords)
-{
+TEST(NandCommands, CommandAndAddressWords) {
     const CommandCase cases[] = {
         // profile       operation           offset      length  command     address 1   address 2
         {"pxa300-f1ec", Operation::Program, 0x40000, 2048, {0x022C1080, 0x00800000, 0}},
@@ -39,15 +38,9 @@ TEST(NandCommands, CommandAndAddressWords)
         BusRecorder recorder(module->module().bus());
         DWORD code = kNandTimeout;
         switch (c.operation) {
-        case Operation::Read:
-            code = NandReadPages(buffer.data(), c.offset, c.length);
-            break;
-        case Operation::Program:
-            code = NandProgramPages(buffer.data(), c.offset, c.length);
-            break;
-        case Operation::Erase:
-            code = NandEraseBlock(c.offset);
-            break;
+            case Operation::Read: code = NandReadPages(buffer.data(), c.offset, c.length); break;
+            case Operation::Program: code = NandProgramPages(buffer.data(), c.offset, c.length); break;
+            case Operation::Erase: code = NandEraseBlock(c.offset); break;
         }
         EXPECT_EQ(kNandDone, code) << c.profile << " at " << std::hex << c.offset;
         std::vector<std::array<uint32_t, 3>> commands = Commands(recorder);
@@ -56,8 +49,7 @@ TEST(NandCommands, CommandAndAddressWords)
     }
 }
 
-TEST(NandMakeAddress, FirstBlockAddressesAreNotHalved)
-{
+TEST(NandMakeAddress, FirstBlockAddressesAreNotHalved) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     DWORD word1 = 0, word2 = 0, chipSelect = 0;
     NandMakeAddress(0x4000, FALSE, FALSE, &word1, &word2, &chipSelect);
@@ -67,8 +59,7 @@ TEST(NandMakeAddress, FirstBlockAddressesAreNotHalved)
     EXPECT_EQ(0u, chipSelect);
 }
 
-TEST(NandTransfers, ShortOrUnalignedRequestsAreRefusedBeforeTheController)
-{
+TEST(NandTransfers, ShortOrUnalignedRequestsAreRefusedBeforeTheController) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     uint8_t buffer[8] = {};
     const struct {
@@ -83,8 +74,7 @@ TEST(NandTransfers, ShortOrUnalignedRequestsAreRefusedBeforeTheController)
     }
 }
 
-TEST(NandProgramPages, MidPageDataIsFramedByErasedBytes)
-{
+TEST(NandProgramPages, MidPageDataIsFramedByErasedBytes) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(8, 1);
     NandEnableEcc(TRUE);
@@ -103,8 +93,7 @@ TEST(NandProgramPages, MidPageDataIsFramedByErasedBytes)
     EXPECT_EQ(std::vector<uint8_t>(2048 - 0x108, 0xFF), chip.main_range(0x40108, 2048 - 0x108));
 }
 
-TEST(NandProgramPages, ExactPageAndMultiPageRunsRoundTrip)
-{
+TEST(NandProgramPages, ExactPageAndMultiPageRunsRoundTrip) {
     const struct {
         const char* profile;
         DWORD offset;
@@ -128,8 +117,7 @@ TEST(NandProgramPages, ExactPageAndMultiPageRunsRoundTrip)
     }
 }
 
-TEST(NandDoubledBus, FirstBlockTransfersRunEightBitsWideOnTheLowLane)
-{
+TEST(NandDoubledBus, FirstBlockTransfersRunEightBitsWideOnTheLowLane) {
     for (const char* profile : {"pxa320-75ec", "pxa320-76ec"}) {
         auto module = OpenNand(profile, {"nand.os_builds_bbmt=false"});
         DWORD before = NandReadRegister(NDCR);
@@ -139,8 +127,8 @@ TEST(NandDoubledBus, FirstBlockTransfersRunEightBitsWideOnTheLowLane)
         EXPECT_EQ(kNandDone, NandProgramPages(data.data(), 0x3C00, 0x200)) << profile;
 
         std::vector<uint32_t> control = WritesTo(recorder, kNdcrAddress);
-        EXPECT_NE(control.end(), std::find_if(control.begin(), control.end(),
-                                              [](uint32_t v) { return (v & 0x08000000u) == 0; }))
+        EXPECT_NE(control.end(),
+                  std::find_if(control.begin(), control.end(), [](uint32_t v) { return (v & 0x08000000u) == 0; }))
             << "the transfer ran with the 8-bit bus";
         EXPECT_EQ(before, NandReadRegister(NDCR) & ~0x10000000u) << "16-bit bus restored";
         // 512 data bytes and no spare per page: one page, not halved.
@@ -156,8 +144,7 @@ TEST(NandDoubledBus, FirstBlockTransfersRunEightBitsWideOnTheLowLane)
     }
 }
 
-TEST(NandDoubledBus, EightBitTransfersStayInTheLowLaneChipsFirstBlock)
-{
+TEST(NandDoubledBus, EightBitTransfersStayInTheLowLaneChipsFirstBlock) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(0x4200, 3);
     const struct {
@@ -173,8 +160,7 @@ TEST(NandDoubledBus, EightBitTransfersStayInTheLowLaneChipsFirstBlock)
     EXPECT_EQ(std::vector<uint8_t>(0x4000, 0xFF), ReadChip(*module, 0).main_range(0x4000, 0x4000));
 }
 
-TEST(NandDoubledBus, LaterBlocksInterleaveBothChipsAtHalfTheOffset)
-{
+TEST(NandDoubledBus, LaterBlocksInterleaveBothChipsAtHalfTheOffset) {
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(0x400, 11);
     EXPECT_EQ(kNandDone, NandProgramPages(data.data(), 0x8000, 0x400));
@@ -185,8 +171,7 @@ TEST(NandDoubledBus, LaterBlocksInterleaveBothChipsAtHalfTheOffset)
     }
 }
 
-TEST(NandChipSelects, TheSecondHalfOfTheTwoSelectPartIsChipOne)
-{
+TEST(NandChipSelects, TheSecondHalfOfTheTwoSelectPartIsChipOne) {
     auto module = OpenNand("pxa320-dcad", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(2048, 5);
     BusRecorder recorder(module->module().bus());
@@ -198,8 +183,7 @@ TEST(NandChipSelects, TheSecondHalfOfTheTwoSelectPartIsChipOne)
     EXPECT_EQ(std::vector<uint8_t>(2048, 0xFF), ReadChip(*module, 0).main_range(0, 2048));
 }
 
-TEST(NandSpare, WriteAndReadTheSpareBytesOfOnePage)
-{
+TEST(NandSpare, WriteAndReadTheSpareBytesOfOnePage) {
     const struct {
         const char* profile;
         DWORD offset;
@@ -222,8 +206,7 @@ TEST(NandSpare, WriteAndReadTheSpareBytesOfOnePage)
     }
 }
 
-TEST(NandSpare, MoreBytesThanTheSpareAreaAreRefused)
-{
+TEST(NandSpare, MoreBytesThanTheSpareAreaAreRefused) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> spare(128, 0);
     BusRecorder recorder(module->module().bus());
@@ -233,8 +216,7 @@ TEST(NandSpare, MoreBytesThanTheSpareAreaAreRefused)
     EXPECT_EQ(0u, NandReadRegister(NDCR) & 0xC0000000u);
 }
 
-TEST(NandEraseBlock, ErasesTheWholeBlockHoldingTheOffset)
-{
+TEST(NandEraseBlock, ErasesTheWholeBlockHoldingTheOffset) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(4096, 2);
     ASSERT_EQ(kNandDone, NandProgramPages(data.data(), 0x5F000, 4096));

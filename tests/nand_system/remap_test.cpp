@@ -16,8 +16,7 @@ using namespace nand_test;
 namespace {
 
 std::vector<uint8_t> TablePage(size_t length, const std::vector<std::pair<uint16_t, uint16_t>>& entries,
-                               bool endMark = true)
-{
+                               bool endMark = true) {
     std::vector<uint8_t> page(length, 0xFF);
     page[0] = 0x4E;
     page[1] = 0x52;
@@ -37,18 +36,16 @@ std::vector<uint8_t> TablePage(size_t length, const std::vector<std::pair<uint16
 
 // A fresh module whose table page (chip 0, offset given) holds the page.
 std::unique_ptr<testing_support::TestModule> ModuleWithTable(const std::string& profile, uint64_t tableOffset,
-                                                             const std::vector<uint8_t>& page)
-{
+                                                             const std::vector<uint8_t>& page) {
     ResetSystemState();
-    auto module = std::make_unique<testing_support::TestModule>(
-        profile, std::vector<std::string>{"nand.os_builds_bbmt=false"});
+    auto module =
+        std::make_unique<testing_support::TestModule>(profile, std::vector<std::string>{"nand.os_builds_bbmt=false"});
     PokeChipFile(*module, "nand-0.main", tableOffset, page);
     module->reopen();
     return module;
 }
 
-TEST(NandBackendInit, BuildsTheMapFromTheTablePage)
-{
+TEST(NandBackendInit, BuildsTheMapFromTheTablePage) {
     auto module = ModuleWithTable("pxa320-75ec", 0x3E00, TablePage(512, {{5, 2040}, {0, 2041}}));
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
     ASSERT_TRUE(BbmtMapValid());
@@ -65,8 +62,7 @@ TEST(NandBackendInit, BuildsTheMapFromTheTablePage)
     EXPECT_EQ(2040, shared[4 + 2 * 5] | shared[5 + 2 * 5] << 8);
 }
 
-TEST(NandBackendInit, LaterEntriesWinAndDamagedEntriesStayOutOfTheMap)
-{
+TEST(NandBackendInit, LaterEntriesWinAndDamagedEntriesStayOutOfTheMap) {
     // Every slot used, no end mark; entries past the map, past the device or
     // onto block 0 are left out.
     std::vector<std::pair<uint16_t, uint16_t>> entries = {
@@ -87,16 +83,14 @@ TEST(NandBackendInit, LaterEntriesWinAndDamagedEntriesStayOutOfTheMap)
     EXPECT_FALSE(FindReplacementBlock(3, &block, &slot)) << "no free slot in a full table";
 }
 
-TEST(NandBackendInit, ATablePageWithoutHeaderFailsAndLeavesNoMagic)
-{
+TEST(NandBackendInit, ATablePageWithoutHeaderFailsAndLeavesNoMagic) {
     auto module = ModuleWithTable("pxa320-d3ec", 0x1F800, std::vector<uint8_t>(2, 0x00));
     EXPECT_EQ(0, SelectFlashBackend());
     EXPECT_FALSE(BbmtMapValid());
     EXPECT_EQ(0x3EBA0000u, FlashDeviceSize);
 }
 
-TEST(NandBackendInit, ReserveAndDeviceSizeOfTheSmallLargePagePart)
-{
+TEST(NandBackendInit, ReserveAndDeviceSizeOfTheSmallLargePagePart) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     EXPECT_EQ(20u, ReserveBlockCount);
     EXPECT_EQ(0x7D80000u, FlashDeviceSize);
@@ -112,8 +106,7 @@ struct ReplacementCase {
     DWORD block;
 };
 
-TEST(FindReplacementBlock, SearchesBelowEveryNamedBlock)
-{
+TEST(FindReplacementBlock, SearchesBelowEveryNamedBlock) {
     std::vector<std::pair<uint16_t, uint16_t>> allReserve;
     for (uint16_t physical = 2008; physical < 2048; physical++) {
         allReserve.push_back({static_cast<uint16_t>(physical - 2000), physical});
@@ -154,8 +147,7 @@ protected:
     static constexpr uint32_t kBlockBytes = 0x20000;
     static constexpr uint32_t kPage = 2048;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ResetSystemState();
         module_ = std::make_unique<testing_support::TestModule>(
             "pxa300-f1ec", std::vector<std::string>{"nand.os_builds_bbmt=false", "nand.bad_blocks=[5]"});
@@ -174,8 +166,7 @@ protected:
     std::map<uint32_t, std::vector<uint8_t>> spares_;
 };
 
-TEST_F(RelocationDuringWrite, ThePieceGoesToTheReplacementWithTheKeptPages)
-{
+TEST_F(RelocationDuringWrite, ThePieceGoesToTheReplacementWithTheKeptPages) {
     std::vector<uint8_t> data = Pattern(kPage + 16, 300);
     ASSERT_TRUE(NandWriteBuffer(data.data(), kBlock * kBlockBytes + 2 * kPage, kPage + 16));
 
@@ -196,7 +187,8 @@ TEST_F(RelocationDuringWrite, ThePieceGoesToTheReplacementWithTheKeptPages)
             << "page " << page;
         EXPECT_EQ(spares_[page], chip.oob_range((uint64_t{1023} * 64 + page) * 64, 8)) << "spare of page " << page;
     }
-    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + kPage), chip.main_range(replacement + 2 * kPage, kPage));
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + kPage),
+              chip.main_range(replacement + 2 * kPage, kPage));
     EXPECT_EQ(std::vector<uint8_t>(data.begin() + kPage, data.end()), chip.main_range(replacement + 3 * kPage, 16))
         << "the written range wins over the kept page where they meet";
     EXPECT_EQ(std::vector<uint8_t>(kPage, 0xFF), chip.main_range(replacement + 4 * kPage, kPage));
@@ -207,8 +199,7 @@ TEST_F(RelocationDuringWrite, ThePieceGoesToTheReplacementWithTheKeptPages)
     EXPECT_EQ(pages_[10], std::vector<uint8_t>(back.begin() + 10 * kPage, back.begin() + 11 * kPage));
 }
 
-TEST_F(RelocationDuringWrite, ErasingTheBadBlockRelocatesItWithoutCopying)
-{
+TEST_F(RelocationDuringWrite, ErasingTheBadBlockRelocatesItWithoutCopying) {
     ASSERT_TRUE(NandEraseRange(kBlock * kBlockBytes, kBlockBytes));
     EXPECT_EQ(1023u, BbmtMapEntry(kBlock));
     RawChip chip = ReadChip(*module_, 0);
@@ -216,8 +207,7 @@ TEST_F(RelocationDuringWrite, ErasingTheBadBlockRelocatesItWithoutCopying)
     EXPECT_EQ(5, chip.main_at(0x1F800 + 4));
 }
 
-TEST(NandRelocation, LogicalBlockZeroIsNeverRelocated)
-{
+TEST(NandRelocation, LogicalBlockZeroIsNeverRelocated) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false", "nand.bad_blocks=[0]"});
     std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x1F800, 2048);
     std::vector<uint8_t> data = Pattern(2048, 400);
@@ -228,8 +218,7 @@ TEST(NandRelocation, LogicalBlockZeroIsNeverRelocated)
     EXPECT_EQ(table, ReadChip(*module, 0).main_range(0x1F800, 2048));
 }
 
-TEST(NandRelocation, ErasingBlockZeroKeepsTheTablePage)
-{
+TEST(NandRelocation, ErasingBlockZeroKeepsTheTablePage) {
     for (const char* profile : {"pxa300-f1ec", "pxa320-75ec"}) {
         auto module = OpenNand(profile, {"nand.os_builds_bbmt=false"});
         DWORD tableOffset = RelocTableOffset;
@@ -244,8 +233,7 @@ TEST(NandRelocation, ErasingBlockZeroKeepsTheTablePage)
     }
 }
 
-TEST(NandRelocation, ReserveExhaustedFailsTheWrite)
-{
+TEST(NandRelocation, ReserveExhaustedFailsTheWrite) {
     std::vector<std::pair<uint16_t, uint16_t>> entries;
     for (uint16_t physical = 1004; physical < 1024; physical++) {
         entries.push_back({static_cast<uint16_t>(physical - 900), physical});
@@ -266,15 +254,14 @@ TEST(NandRelocation, ReserveExhaustedFailsTheWrite)
 
 namespace {
 
-TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping)
-{
+TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
     // Busy operations: reset, table read, the failing program, the erase of
     // the replacement; the sixth, the copy's read of the old block's first
     // page, never ends.
     ResetSystemState();
     auto module = std::make_unique<testing_support::TestModule>(
-        "pxa300-f1ec", std::vector<std::string>{"nand.os_builds_bbmt=false", "nand.bad_blocks=[5]",
-                                                "nand.fault.never_ready_after=6"});
+        "pxa300-f1ec",
+        std::vector<std::string>{"nand.os_builds_bbmt=false", "nand.bad_blocks=[5]", "nand.fault.never_ready_after=6"});
     PokeChipFile(*module, "nand-0.main", 5 * 0x20000, Pattern(2048, 700));
     module->reopen();
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());

@@ -44,17 +44,16 @@ TEST_P(EraseTest, SetsExactlyTheBlockToOnes) {
     EXPECT_EQ(c.block_size, nor.pair().block_size_at(c.command_offset));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, EraseTest,
-    testing::Values(EraseCase{"j3_first", "pxa270", 0x0, 0x0, 0x40000},
-                    EraseCase{"j3_inside", "pxa270", 0x40004, 0x40000, 0x40000},
-                    EraseCase{"j3_last_word", "pxa270", 0xFFFFC, 0xC0000, 0x40000},
-                    EraseCase{"p30_parameter_0", "pxa270-p30", 0x8, 0x0, 0x10000},
-                    EraseCase{"p30_parameter_1", "pxa270-p30", 0x1FFFC, 0x10000, 0x10000},
-                    EraseCase{"p30_parameter_3", "pxa270-p30", 0x30000, 0x30000, 0x10000},
-                    EraseCase{"p30_main_first", "pxa270-p30", 0x40000, 0x40000, 0x40000},
-                    EraseCase{"p30_main_last", "pxa270-p30", 0xC1234, 0xC0000, 0x40000}),
-    [](const testing::TestParamInfo<EraseCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, EraseTest,
+                         testing::Values(EraseCase{"j3_first", "pxa270", 0x0, 0x0, 0x40000},
+                                         EraseCase{"j3_inside", "pxa270", 0x40004, 0x40000, 0x40000},
+                                         EraseCase{"j3_last_word", "pxa270", 0xFFFFC, 0xC0000, 0x40000},
+                                         EraseCase{"p30_parameter_0", "pxa270-p30", 0x8, 0x0, 0x10000},
+                                         EraseCase{"p30_parameter_1", "pxa270-p30", 0x1FFFC, 0x10000, 0x10000},
+                                         EraseCase{"p30_parameter_3", "pxa270-p30", 0x30000, 0x30000, 0x10000},
+                                         EraseCase{"p30_main_first", "pxa270-p30", 0x40000, 0x40000, 0x40000},
+                                         EraseCase{"p30_main_last", "pxa270-p30", 0xC1234, 0xC0000, 0x40000}),
+                         [](const testing::TestParamInfo<EraseCase>& info) { return std::string(info.param.name); });
 
 TEST(NorErase, K3LayoutIsUniform) {
     TestModule module("pxa270", {"nor.device_code=0x8801", "nor.query_size=19"});
@@ -229,8 +228,7 @@ TEST(NorLock, J3ClearAllSparesOnlyTheStuckBlock) {
     NorBus nor(module);
     EXPECT_EQ(0x00A000A0u, nor.LockCommand(0x0, 0xD0));
     const uint32_t expected[] = {0, 0, 0, 0x00010001};
-    for (uint32_t block = 0; block < 4; ++block)
-        EXPECT_EQ(expected[block], nor.LockWord(block * 0x40000)) << block;
+    for (uint32_t block = 0; block < 4; ++block) EXPECT_EQ(expected[block], nor.LockWord(block * 0x40000)) << block;
 }
 
 }  // namespace

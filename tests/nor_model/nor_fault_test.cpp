@@ -38,16 +38,12 @@ TEST_P(FaultTest, StatusAndArray) {
     nor.pair().trace().enable(true);
     uint32_t status = 0;
     switch (c.op) {
-    case Op::WordProgram:
-        status = nor.ProgramWord(c.offset, 0x00000000);
-        break;
-    case Op::BufferProgram:
-        status = nor.ProgramBuffer(c.offset, {0x0, 0x0});
-        break;
-    case Op::Erase:
-        nor.FillFile(block, nor.pair().block_size_at(c.offset), 0x5A);
-        status = nor.Erase(c.offset);
-        break;
+        case Op::WordProgram: status = nor.ProgramWord(c.offset, 0x00000000); break;
+        case Op::BufferProgram: status = nor.ProgramBuffer(c.offset, {0x0, 0x0}); break;
+        case Op::Erase:
+            nor.FillFile(block, nor.pair().block_size_at(c.offset), 0x5A);
+            status = nor.Erase(c.offset);
+            break;
     }
     EXPECT_EQ(c.status, status);
     nor.Command(c.offset, 0xFF);
@@ -63,6 +59,7 @@ TEST_P(FaultTest, StatusAndArray) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultTest,
+    // clang-format off
     testing::Values(
         FaultCase{"erase_error", "pxa270", "nor.fault.erase_error=[0x40000]", Op::Erase, 0x40000, 0x00A000A0, 0x5A5A5A5A},
         FaultCase{"erase_error_named_inside_block", "pxa270", "nor.fault.erase_error=[0x7FFF0]", Op::Erase, 0x40100,
@@ -86,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   0x00A000A0, 0x5A5A5A5A},
         FaultCase{"p30_next_parameter_block", "pxa270-p30", "nor.fault.erase_error=[0x10000]", Op::Erase, 0x20000,
                   kReady, 0xFFFFFFFF}),
+    // clang-format on
     [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 TEST(NorFault, FaultOnOneBlockTakesItsTimeFirst) {
@@ -178,10 +176,12 @@ TEST(NorProfile, SizeOfAKnownCodeComesFromItsPartAndAnUnknownCodeNeedsOne) {
         uint32_t device_code;
         bool ok;
         uint64_t device_size;
+        // clang-format off
     } const cases[] = {
         {0x0016, true, 0x800000}, {0x0018, true, 0x2000000}, {0x001D, true, 0x4000000},
         {0x881A, true, 0x1000000}, {0x8803, true, 0x4000000}, {0x1234, false, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         sim::Config profile;
         profile.set_u32("nor.device_code", c.device_code, true);

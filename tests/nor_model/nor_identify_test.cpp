@@ -32,6 +32,7 @@ TEST_P(IdentifierTest, ManufacturerAndDeviceWords) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, IdentifierTest,
+    // clang-format off
     testing::Values(
         IdentifierCase{"j3_128", "pxa270", {"nor.query_size=18"}, 0x00890089, 0x00180018},
         IdentifierCase{"j3_256", "pxa270", {"nor.device_code=0x001D", "nor.query_size=18"}, 0x00890089, 0x001D001D},
@@ -41,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
         IdentifierCase{"unknown_code", "pxa270", {"nor.device_code=0x0099", "nor.query_size=18"}, 0x00890089, 0x00990099},
         IdentifierCase{"other_maker", "pxa270", {"nor.manufacturer=0x00B0", "nor.query_size=18"}, 0x00B000B0, 0x00180018},
         IdentifierCase{"chips_disagree", "pxa270", {"nor.chip1.manufacturer=0x0001", "nor.query_size=18"}, 0x00010089, 0x00180018}),
+    // clang-format on
     [](const testing::TestParamInfo<IdentifierCase>& info) { return std::string(info.param.name); });
 
 struct QueryWord {
@@ -71,6 +73,7 @@ TEST_P(QueryTest, QueryFieldsInBothHalves) {
 // The values of the parts' query tables (128 Mbit chips: J3 28F128J3, P30 28F128P30B).
 INSTANTIATE_TEST_SUITE_P(
     Parts, QueryTest,
+    // clang-format off
     testing::Values(
         QueryCase{"j3_128mbit",
                   "pxa270",
@@ -94,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"j3_256mbit", "pxa270", {"nor.device_code=0x001D", "nor.query_size=25"}, {{0x27, 0x19}, {0x2D, 0xFF}, {0x2E, 0x00}}},
         QueryCase{"j3_512kbyte", "pxa270", {"nor.query_size=19"}, {{0x27, 0x13}, {0x2D, 0x03}, {0x2E, 0x00}}},
         QueryCase{"p30_256mbit", "pxa270-p30", {}, {{0x27, 0x19}, {0x2C, 0x02}, {0x31, 0xFE}, {0x32, 0x00}}}),
+    // clang-format on
     [](const testing::TestParamInfo<QueryCase>& info) { return std::string(info.param.name); });
 
 TEST(NorIdentify, QuerySizeAtOffset0x9CFollowsTheProfile) {

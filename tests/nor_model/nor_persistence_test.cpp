@@ -47,6 +47,7 @@ TEST_P(CreatedFilesTest, ArrayErasedAndLockBytesPerChipBlock) {
 
 INSTANTIATE_TEST_SUITE_P(
     Profiles, CreatedFilesTest,
+    // clang-format off
     testing::Values(
         CreatedCase{"j3_small", "pxa270", {"nor.query_size=18"}, 0x80000, {0, 0, 0, 0}},
         CreatedCase{"j3_locked", "pxa270", {"nor.query_size=19", "nor.locked=[0x40000, 0xFFFFC]"}, 0x100000,
@@ -54,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         CreatedCase{"j3_32mib", "pxa270", {}, 0x2000000, std::vector<uint8_t>(256, 0)},
         CreatedCase{"p30_volatile_locks", "pxa270-p30", {"nor.query_size=19"}, 0x100000, {}},
         CreatedCase{"k3_volatile_locks", "pxa270", {"nor.device_code=0x8801", "nor.query_size=18"}, 0x80000, {}}),
+    // clang-format on
     [](const testing::TestParamInfo<CreatedCase>& info) { return std::string(info.param.name); });
 
 TEST(NorPersistence, ProgrammedDataAndJ3LocksSurviveReopen) {
@@ -124,8 +126,10 @@ TEST_P(BrokenFileTest, OpenFailsWithTheFileNamed) {
     TestModule module("pxa270", {"nor.query_size=19"});
     sim::Module::close_current();
     std::filesystem::path path = module.dir() / "module" / c.file;
-    if (c.new_size) std::filesystem::resize_file(path, c.new_size);
-    else std::filesystem::remove(path);
+    if (c.new_size)
+        std::filesystem::resize_file(path, c.new_size);
+    else
+        std::filesystem::remove(path);
     try {
         module.reopen();
         FAIL() << "module opened";
@@ -134,14 +138,15 @@ TEST_P(BrokenFileTest, OpenFailsWithTheFileNamed) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, BrokenFileTest,
-    testing::Values(BrokenFileCase{"array_short", "nor.bin", 0x80000, "nor.bin is 524288 bytes"},
-                    BrokenFileCase{"array_long", "nor.bin", 0x200000, "nor.bin is 2097152 bytes"},
-                    BrokenFileCase{"array_missing", "nor.bin", 0, "cannot open"},
-                    BrokenFileCase{"locks_short", "nor.locks", 4, "nor.locks is 4 bytes"},
-                    BrokenFileCase{"locks_missing", "nor.locks", 0, "nor.locks"}),
-    [](const testing::TestParamInfo<BrokenFileCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, BrokenFileTest,
+                         testing::Values(BrokenFileCase{"array_short", "nor.bin", 0x80000, "nor.bin is 524288 bytes"},
+                                         BrokenFileCase{"array_long", "nor.bin", 0x200000, "nor.bin is 2097152 bytes"},
+                                         BrokenFileCase{"array_missing", "nor.bin", 0, "cannot open"},
+                                         BrokenFileCase{"locks_short", "nor.locks", 4, "nor.locks is 4 bytes"},
+                                         BrokenFileCase{"locks_missing", "nor.locks", 0, "nor.locks"}),
+                         [](const testing::TestParamInfo<BrokenFileCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(NorPersistence, PairSitsOnTheBusAtZeroWithTheDeviceSize) {
     TestModule module("pxa270-p30", {"nor.query_size=19"});

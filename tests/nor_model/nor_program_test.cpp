@@ -18,6 +18,7 @@ TEST(NorProgram, ProgrammingOnlyClearsBits) {
         uint32_t first;
         uint32_t second;
         uint32_t stored;
+        // clang-format off
     } const cases[] = {
         {0x12345678, 0xFFFFFFFF, 0x12345678},
         {0x12345678, 0xFFFF0000, 0x12340000},
@@ -25,6 +26,7 @@ TEST(NorProgram, ProgrammingOnlyClearsBits) {
         {0xF0F0F0F0, 0x0F0F0F0F, 0x00000000},
         {0xFFFFFFFF, 0x80000001, 0x80000001},
     };
+    // clang-format on
     TestModule module("pxa270", {"nor.query_size=18"});
     NorBus nor(module);
     uint32_t offset = 0x1000;
@@ -149,6 +151,7 @@ const BufferStep kConfirmAt40000 = {0x40000, 0x00D000D0};
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, BufferSequenceTest,
+    // clang-format off
     testing::Values(
         // J3: 16-word buffer per chip, 64 bytes of the bus.
         SequenceCase{"j3_full_buffer", "pxa270", 0x000F000F, Loads(0x40000, 16), kConfirmAt40000, kReady, {0x4003C, 0x12345678u - 15}},
@@ -171,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                      kSequenceError, {0x4007C, 0xFFFFFFFF}},
         SequenceCase{"p30_erase_instead_of_confirm", "pxa270-p30", 0x00000000, {{0x40000, 0x1}},
                      {0x40000, 0x00200020}, kSequenceError, {0x40000, 0xFFFFFFFF}}),
+    // clang-format on
     [](const testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
 
 TEST(NorProgram, J3RefusesTheBufferAfterASequenceErrorUntilClearStatus) {

@@ -30,30 +30,30 @@ class BusyTimeTest : public testing::TestWithParam<TimingCase> {};
 // Starts the operation; returns after its last (starting) write.
 void Start(NorBus& nor, Op op, uint32_t offset) {
     switch (op) {
-    case Op::WordProgram:
-        nor.Command(offset, 0x40);
-        nor.Write(offset, 0x12345678);
-        break;
-    case Op::BufferProgram:
-        nor.Command(offset, 0xE8);
-        nor.Read(offset);
-        nor.Write(offset, 0x000F000F);
-        for (uint32_t i = 0; i < 16; ++i) nor.Write(offset + 4 * i, i);
-        nor.Command(offset + 60, 0xD0);
-        break;
-    case Op::Erase:
-        nor.Command(offset, 0x20);
-        nor.Command(offset, 0xD0);
-        break;
-    case Op::SetLock:
-        nor.Command(offset, 0x60);
-        nor.Command(offset, 0x01);
-        break;
-    case Op::ClearLocks:
-    case Op::Unlock:
-        nor.Command(offset, 0x60);
-        nor.Command(offset, 0xD0);
-        break;
+        case Op::WordProgram:
+            nor.Command(offset, 0x40);
+            nor.Write(offset, 0x12345678);
+            break;
+        case Op::BufferProgram:
+            nor.Command(offset, 0xE8);
+            nor.Read(offset);
+            nor.Write(offset, 0x000F000F);
+            for (uint32_t i = 0; i < 16; ++i) nor.Write(offset + 4 * i, i);
+            nor.Command(offset + 60, 0xD0);
+            break;
+        case Op::Erase:
+            nor.Command(offset, 0x20);
+            nor.Command(offset, 0xD0);
+            break;
+        case Op::SetLock:
+            nor.Command(offset, 0x60);
+            nor.Command(offset, 0x01);
+            break;
+        case Op::ClearLocks:
+        case Op::Unlock:
+            nor.Command(offset, 0x60);
+            nor.Command(offset, 0xD0);
+            break;
     }
 }
 
@@ -78,6 +78,7 @@ constexpr uint64_t kMs = 1000000;
 
 INSTANTIATE_TEST_SUITE_P(
     Times, BusyTimeTest,
+    // clang-format off
     testing::Values(
         TimingCase{"j3_word_program", "pxa270", {}, Op::WordProgram, 0x100, 210 * kUs, 2},
         TimingCase{"j3_buffer_program", "pxa270", {}, Op::BufferProgram, 0x100, 218 * kUs, 2},
@@ -97,6 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         TimingCase{"lock_override", "pxa270", {"nor.time.set_lock_us=5"}, Op::SetLock, 0x0, 5 * kUs, 2},
         TimingCase{"p30_lock_override", "pxa270-p30", {"nor.time.set_lock_us=1500"}, Op::Unlock, 0x40000,
                    1500 * kUs, 3}),
+    // clang-format on
     [](const testing::TestParamInfo<TimingCase>& info) { return std::string(info.param.name); });
 
 TEST(NorTiming, ReadsOutsideABusyTimeCostOnlyTheBusCycle) {
@@ -154,14 +156,15 @@ TEST_P(NeverReadyTest, BusyForeverAndEachPollCostsAMillisecond) {
     EXPECT_EQ(2u, nor.pair().counters().failed_operations);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Operations, NeverReadyTest,
-    testing::Values(NeverReadyCase{"word_program", "pxa270", Op::WordProgram, 0x100},
-                    NeverReadyCase{"buffer_program", "pxa270", Op::BufferProgram, 0x100},
-                    NeverReadyCase{"erase", "pxa270", Op::Erase, 0x40000},
-                    NeverReadyCase{"j3_set_lock", "pxa270", Op::SetLock, 0x40000},
-                    NeverReadyCase{"p30_unlock", "pxa270-p30", Op::Unlock, 0x40000}),
-    [](const testing::TestParamInfo<NeverReadyCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Operations, NeverReadyTest,
+                         testing::Values(NeverReadyCase{"word_program", "pxa270", Op::WordProgram, 0x100},
+                                         NeverReadyCase{"buffer_program", "pxa270", Op::BufferProgram, 0x100},
+                                         NeverReadyCase{"erase", "pxa270", Op::Erase, 0x40000},
+                                         NeverReadyCase{"j3_set_lock", "pxa270", Op::SetLock, 0x40000},
+                                         NeverReadyCase{"p30_unlock", "pxa270-p30", Op::Unlock, 0x40000}),
+                         [](const testing::TestParamInfo<NeverReadyCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(NorTiming, ReadStatusIsTheOneCommandABusyChipTakes) {
     TestModule module("pxa270", {"nor.query_size=19"});

@@ -1,7 +1,7 @@
 // Files by WinCE path (under the module's root, names matched without
 // regard to case) and by host path; sharing; sequential reads; file times.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +61,7 @@ TEST_F(FilesTest, MissingAndEscapingWinCePathsFail) {
         const char16_t* path;
         DWORD error;
     };
+    // clang-format off
     const Case cases[] = {
         {u"\\windows\\b.txt", ERROR_FILE_NOT_FOUND},
         {u"\\nowhere\\a.txt", 3},
@@ -68,6 +69,7 @@ TEST_F(FilesTest, MissingAndEscapingWinCePathsFail) {
         {u"\\windows/a.txt", 123},
         {u"\\windows", ERROR_ACCESS_DENIED},  // a directory
     };
+    // clang-format on
     for (const Case& c : cases) {
         SetLastError(0);
         EXPECT_EQ(open_read(c.path), INVALID_HANDLE_VALUE);
@@ -132,8 +134,10 @@ TEST_F(FilesTest, ShareModesBetweenOpens) {
         ASSERT_NE(first, INVALID_HANDLE_VALUE);
         HANDLE second = CreateFileW(u"\\NK.BIN", c.second_access, c.second_share, nullptr, OPEN_EXISTING, 0, nullptr);
         EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.second_opens) << c.first_share << "/" << c.second_share;
-        if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
-        else EXPECT_EQ(GetLastError(), kSharingViolation);
+        if (second != INVALID_HANDLE_VALUE)
+            CloseHandle(second);
+        else
+            EXPECT_EQ(GetLastError(), kSharingViolation);
         CloseHandle(first);
         // Once closed, the file is free again.
         HANDLE again = open_read(u"\\nk.bin");

@@ -63,6 +63,7 @@ TEST(DateFormat, Pictures) {
 }
 
 TEST(DateFormat, ImpossibleDatesAreRejectedWithoutWriting) {
+    // clang-format off
     const SYSTEMTIME cases[] = {
         date_time(2007, 0, 12),   // month 0, as a month name that is not in the table gives
         date_time(2007, 13, 12),
@@ -72,6 +73,7 @@ TEST(DateFormat, ImpossibleDatesAreRejectedWithoutWriting) {
         date_time(2007, 4, 31),
         date_time(0, 0, 0),  // the all-zero time
     };
+    // clang-format on
     for (const SYSTEMTIME& t : cases) {
         char16_t buffer[32] = u"untouched";
         SetLastError(0);

@@ -33,8 +33,8 @@ protected:
         void* base = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
         EXPECT_NE(base, nullptr);
         reserved_.push_back(base);
-        EXPECT_TRUE(VirtualCopy(base, reinterpret_cast<void*>(static_cast<uintptr_t>(physical >> 8)), size,
-                                kWindowProtection));
+        EXPECT_TRUE(
+            VirtualCopy(base, reinterpret_cast<void*>(static_cast<uintptr_t>(physical >> 8)), size, kWindowProtection));
         return static_cast<volatile ULONG*>(base);
     }
     TestModule module_{"pxa270"};
@@ -95,6 +95,7 @@ TEST_F(WindowsTest, CommitsOutsideTheRulesFail) {
         DWORD size;
         DWORD protect;
     };
+    // clang-format off
     const Case cases[] = {
         {bytes + 0x10, physical, 0x1000, kWindowProtection},                  // not page aligned
         {bytes, physical, 0x3000, kWindowProtection},                         // past the reservation
@@ -104,6 +105,7 @@ TEST_F(WindowsTest, CommitsOutsideTheRulesFail) {
         {bytes, physical, 0, kWindowProtection},
         {reinterpret_cast<char*>(0x1000), physical, 0x1000, kWindowProtection},  // no reservation there
     };
+    // clang-format on
     for (const Case& c : cases) EXPECT_FALSE(VirtualCopy(c.destination, c.source, c.size, c.protect));
     EXPECT_TRUE(sim::committed_windows().empty());
     // The same pages cannot be committed twice.
@@ -113,7 +115,12 @@ TEST_F(WindowsTest, CommitsOutsideTheRulesFail) {
 
 TEST_F(WindowsTest, APlainLoadFromARegisterWindowFaults) {
     volatile ULONG* window = map(kScratchBase, 0x2000);
-    EXPECT_DEATH({ ULONG value = window[0]; (void)value; }, "");
+    EXPECT_DEATH(
+        {
+            ULONG value = window[0];
+            (void)value;
+        },
+        "");
     EXPECT_DEATH({ window[1] = 5; }, "");
 }
 

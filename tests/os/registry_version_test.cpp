@@ -59,8 +59,7 @@ TEST(Registry, ValuesWithTypesSizesAndSmallBuffers) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\StrataFMD", 0, KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);
     DWORD value = 0, type = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(key, u"membase", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key, u"membase", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(value, 0x00C00000u);
@@ -78,8 +77,7 @@ TEST(Registry, ValuesWithTypesSizesAndSmallBuffers) {
     EXPECT_EQ(small[0], 0xEE);
     char16_t text[4];
     size = sizeof text;
-    EXPECT_EQ(RegQueryValueExW(key, u"Prefix", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key, u"Prefix", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(text), u"DSK");
 
     // A value wider than 32 bits is not cut into a DWORD.

@@ -15,9 +15,7 @@ using testing_support::TestModule;
 
 constexpr DWORD kMapSize = 16388;
 
-uint8_t* map_all(HANDLE mapping) {
-    return static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-}
+uint8_t* map_all(HANDLE mapping) { return static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)); }
 
 TEST(SharedMapping, CreatedZeroFilledThenOpenedAsExisting) {
     TestModule module("pxa270");
@@ -58,7 +56,8 @@ TEST(SharedMapping, AnotherProcessSeesTheSameMemory) {
     ASSERT_NE(view, nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        HANDLE child = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kMapSize, u"NAND_FLASH_BBMT");
+        HANDLE child =
+            CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kMapSize, u"NAND_FLASH_BBMT");
         bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
         uint8_t* child_view = child ? map_all(child) : nullptr;
         if (!child_view || !existed) _exit(1);

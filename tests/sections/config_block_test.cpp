@@ -46,7 +46,8 @@ TEST_P(ConfigBlockAtItsPlace, SizeIsTheFirstErasedWord) {
     EXPECT_EQ(f.peek(0x40000, 0x40000), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, ConfigBlockAtItsPlace, ::testing::ValuesIn(kPlaceCases), CaseName<ConfigBlockAtItsPlace::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Sizes, ConfigBlockAtItsPlace, ::testing::ValuesIn(kPlaceCases),
+                         CaseName<ConfigBlockAtItsPlace::ParamType>);
 
 struct MoveCase {
     const char* name;
@@ -94,7 +95,8 @@ TEST_P(ConfigBlockAtItsOldPlace, IsCopiedPageByPageAndKeepsTheOldStart) {
     EXPECT_EQ(SectionMap[kSectionConfigBlock].used, c.size);
 }
 
-INSTANTIATE_TEST_SUITE_P(Moves, ConfigBlockAtItsOldPlace, ::testing::ValuesIn(kMoveCases), CaseName<ConfigBlockAtItsOldPlace::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Moves, ConfigBlockAtItsOldPlace, ::testing::ValuesIn(kMoveCases),
+                         CaseName<ConfigBlockAtItsOldPlace::ParamType>);
 
 TEST(ConfigBlock, AbsentGivesAnEmptySectionAtItsPlace) {
     SectionFixture f;

@@ -38,6 +38,7 @@ void Place(SectionFixture& f, const Placement& p) {
     }
 }
 
+// clang-format off
 const DetectionCase kDetectionCases[] = {
     {"erased flash", {}, {0, 0, 0}, {0xC8000, 0, 0}},
     {"bootloader at 0", {{Placement::kRom, 0, 0x30000}}, {0, 0x30000, 0x40000}, {0xC8000, 0, 0}},
@@ -71,6 +72,7 @@ const DetectionCase kDetectionCases[] = {
      {0, 0x7000, 0x40000},
      {0x80000, 0x48000, 0x80000}},
 };
+// clang-format on
 
 class ImageDetection : public ::testing::TestWithParam<DetectionCase> {};
 

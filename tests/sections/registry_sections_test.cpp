@@ -37,7 +37,8 @@ TEST_P(RegistrySection, FromConfigurationItem5) {
     EXPECT_EQ(SectionMap[kSectionRegistry].flags, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Items, RegistrySection, ::testing::ValuesIn(kRegistryCases), CaseName<RegistrySection::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Items, RegistrySection, ::testing::ValuesIn(kRegistryCases),
+                         CaseName<RegistrySection::ParamType>);
 
 #define BUILTIN "registry.Drivers\\BuiltIn\\StrataFMD."
 #define BLOCKDEV "registry.Drivers\\BlockDevice\\StrataFMD."
@@ -48,6 +49,7 @@ struct FileSystemCase {
     uint32_t start, length;
 };
 
+// clang-format off
 const FileSystemCase kFileSystemCases[] = {
     {"no driver keys", {}, 0x14800000, 0x0B800000},
     {"built-in driver", {BUILTIN "MemBase=0x2000000", BUILTIN "MemLen=0x6000000"}, 0x2000000, 0x6000000},
@@ -63,6 +65,7 @@ const FileSystemCase kFileSystemCases[] = {
      0x14800000, 0x100000},
     {"key exists with other values only", {BUILTIN "Prefix=\"DSK\""}, 0x14800000, 0x0B800000},
 };
+// clang-format on
 
 class FileSystemSection : public ::testing::TestWithParam<FileSystemCase> {};
 
@@ -74,7 +77,8 @@ TEST_P(FileSystemSection, FromTheFlashDriversKeys) {
     EXPECT_EQ(SectionMap[kSectionFileSystem].length, c.length);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, FileSystemSection, ::testing::ValuesIn(kFileSystemCases), CaseName<FileSystemSection::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Keys, FileSystemSection, ::testing::ValuesIn(kFileSystemCases),
+                         CaseName<FileSystemSection::ParamType>);
 
 }  // namespace
 }  // namespace sections_test

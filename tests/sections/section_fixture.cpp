@@ -9,8 +9,8 @@
 #include "flash/nor/nor_flash.h"
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
-#include "update/section_map.h"
 #include "tests/support/test_module.h"
+#include "update/section_map.h"
 
 namespace sections_test {
 
@@ -38,7 +38,9 @@ SectionFixture::SectionFixture(const std::vector<std::string>& overrides, bool s
     sim::ui::reset_ui_config();
     sim::ui::set_front_end(ui_);
     sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
-                                         int answer) { boxes_.push_back({caption, text, flags, answer}); };
+                                         int answer) {
+        boxes_.push_back({caption, text, flags, answer});
+    };
     if (select) {
         EXPECT_EQ(SelectFlashBackend(), kFlashBackendNor);
     }
@@ -56,8 +58,8 @@ std::vector<uint8_t> SectionFixture::peek(uint32_t offset, uint32_t length) {
     file.seekg(offset);
     std::vector<uint8_t> bytes(length);
     file.read(reinterpret_cast<char*>(bytes.data()), length);
-    EXPECT_EQ(file.gcount(), static_cast<std::streamsize>(length)) << "nor.bin ends before 0x" << std::hex
-                                                                   << offset + length;
+    EXPECT_EQ(file.gcount(), static_cast<std::streamsize>(length))
+        << "nor.bin ends before 0x" << std::hex << offset + length;
     return bytes;
 }
 

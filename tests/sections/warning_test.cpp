@@ -72,7 +72,8 @@ TEST_P(TouchedSections, ListsExactlyTheTouchedOnes) {
     EXPECT_EQ(f.boxes()[0].flags, 0x131u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranges, TouchedSections, ::testing::ValuesIn(kRangeCases), CaseName<TouchedSections::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Ranges, TouchedSections, ::testing::ValuesIn(kRangeCases),
+                         CaseName<TouchedSections::ParamType>);
 
 TEST(WarnOverwrite, TwoSectionsTextLineByLine) {
     SectionFixture f;

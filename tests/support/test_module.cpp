@@ -101,8 +101,6 @@ std::string binary(const std::string& tool) {
     return (runner.empty() ? "" : runner + " ") + std::string(UPDATETOOL_BINARY_DIR) + "/" + tool;
 }
 
-std::filesystem::path fixture(const std::string& name) {
-    return std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name;
-}
+std::filesystem::path fixture(const std::string& name) { return std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name; }
 
 }  // namespace testing_support

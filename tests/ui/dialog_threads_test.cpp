@@ -77,9 +77,8 @@ protected:
         ScriptedUi::TearDown();
     }
     INT_PTR run_progress_dialog() {
-        INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(),
-                                                 ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
-                                                 ProgressProc, 0);
+        INT_PTR result = DialogBoxIndirectParamW(
+            ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr, ProgressProc, 0);
         state->worker.join();
         return result;
     }
@@ -87,7 +86,8 @@ protected:
 };
 
 TEST_F(DialogThreads, WorkerTextsArriveInOrderOnTheDialogThread) {
-    state->texts = {u"Image: 00080000", u"Erasing Flash Sector at 00080000", u"Section: 00080000", u"Section: 00084000"};
+    state->texts = {u"Image: 00080000", u"Erasing Flash Sector at 00080000", u"Section: 00080000",
+                    u"Section: 00084000"};
     EXPECT_EQ(run_progress_dialog(), 7);
     EXPECT_TRUE(state->end_result);
     EXPECT_FALSE(state->text_after_end);
@@ -134,7 +134,7 @@ TEST_F(DialogThreads, EscapeOnTextArrivesBeforeTheWorkerGoesOn) {
         state = std::make_unique<WorkerRun>();
         run = state.get();
         state->texts = {u"Image: 00080000", u"Erasing Flash Sector at 00080000", u"Section: 00080000",
-                       u"Section: 00084000"};
+                        u"Section: 00084000"};
         sim::ui::clear_escape_on_text();
         for (const auto& prefix : c.prefixes) sim::ui::add_escape_on_text(prefix);
         EXPECT_EQ(run_progress_dialog(), 7);
@@ -223,9 +223,8 @@ BOOL CALLBACK SendTargetProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 TEST_F(DialogThreads, SentCommandsRunOnTheDialogThread) {
     SendRun record;
     sends = &record;
-    INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(),
-                                             ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
-                                             SendTargetProc, 0);
+    INT_PTR result = DialogBoxIndirectParamW(
+        ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr, SendTargetProc, 0);
     record.sender.join();
     sends = nullptr;
     EXPECT_EQ(result, 3);

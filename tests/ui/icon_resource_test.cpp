@@ -60,8 +60,10 @@ std::vector<std::string> decode(const BYTE* image, int size) {
             BYTE pair = xor_mask[stored * xor_stride + x / 2];
             int colour = (x % 2 == 0) ? pair >> 4 : pair & 0x0F;
             bool transparent = (and_mask[stored * and_stride + x / 8] >> (7 - x % 8)) & 1;
-            if (transparent) rows[row][x] = colour == 0 ? '.' : '!';  // transparent must be black
-            else rows[row][x] = "0123456789ABCDEF"[colour];
+            if (transparent)
+                rows[row][x] = colour == 0 ? '.' : '!';  // transparent must be black
+            else
+                rows[row][x] = "0123456789ABCDEF"[colour];
         }
     }
     return rows;

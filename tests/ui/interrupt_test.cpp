@@ -28,9 +28,8 @@ TEST_F(Interrupt, CtrlCCancelsTheActiveDialog) {
     sim::ui::install_interrupt_handler();
     EXPECT_EQ(sim::ui::active_dialog(), nullptr);
     // The progress dialog takes no input: only the signal can end it.
-    INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(),
-                                             ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
-                                             InterruptedProc, 0);
+    INT_PTR result = DialogBoxIndirectParamW(
+        ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr, InterruptedProc, 0);
     interrupter.join();
     EXPECT_EQ(result, 9);
     EXPECT_EQ(cancels, 1);

@@ -27,9 +27,8 @@ protected:
         std::vector<int> seen;
         commands = &seen;
         start(text);
-        INT_PTR result = DialogBoxIndirectParamW(ui_test::program_instance(),
-                                                 ui_test::program_template(IDD_MAIN_DIALOG), nullptr,
-                                                 RecordingMainProc, 0);
+        INT_PTR result = DialogBoxIndirectParamW(
+            ui_test::program_instance(), ui_test::program_template(IDD_MAIN_DIALOG), nullptr, RecordingMainProc, 0);
         EXPECT_EQ(result, 0);
         commands = nullptr;
         return seen;
@@ -41,6 +40,7 @@ TEST_F(LineDialogs, MainDialogButtonsFromInputLines) {
         std::string input;
         std::vector<int> commands;
         std::vector<std::string> complaints;
+        // clang-format off
     } cases[] = {
         {"", {IDCANCEL}, {}},
         {"1004\n", {1004, IDCANCEL}, {}},
@@ -51,6 +51,7 @@ TEST_F(LineDialogs, MainDialogButtonsFromInputLines) {
         // 2 is no visible button of this dialog.
         {"2\n999\n", {IDCANCEL}, {"[Update Tool 2.7] no such button: 2", "[Update Tool 2.7] no such button: 999"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
         TearDown();
@@ -190,8 +191,8 @@ TEST_F(LineDialogs, CaptionChangesAreShownUnderTheOldCaption) {
         }
         return FALSE;
     };
-    DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
-                            proc, 0);
+    DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr, proc,
+                            0);
     renamer.join();
     EXPECT_EQ(lines(), (std::vector<std::string>{"[Updating IMAGE] opened", "[Updating IMAGE] caption: Renamed",
                                                  "[Renamed] closed: 1"}));

@@ -50,6 +50,7 @@ TEST_F(OpenFile, PathsFromInput) {
         BOOL chosen;
         std::u16string path;
         std::vector<std::string> refusals;
+        // clang-format off
     } cases[] = {
         {"empty line cancels", "\n\\os.bin\n", 260, FALSE, u"", {}},
         {"end of input cancels", "", 260, FALSE, u"", {}},
@@ -62,6 +63,7 @@ TEST_F(OpenFile, PathsFromInput) {
         {"one too long", "\\os.bin\n\n", 7, FALSE, u"",
          {"[Open] path too long (7 characters, at most 6): \\os.bin"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LineUi::TearDown();
@@ -149,7 +151,7 @@ TEST_F(ScriptedOpenFile, ScriptedFilesAreCheckedLikeTypedOnes) {
     EXPECT_EQ(std::u16string(path), u"\\os.bin");
     EXPECT_FALSE(GetOpenFileNameW(&ofn)) << "no file left: cancelled";
     EXPECT_EQ(screen->lines(), (std::vector<std::string>{"[Open] refused: file not found: \\none.bin",
-                                                          "[Open] file: \\os.bin", "[Open] cancelled"}));
+                                                         "[Open] file: \\os.bin", "[Open] cancelled"}));
 }
 
 }  // namespace

@@ -36,21 +36,21 @@ class ProgressBar : public ui_test::ScriptedUi {};
 TEST_F(ProgressBar, MessagesAndResults) {
     const std::vector<BarStep> table = {
         // message       wParam  lParam  returned                 position after
-        {PBM_GETRANGE, TRUE, 0, 0, 0},                                      // starts at 0..100
+        {PBM_GETRANGE, TRUE, 0, 0, 0},  // starts at 0..100
         {PBM_GETRANGE, FALSE, 0, 100, 0},
-        {PBM_SETPOS, 50, 0, 0, 50},                                         // previous position
-        {PBM_SETRANGE32, 0, 40, MAKELONG(0, 100), 40},                     // previous range; clamped
+        {PBM_SETPOS, 50, 0, 0, 50},                     // previous position
+        {PBM_SETRANGE32, 0, 40, MAKELONG(0, 100), 40},  // previous range; clamped
         {PBM_SETPOS, 1000, 0, 40, 40},
         {PBM_SETPOS, static_cast<WPARAM>(-5), 0, 40, 0},
         {PBM_DELTAPOS, 15, 0, 0, 15},
-        {PBM_SETSTEP, 20, 0, 10, 15},                                       // previous step
+        {PBM_SETSTEP, 20, 0, 10, 15},  // previous step
         {PBM_STEPIT, 0, 0, 15, 35},
-        {PBM_STEPIT, 0, 0, 35, 0},                                          // past the end: starts over
+        {PBM_STEPIT, 0, 0, 35, 0},  // past the end: starts over
         {PBM_SETRANGE, 0, MAKELONG(10, 30), MAKELONG(0, 40), 10},
         {PBM_GETRANGE, TRUE, 0, 10, 10},
         {PBM_GETRANGE, FALSE, 0, 30, 10},
         {PBM_SETRANGE32, 0, 0x20000, MAKELONG(10, 30), 10},
-        {PBM_SETPOS, 0x18000, 0, 10, 0x18000},                              // 32-bit positions
+        {PBM_SETPOS, 0x18000, 0, 10, 0x18000},  // 32-bit positions
         {WM_SETTEXT, 0, reinterpret_cast<LPARAM>(u"Progress3"), TRUE, 0x18000},
     };
     std::vector<std::pair<LRESULT, LRESULT>> results;
@@ -68,11 +68,8 @@ TEST_F(ProgressBar, MessagesAndResults) {
 
 TEST_F(ProgressBar, ReportsNewRangesAndMovesOnly) {
     static const std::vector<BarStep> table = {
-        {PBM_SETRANGE32, 0, 8, 0, 0},
-        {PBM_SETPOS, 3, 0, 0, 3},
-        {PBM_SETPOS, 3, 0, 3, 3},  // no move, no report
-        {PBM_GETPOS, 0, 0, 3, 3},
-        {PBM_SETRANGE32, 0, 8, 0, 3},
+        {PBM_SETRANGE32, 0, 8, 0, 0}, {PBM_SETPOS, 3, 0, 0, 3},     {PBM_SETPOS, 3, 0, 3, 3},  // no move, no report
+        {PBM_GETPOS, 0, 0, 3, 3},     {PBM_SETRANGE32, 0, 8, 0, 3},
     };
     std::vector<std::pair<LRESULT, LRESULT>> results;
     bar_steps = &table;

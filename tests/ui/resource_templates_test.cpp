@@ -107,13 +107,13 @@ TEST(MainDialogTemplate, HeaderCaptionAndFont) {
 TEST(MainDialogTemplate, SixButtonsInTabOrder) {
     const DWORD button = 0x50010000;
     expect_controls(parsed(IDD_MAIN_DIALOG), {
-        {u"Button", 1001, u"Save Registry to Flash", button, 7, 7, 105, 19},
-        {u"Button", 1000, u"Clear Registry on Flash", button, 7, 28, 105, 19},
-        {u"Button", 1002, u"Update Bootloader/Image", button, 7, 49, 105, 19},
-        {u"Button", 1004, u"BSP Version", button, 7, 70, 105, 19},
-        {u"Button", 1003, u"Coldboot", button, 69, 93, 43, 19},
-        {u"Button", 1005, u"Warmboot", button, 7, 93, 43, 19},
-    });
+                                                 {u"Button", 1001, u"Save Registry to Flash", button, 7, 7, 105, 19},
+                                                 {u"Button", 1000, u"Clear Registry on Flash", button, 7, 28, 105, 19},
+                                                 {u"Button", 1002, u"Update Bootloader/Image", button, 7, 49, 105, 19},
+                                                 {u"Button", 1004, u"BSP Version", button, 7, 70, 105, 19},
+                                                 {u"Button", 1003, u"Coldboot", button, 69, 93, 43, 19},
+                                                 {u"Button", 1005, u"Warmboot", button, 7, 93, 43, 19},
+                                             });
 }
 
 TEST(ProgressDialogTemplate, HeaderCaptionAndFont) {
@@ -131,13 +131,14 @@ TEST(ProgressDialogTemplate, HeaderCaptionAndFont) {
 }
 
 TEST(ProgressDialogTemplate, HiddenAbortTwoBarsTwoTexts) {
-    expect_controls(parsed(IDD_PROGRESS_DIALOG), {
-        {u"Button", 2, u"Abort", 0x40010000, 52, 71, 58, 11},
-        {u"msctls_progress32", 1002, u"Progress1", 0x50800000, 7, 20, 157, 13},
-        {u"msctls_progress32", 1003, u"Progress2", 0x50800000, 7, 52, 157, 14},
-        {u"Static", 1004, u"", 0x50020000, 7, 7, 157, 10},
-        {u"Static", 1005, u"", 0x50020000, 7, 39, 157, 10},
-    });
+    expect_controls(parsed(IDD_PROGRESS_DIALOG),
+                    {
+                        {u"Button", 2, u"Abort", 0x40010000, 52, 71, 58, 11},
+                        {u"msctls_progress32", 1002, u"Progress1", 0x50800000, 7, 20, 157, 13},
+                        {u"msctls_progress32", 1003, u"Progress2", 0x50800000, 7, 52, 157, 14},
+                        {u"Static", 1004, u"", 0x50020000, 7, 7, 157, 10},
+                        {u"Static", 1005, u"", 0x50020000, 7, 39, 157, 10},
+                    });
 }
 
 // The raw words where the resource compiler puts them, read without the

@@ -50,6 +50,7 @@ TEST(AddressBias, TableBoundariesWithItem5) {
 TEST(AddressBias, MissingItem5PlacesRamImagesAt512K) {
     TestModule module("pxa270", {"hal.item5=[]"});
     update_tests::reset_program_state();
+    // clang-format off
     const BiasCase cases[] = {
         {0x80080000, 0x80000000},  // start lands at 0x80000
         {0x80000000, 0x80080000},
@@ -57,6 +58,7 @@ TEST(AddressBias, MissingItem5PlacesRamImagesAt512K) {
         {0xBCA00000, 0x43600000},  // the top row needs no item
         {0x9CA00000, 0},
     };
+    // clang-format on
     for (const BiasCase& c : cases) {
         EXPECT_EQ(ComputeAddressBias(c.image_start), c.expected_bias) << std::hex << c.image_start;
     }

@@ -48,6 +48,7 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
     std::vector<uint8_t> lower_case = header_bytes(0x80000, 0x10000);
     lower_case[0] = 'b';
 
+    // clang-format off
     const FailureCase cases[] = {
         {"empty file", {}, "Not a WinCE Binary Image file!", "ERRER", false},
         {"six signature bytes", cut(signature_bytes(), 6), "Not a WinCE Binary Image file!", "ERRER", false},
@@ -68,6 +69,7 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
         {"empty record with a checksum",
          BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR", true},
     };
+    // clang-format on
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         UpdateHarness run;
@@ -86,11 +88,8 @@ TEST_F(ImageReading, DataBeforeAFailureStaysWritten) {
     const std::vector<uint8_t> first = pattern(0x100, 3);
     const std::vector<uint8_t> second = pattern(0x6000, 4);
     // The second record's checksum is wrong: its data are written first.
-    harness.run(BinBuilder(0x80000, 0x20000)
-                    .record(0x80000, first)
-                    .record_with_checksum(0x90000, second, 7)
-                    .end()
-                    .bytes());
+    harness.run(
+        BinBuilder(0x80000, 0x20000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes());
     ASSERT_EQ(harness.boxes().size(), 1u);
     EXPECT_EQ(harness.boxes()[0].text, kBadChecksum);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), flash.contents().begin() + 0x80000));

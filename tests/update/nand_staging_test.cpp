@@ -39,8 +39,8 @@ struct Call {
 void expect_calls(const std::vector<FlashCall>& actual, const std::vector<Call>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_TRUE(expected[i] == actual[i]) << "call " << i << ": " << actual[i].op << " " << std::hex
-                                              << actual[i].offset << " " << actual[i].length;
+        EXPECT_TRUE(expected[i] == actual[i])
+            << "call " << i << ": " << actual[i].op << " " << std::hex << actual[i].offset << " " << actual[i].length;
 }
 
 TEST_F(NandStaging, BootAreaIsWrittenLastInBlockPiecesAndCheckedBack) {

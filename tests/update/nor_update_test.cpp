@@ -55,8 +55,8 @@ TEST(NorUpdate, FlashFileMatchesTheRecordsByteForByte) {
     std::vector<uint8_t> actual = module.read_file("nor.bin");
     ASSERT_EQ(actual.size(), expected.size());
     auto mismatch = std::mismatch(actual.begin(), actual.end(), expected.begin());
-    EXPECT_TRUE(mismatch.first == actual.end()) << "first difference at 0x" << std::hex
-                                                << (mismatch.first - actual.begin());
+    EXPECT_TRUE(mismatch.first == actual.end())
+        << "first difference at 0x" << std::hex << (mismatch.first - actual.begin());
 }
 
 TEST(NorUpdate, BootloaderImageAtTheTopOfTheFlashWindow) {

@@ -11,15 +11,14 @@
 #include "module/ui/ui_config.h"
 #include "platform/commctrl.h"
 #include "res/resources.h"
+#include "tests/support/test_module.h"
 #include "update/section_map.h"
 #include "update/update.h"
 #include "update/update_progress.h"
-#include "tests/support/test_module.h"
 
 namespace update_tests {
 
-const char kBadChecksum[] =
-    "BAD CRC, Image File seems to be corrupt. Don't reboot Now! Try updating with another file";
+const char kBadChecksum[] = "BAD CRC, Image File seems to be corrupt. Don't reboot Now! Try updating with another file";
 
 namespace {
 

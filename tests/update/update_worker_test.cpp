@@ -67,7 +67,8 @@ TEST_F(UpdateWorkerTest, ShortRecordProgramsItsOwnBytesOnly) {
     // 5-byte record is read: none of them may reach flash.
     const std::vector<uint8_t> zeros(16, 0x00);
     const std::vector<uint8_t> five = {1, 2, 3, 4, 5};
-    harness.run(BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, zeros, 0).record(0x80100, five).end().bytes());
+    harness.run(
+        BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, zeros, 0).record(0x80100, five).end().bytes());
     std::vector<FlashCall> writes = flash.calls_of('W');
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[1].offset, 0x80100u);
@@ -110,7 +111,7 @@ TEST_F(UpdateWorkerTest, EraseProgressNamesEachBlockFromTheImageStart) {
     for (const std::string& t : harness.texts_of(IDC_STATUS_LINE))
         if (t.rfind("Erasing", 0) == 0) erasing.push_back(t);
     EXPECT_EQ(erasing, (std::vector<std::string>{"Erasing Flash Sector at 00080000", "Erasing Flash Sector at 00090000",
-                                                  "Erasing Flash Sector at 000a0000"}));
+                                                 "Erasing Flash Sector at 000a0000"}));
 }
 
 struct ResetCase {

@@ -26,10 +26,14 @@ bool parse_u32(const std::string& text, uint32_t* value) {
     for (; i < text.size(); ++i) {
         char c = text[i];
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
         v = v * base + digit;
         if (v > 0xFFFFFFFFull) return false;
     }
@@ -289,8 +293,7 @@ bool parse_record_list(const std::string& text, const std::string& base_dir, std
             record.length = length;
         } else if (tokens[0] == "raw") {
             record.raw = true;
-            if (tokens.size() != 2 || !parse_hex_bytes(tokens[1], &record.data))
-                return fail("expected: raw HEXBYTES");
+            if (tokens.size() != 2 || !parse_hex_bytes(tokens[1], &record.data)) return fail("expected: raw HEXBYTES");
         } else {
             if (tokens.size() < 2) return fail("expected: ADDRESS DATA [sum=N] [len=N]");
             if (!parse_u32(tokens[0], &record.address)) return fail("bad address '" + tokens[0] + "'");
@@ -307,9 +310,12 @@ bool parse_record_list(const std::string& text, const std::string& base_dir, std
             for (size_t i = 2; i < tokens.size(); ++i) {
                 uint32_t value;
                 const std::string& option = tokens[i];
-                if (option.rfind("sum=", 0) == 0 && parse_u32(option.substr(4), &value)) record.checksum = value;
-                else if (option.rfind("len=", 0) == 0 && parse_u32(option.substr(4), &value)) record.length = value;
-                else return fail("unknown field '" + option + "'");
+                if (option.rfind("sum=", 0) == 0 && parse_u32(option.substr(4), &value))
+                    record.checksum = value;
+                else if (option.rfind("len=", 0) == 0 && parse_u32(option.substr(4), &value))
+                    record.length = value;
+                else
+                    return fail("unknown field '" + option + "'");
             }
         }
         records->push_back(std::move(record));
@@ -342,8 +348,8 @@ bool write_bin(const BinFile& file, std::vector<uint8_t>* out, std::string* erro
     if (file.order) {
         for (size_t index : *file.order) {
             if (index >= file.records.size()) {
-                *error = "record order names record " + std::to_string(index) + " of " +
-                         std::to_string(file.records.size());
+                *error =
+                    "record order names record " + std::to_string(index) + " of " + std::to_string(file.records.size());
                 return false;
             }
             append_record(*out, file.records[index]);

@@ -16,7 +16,7 @@
 
 namespace mkbin {
 
-inline constexpr uint32_t kRomSignature = 0x43454345;    // "ECEC" at image offset 0x40
+inline constexpr uint32_t kRomSignature = 0x43454345;  // "ECEC" at image offset 0x40
 inline constexpr uint32_t kRomSignatureOffset = 0x40;
 inline constexpr uint32_t kRomHeaderSize = 84;
 inline constexpr uint32_t kTocEntrySize = 32;
@@ -126,8 +126,8 @@ struct BinFile {
     uint32_t image_start = 0;
     uint32_t image_length = 0;
     std::vector<Record> records;
-    bool end_record = true;     // append the end record after the records
-    uint32_t end_length = 0;    // the end record's length field
+    bool end_record = true;                    // append the end record after the records
+    uint32_t end_length = 0;                   // the end record's length field
     std::optional<std::vector<size_t>> order;  // record indices to write, in this order
     std::optional<size_t> truncate;            // keep only this many bytes of the file
 };

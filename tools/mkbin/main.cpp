@@ -288,7 +288,8 @@ int build(Options& o) {
         rom.image_address = start;
         rom.toc_offset = o.toc_offset;
         // The image spans its placed bytes and its own headers.
-        uint64_t header_end = static_cast<uint64_t>(start) + o.toc_offset + mkbin::kRomHeaderSize + mkbin::kTocEntrySize;
+        uint64_t header_end =
+            static_cast<uint64_t>(start) + o.toc_offset + mkbin::kRomHeaderSize + mkbin::kTocEntrySize;
         uint64_t span_end = std::max<uint64_t>(image.end(), header_end);
         if (!o.length) o.length = static_cast<uint32_t>(span_end - start);
         rom.physfirst = o.physfirst.value_or(start);
@@ -347,9 +348,12 @@ int build(Options& o) {
     if (o.verbose) {
         std::printf("start 0x%08X length 0x%08X\n", file.image_start, file.image_length);
         for (const mkbin::Record& r : file.records) {
-            if (r.raw) std::printf("raw %zu bytes\n", r.data.size());
-            else if (r.end) std::printf("end length 0x%08X\n", r.length.value_or(0));
-            else std::printf("record 0x%08X length 0x%08zX\n", r.address, r.data.size());
+            if (r.raw)
+                std::printf("raw %zu bytes\n", r.data.size());
+            else if (r.end)
+                std::printf("end length 0x%08X\n", r.length.value_or(0));
+            else
+                std::printf("record 0x%08X length 0x%08zX\n", r.address, r.data.size());
         }
         std::printf("%zu bytes written to %s\n", bytes.size(), o.output.c_str());
     }

@@ -65,11 +65,16 @@ int cmd_create(const std::vector<std::string>& args) {
     bool force = false;
     std::vector<std::string> sets;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--profile" && i + 1 < args.size()) profile_name = args[++i];
-        else if (args[i].rfind("--profile=", 0) == 0) profile_name = args[i].substr(10);
-        else if (args[i] == "--set" && i + 1 < args.size()) sets.push_back(args[++i]);
-        else if (args[i].rfind("--set=", 0) == 0) sets.push_back(args[i].substr(6));
-        else if (args[i] == "--force") force = true;
+        if (args[i] == "--profile" && i + 1 < args.size())
+            profile_name = args[++i];
+        else if (args[i].rfind("--profile=", 0) == 0)
+            profile_name = args[i].substr(10);
+        else if (args[i] == "--set" && i + 1 < args.size())
+            sets.push_back(args[++i]);
+        else if (args[i].rfind("--set=", 0) == 0)
+            sets.push_back(args[i].substr(6));
+        else if (args[i] == "--force")
+            force = true;
         else {
             std::fprintf(stderr, "modulectl create: unexpected '%s'\n", args[i].c_str());
             return 2;
@@ -78,8 +83,7 @@ int cmd_create(const std::vector<std::string>& args) {
     if (profile_name.empty()) profile_name = "pxa270";
     sim::Config config;
     if (!sim::builtin_profile(profile_name, &config)) {
-        std::fprintf(stderr, "modulectl create: unknown profile '%s' (see modulectl profiles)\n",
-                     profile_name.c_str());
+        std::fprintf(stderr, "modulectl create: unknown profile '%s' (see modulectl profiles)\n", profile_name.c_str());
         return 2;
     }
     for (const std::string& s : sets) {

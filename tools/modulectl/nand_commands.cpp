@@ -22,8 +22,7 @@ bool load_profile(const std::filesystem::path& dir, sim::Config* profile, std::s
     return profile->load((dir / "module.toml").string(), error);
 }
 
-bool load_part(const std::filesystem::path& dir, sim::Config* profile, const sim::NandPart** part,
-               std::string* error) {
+bool load_part(const std::filesystem::path& dir, sim::Config* profile, const sim::NandPart** part, std::string* error) {
     if (!load_profile(dir, profile, error)) return false;
     if (profile->get_string("flash.kind", "nor") != "nand") {
         *error = "not a NAND module";
@@ -76,8 +75,10 @@ bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std:
     for (size_t k = 0; k < t.entries.size(); ++k) {
         const sim::RelocEntry& e = t.entries[k];
         out << "entry " << k << ": logical block " << e.logical << " -> physical block " << e.physical;
-        if (e.logical == 0) out << " (void)";
-        else if (e.logical >= l.blocks || e.physical >= l.blocks) out << " (outside the device)";
+        if (e.logical == 0)
+            out << " (void)";
+        else if (e.logical >= l.blocks || e.physical >= l.blocks)
+            out << " (outside the device)";
         out << "\n";
     }
     out << t.entries.size() << (t.entries.size() == 1 ? " entry" : " entries");
@@ -154,8 +155,8 @@ bool read_nand_view(const std::filesystem::path& dir, uint64_t offset, uint64_t 
     sim::NandBlockMap map = sim::load_block_map(dir, *part);
     bytes->resize(length);
     if (!sim::read_logical_view(dir, *part, map, offset, length, bytes->data())) {
-        *error = "the range ends beyond the flash (" + hex(sim::nand_device_layout(*part).logical_bytes(), 8) +
-                 " bytes)";
+        *error =
+            "the range ends beyond the flash (" + hex(sim::nand_device_layout(*part).logical_bytes(), 8) + " bytes)";
         return false;
     }
     return true;
@@ -186,8 +187,7 @@ bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::p
         *error = "cannot write " + file.string();
         return false;
     }
-    out << "exported " << length << " bytes from logical offset " << hex(offset, 8) << " to " << file.string()
-        << "\n";
+    out << "exported " << length << " bytes from logical offset " << hex(offset, 8) << " to " << file.string() << "\n";
     return true;
 }
 
@@ -227,7 +227,7 @@ std::string nand_command_usage() {
 
 bool run_nand_command(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
                       std::ostream& err, int* result) {
-    static const char* const commands[] = {"reloc-table", "block-map", "bad-blocks",    "pin",
+    static const char* const commands[] = {"reloc-table", "block-map",        "bad-blocks",    "pin",
                                            "export",      "inject-bad-block", "inject-bitflip"};
     bool known = false;
     for (const char* c : commands) known = known || command == c;

@@ -5,9 +5,9 @@
 #include <vector>
 
 struct HostOptions {
-    std::string module_dir;          // empty: the default module
-    std::string ui = "auto";         // auto, line, terminal
-    std::vector<std::string> answers;  // yes, no, ok, cancel: one per message box
+    std::string module_dir;              // empty: the default module
+    std::string ui = "auto";             // auto, line, terminal
+    std::vector<std::string> answers;    // yes, no, ok, cancel: one per message box
     std::vector<std::string> escape_at;  // window-text prefixes that deliver Escape
     bool realtime = false;
     std::string report_path;
