@@ -75,8 +75,15 @@ void reset_flash_state() {
 }
 
 std::vector<uint8_t> read_binary(const std::filesystem::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    // In one read: byte by byte, a 64 MiB flash file takes seconds in the
+    // sanitizer build.
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f) return {};
+    std::vector<uint8_t> bytes(static_cast<size_t>(f.tellg()));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f) bytes.resize(static_cast<size_t>(f.gcount()));
+    return bytes;
 }
 
 void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
