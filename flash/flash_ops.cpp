@@ -11,13 +11,15 @@ BOOL FlashInitialised;
 DWORD FlashDeviceSize;
 ERASE_PROGRESS_HOOK EraseProgressHook;
 
-// The two columns of the table. NOR has no page size.
+// The two columns of the table. NOR has no page size, stores every byte and
+// relocates nothing.
 static const FLASH_OPS kNorOps = {
-    NorEraseRange, NorWriteWord, NorWriteBuffer, NorReadWord, NorReadBuffer, NorBlockSize, NULL,
+    NorEraseRange, NorWriteWord, NorWriteBuffer, NorReadWord, NorReadBuffer, NorBlockSize, NULL, NULL, NULL,
 };
 
 static const FLASH_OPS kNandOps = {
-    NandEraseRange, NandWriteWord, NandWriteBuffer, NandReadWord, NandReadBuffer, NandBlockSize, NandPageSize,
+    NandEraseRange, NandWriteWord, NandWriteBuffer,   NandReadWord,   NandReadBuffer,
+    NandBlockSize,  NandPageSize,  NandUnstoredRange, NandCheckRemap,
 };
 
 int SelectFlashBackend(void) {

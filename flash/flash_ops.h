@@ -12,7 +12,20 @@ typedef struct FLASH_OPS {
     BOOL (*ReadBuffer)(void* destination, DWORD offset, DWORD length);
     DWORD (*BlockSize)(DWORD offset);
     DWORD (*PageSize)(void);
+    // The part of the first 256 KiB that the device does not store, as
+    // [*start, *end); FALSE when it stores all of it. Empty on NOR.
+    BOOL (*UnstoredRange)(DWORD* start, DWORD* end);
+    // Whether the block relocation the back-end is about to follow can be
+    // trusted (kRemapSound), else where the first damaged entry is and which
+    // of the two places holds it. Empty on NOR, which relocates nothing.
+    DWORD (*CheckRemap)(DWORD* logicalBlock, DWORD* physicalBlock);
 } FLASH_OPS;
+
+enum {
+    kRemapSound = 0,
+    kRemapMapDamaged = 1,    // the shared block map
+    kRemapTableDamaged = 2,  // the relocation table page
+};
 
 enum {
     kFlashBackendNone = 0,

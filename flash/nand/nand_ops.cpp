@@ -26,7 +26,7 @@ typedef struct NAND_PIECE {
 } NAND_PIECE;
 
 // The end of the boot area: two blocks of 128 KB, otherwise one block.
-static DWORD NandBootAreaEnd(void) {
+DWORD NandBootAreaEnd(void) {
     DWORD blockSize = NandBlockSize();
     return blockSize == 0x20000 ? 0x40000 : blockSize;
 }
@@ -224,11 +224,32 @@ DWORD NandBlockSize(DWORD offset) {
     return NandBlockSize();
 }
 
+BOOL NandUnstoredRange(DWORD* start, DWORD* end) {
+    if (!NandChipIdentified()) {
+        return FALSE;
+    }
+    *end = NandBootAreaEnd();
+    *start = NandBusDoubled() ? RelocTableOffset : *end - NandPageSize();
+    return TRUE;
+}
+
 BOOL NandEraseRange(DWORD offset, DWORD length) {
     DWORD blockSize = NandBlockSize();
     DWORD start = offset & ~(blockSize - 1);
     unsigned long long total = (unsigned long long)length + (offset - start);
     total = (total + blockSize - 1) / blockSize * blockSize;
+    // The boot area's layout puts the bytes after the table page into its
+    // second block, so its blocks do not hold the offsets the block rule
+    // assumes: a range that meets the boot area erases all of it, and data
+    // written anywhere in it lands on erased flash.
+    DWORD bootEnd = NandBootAreaEnd();
+    if (total != 0 && start < bootEnd) {
+        total += start;
+        start = 0;
+        if (total < bootEnd) {
+            total = bootEnd;
+        }
+    }
     // A range that does not fit in 32 bits lies past every device.
     if (total > 0xFFFFFFFFull) {
         return FALSE;

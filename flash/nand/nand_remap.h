@@ -38,6 +38,9 @@ DWORD CountRelocEntries(void);
 BOOL ReadRelocTable(void);
 BOOL WriteRelocTable(void);
 
+// The end of the boot area, whose offsets have a layout of their own.
+DWORD NandBootAreaEnd(void);
+
 DWORD LogicalBlockIndex(DWORD offset);
 DWORD PhysicalDelta(DWORD offset);
 // Whether the offset's logical block maps to a block of the device.

@@ -64,9 +64,44 @@ TEST(NandCommands, BlockMapShowsMovedBlocksAndItsSource) {
     EXPECT_NE(text.find("shared map objects/NAND_FLASH_BBMT.map"), std::string::npos) << text;
     EXPECT_NE(text.find("1024 blocks, 20 in the reserve from block 1004"), std::string::npos) << text;
     EXPECT_NE(text.find("every block in its own place"), std::string::npos) << text;
-    write_at(module_dir(m) / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xE8, 0x03});
+    write_at(module_dir(m) / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xF2, 0x03});
     text = run("block-map", {module_dir(m).string()}, &result);
-    EXPECT_NE(text.find("logical block 3 -> physical block 1000\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("logical block 3 -> physical block 1010\n"), std::string::npos) << text;
+}
+
+// Entries an update would not follow are flagged, in the table page and in
+// the map alike.
+TEST(NandCommands, DamagedPlacesAreFlagged) {
+    struct Case {
+        uint16_t logical, physical;
+        const char* flag;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {4, 0,    "the table's own block"},
+        {4, 1,    "a block of the boot area"},
+        {4, 1030, "outside the device"},
+        {4, 7,    "logical block 7 lies there too"},
+        {4, 1010, ""},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flag);
+        TestModule m("pxa300-f1ec");
+        std::filesystem::path dir = module_dir(m);
+        std::vector<uint8_t> entry = {uint8_t(c.logical), uint8_t(c.logical >> 8), uint8_t(c.physical),
+                                      uint8_t(c.physical >> 8)};
+        write_at(dir / "nand-0.main", 0x1F804, entry);
+        write_at(dir / "objects/NAND_FLASH_BBMT.map", 4 + 2 * c.logical, {entry[2], entry[3]});
+        std::string expected = "logical block 4 -> physical block " + std::to_string(c.physical);
+        if (*c.flag) expected += std::string(" (DAMAGED: ") + c.flag + "; an update stops before it erases)";
+        int result = -1;
+        for (const char* command : {"reloc-table", "block-map"}) {
+            std::string text = run(command, {dir.string()}, &result);
+            EXPECT_EQ(result, 0);
+            EXPECT_NE(text.find(expected + "\n"), std::string::npos) << command << "\n" << text;
+        }
+    }
 }
 
 TEST(NandCommands, LogicalViewFollowsTheBootAreaAndTheBlockMap) {

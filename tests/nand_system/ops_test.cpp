@@ -119,9 +119,14 @@ TEST(NandBootArea, TheLastPageIsNotStoredAndAPieceStartingThereFails) {
         const char* profile;
         DWORD lastPage;
         DWORD pageSize;
-    } cases[] = {{"pxa320-75ec", 0x7C00, 0x400}, {"pxa300-f1ec", 0x3F800, 0x800}};
+        DWORD unstoredFrom;  // what the back-end reports it does not store, to 0x8000 or 0x40000
+    } cases[] = {{"pxa320-75ec", 0x7C00, 0x400, 0x3E00}, {"pxa300-f1ec", 0x3F800, 0x800, 0x3F800}};
     for (const auto& c : cases) {
         auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
+        DWORD from = 0, to = 0;
+        EXPECT_TRUE(FlashOps.UnstoredRange(&from, &to));
+        EXPECT_EQ(c.unstoredFrom, from) << c.profile;
+        EXPECT_EQ(c.lastPage + c.pageSize, to) << c.profile;
         std::vector<uint8_t> bytes(16, 0x11);
         EXPECT_FALSE(NandWriteBuffer(bytes.data(), c.lastPage, 16)) << c.profile;
         EXPECT_FALSE(NandReadBuffer(bytes.data(), c.lastPage + 4, 8)) << c.profile;
@@ -270,6 +275,43 @@ TEST(NandEraseRange, CoversWholeBlocksFromTheBlockHoldingTheOffset) {
     EXPECT_TRUE(NandEraseRange(0x40000, 0x40001));
     chip = ReadChip(*module, 0);
     EXPECT_EQ(std::vector<uint8_t>(0x60000, 0xFF), chip.main_range(0x40000, 0x60000));
+}
+
+// The boot area's second range lies in its second block on 128 KiB parts:
+// an erase that meets the area takes both of its blocks (the table page
+// survives), whatever the previous contents.
+TEST(NandEraseRange, AnEraseThatMeetsTheBootAreaCoversAllOfIt) {
+    const struct {
+        const char* profile;
+        DWORD offset, length;
+        DWORD erasedEnd;  // the device offset up to which chip 0 reads erased
+        DWORD keptFrom;   // and from which it keeps its data
+    } cases[] = {
+        {"pxa300-f1ec", 0, 0x1000, 0x40000, 0x40000},
+        {"pxa300-f1ec", 0x30000, 0x10, 0x40000, 0x40000},
+        {"pxa320-75ec", 0, 0x100, 0x4000, 0x4000},  // block 0 only: 16 KiB per chip
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " at " + std::to_string(c.offset));
+        auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"}, false);
+        const bool large = c.erasedEnd == 0x40000;
+        const DWORD tableOffset = large ? 0x1F800 : 0x3E00, tableLength = large ? 0x800 : 0x200;
+        const DWORD tableEnd = tableOffset + tableLength;
+        std::vector<uint8_t> table = ReadChip(*module, 0).main_range(tableOffset, tableLength);
+        std::vector<uint8_t> data = Pattern(0x60000, 72);
+        PokeChipFile(*module, "nand-0.main", 0, std::vector<uint8_t>(data.begin(), data.begin() + tableOffset));
+        PokeChipFile(*module, "nand-0.main", tableEnd, std::vector<uint8_t>(data.begin() + tableEnd, data.end()));
+        module->reopen();
+        ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
+        ASSERT_TRUE(NandEraseRange(c.offset, c.length));
+        RawChip chip = ReadChip(*module, 0);
+        EXPECT_TRUE(table == chip.main_range(tableOffset, tableLength));
+        EXPECT_TRUE(std::vector<uint8_t>(tableOffset, 0xFF) == chip.main_range(0, tableOffset));
+        EXPECT_TRUE(std::vector<uint8_t>(c.erasedEnd - tableEnd, 0xFF) ==
+                    chip.main_range(tableEnd, c.erasedEnd - tableEnd));
+        EXPECT_TRUE(std::vector<uint8_t>(data.begin() + c.keptFrom, data.begin() + c.keptFrom + 0x100) ==
+                    chip.main_range(c.keptFrom, 0x100));
+    }
 }
 
 TEST(NandOperations, FailWithoutTheMapMagic) {

@@ -139,6 +139,42 @@ TEST(FindReplacementBlock, SearchesBelowEveryNamedBlock) {
     }
 }
 
+struct RemapCase {
+    const char* name;
+    std::vector<std::pair<uint16_t, uint16_t>> table;
+    std::vector<std::pair<uint16_t, uint16_t>> mapChanges;  // made in the shared map after the start
+    DWORD damage;
+    DWORD logical;
+    DWORD physical;
+};
+
+// The map is checked first (every access follows it), then the page. Entries
+// the map build leaves out of the map are still found in the page.
+TEST(NandCheckRemap, FindsTheFirstEntryAnUpdateMustNotFollow) {
+    // clang-format off
+    const RemapCase cases[] = {
+        {"sound",                                {{5, 1010}, {0, 1011}}, {},          kRemapSound,        0, 0},
+        {"table onto block 0",                   {{4, 0}},               {},          kRemapTableDamaged, 4, 0},
+        {"table past the device",                {{4, 1030}},            {},          kRemapTableDamaged, 4, 1030},
+        {"table onto the boot area's 2nd block", {{4, 1}},               {},          kRemapMapDamaged,   4, 1},
+        {"two blocks onto one",                  {{4, 1010}, {5, 1010}}, {},          kRemapMapDamaged,   5, 1010},
+        {"map onto a block in its own place",    {},                     {{3, 7}},    kRemapMapDamaged,   3, 7},
+        {"map moves block 0",                    {},                     {{0, 1012}}, kRemapMapDamaged,   0, 1012},
+        {"map past the device",                  {},                     {{9, 1024}}, kRemapMapDamaged,   9, 1024},
+    };
+    // clang-format on
+    for (const RemapCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto module = ModuleWithTable("pxa300-f1ec", 0x1F800, TablePage(2048, c.table));
+        ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
+        for (const auto& [logical, physical] : c.mapChanges) SetBbmtMapEntry(logical, physical);
+        DWORD logical = 0, physical = 0;
+        EXPECT_EQ(c.damage, FlashOps.CheckRemap(&logical, &physical));
+        EXPECT_EQ(c.logical, logical);
+        EXPECT_EQ(c.physical, physical);
+    }
+}
+
 // Block 5 of the small large-page part, with data in some pages and a mark
 // in their spare bytes, then fails every program and erase.
 class RelocationDuringWrite : public ::testing::Test {

@@ -58,6 +58,37 @@ bool parse_number(const std::string& text, uint64_t* value, std::ostream& err) {
     return false;
 }
 
+// Why the program would refuse to follow where a logical block lies (empty
+// when it would follow it): the rules its update checks before it erases.
+std::vector<std::string> place_problems(const std::vector<uint16_t>& places, const sim::NandDeviceLayout& l) {
+    const uint32_t used = l.blocks - l.reserve_blocks, boot_blocks = l.boot_end / l.block_bytes;
+    std::vector<std::string> problems(places.size());
+    std::vector<int64_t> holder(l.blocks, -1);
+    for (uint32_t i = 0; i < used && i < places.size(); ++i)
+        if (places[i] == i) holder[i] = i;
+    for (uint32_t i = 0; i < used && i < places.size(); ++i) {
+        uint32_t p = places[i];
+        if (p == i) continue;
+        if (p >= l.blocks)
+            problems[i] = "outside the device";
+        else if (i == 0)
+            problems[i] = "block 0 never moves";
+        else if (p == 0)
+            problems[i] = "the table's own block";
+        else if (p < boot_blocks)
+            problems[i] = "a block of the boot area";
+        else if (holder[p] >= 0)
+            problems[i] = "logical block " + std::to_string(holder[p]) + " lies there too";
+        else
+            holder[p] = i;
+    }
+    return problems;
+}
+
+std::string damage_note(const std::string& problem) {
+    return problem.empty() ? "" : " (DAMAGED: " + problem + "; an update stops before it erases)";
+}
+
 }  // namespace
 
 bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std::string* error) {
@@ -72,13 +103,21 @@ bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std:
         return true;
     }
     out << "header 0x524E, word 2 " << hex(t.second_word, 4) << "\n";
+    // The places the table gives, as a map built from it has them.
+    std::vector<uint16_t> places(l.blocks);
+    for (uint32_t i = 0; i < l.blocks; ++i) places[i] = static_cast<uint16_t>(i);
+    for (const sim::RelocEntry& e : t.entries)
+        if (e.logical != 0 && e.logical < l.blocks) places[e.logical] = e.physical;
+    std::vector<std::string> problems = place_problems(places, l);
     for (size_t k = 0; k < t.entries.size(); ++k) {
         const sim::RelocEntry& e = t.entries[k];
         out << "entry " << k << ": logical block " << e.logical << " -> physical block " << e.physical;
         if (e.logical == 0)
             out << " (void)";
         else if (e.logical >= l.blocks || e.physical >= l.blocks)
-            out << " (outside the device)";
+            out << damage_note("outside the device");
+        else if (places[e.logical] == e.physical)
+            out << damage_note(problems[e.logical]);
         out << "\n";
     }
     out << t.entries.size() << (t.entries.size() == 1 ? " entry" : " entries");
@@ -95,10 +134,11 @@ bool print_block_map(const std::filesystem::path& dir, std::ostream& out, std::s
     out << "block map from the " << map.source << "\n";
     out << l.blocks << " blocks, " << l.reserve_blocks << " in the reserve from block " << l.blocks - l.reserve_blocks
         << "\n";
+    std::vector<std::string> problems = place_problems(map.physical, l);
     unsigned moved = 0;
     for (uint32_t i = 0; i < l.blocks; ++i) {
         if (map.physical[i] == i) continue;
-        out << "logical block " << i << " -> physical block " << map.physical[i] << "\n";
+        out << "logical block " << i << " -> physical block " << map.physical[i] << damage_note(problems[i]) << "\n";
         ++moved;
     }
     if (moved == 0) out << "every block in its own place\n";
