@@ -27,5 +27,7 @@ BOOL OnEraseProgress(DWORD bytesDone, DWORD bytesTotal) {
         SetDlgItemTextW(dialog, IDC_STATUS_LINE, text);
         SetProgressPosition(dialog, IDC_PROGRESS_RECORD, bytesDone);
     }
-    return AbortRequested ? FALSE : TRUE;
+    if (AbortRequested) return FALSE;
+    EraseTouchedFlash = TRUE;
+    return TRUE;
 }

@@ -5,6 +5,9 @@
 
 extern HWND ProgressDialogWindow;
 extern DWORD TranslatedImageStart;
+// Set once the erase progress has let a block of the image range be erased:
+// from then on the flash no longer holds what it held.
+extern BOOL EraseTouchedFlash;
 
 // Progress bars count in units of 1024 bytes; a range is never empty.
 void SetProgressRange(HWND dialog, int barId, DWORD bytes);

@@ -8,3 +8,4 @@ alignas(4) BYTE StagingBuffer[STAGING_BUFFER_SIZE];
 BOOL BootAreaStaged;
 HWND ProgressDialogWindow;
 DWORD TranslatedImageStart;
+BOOL EraseTouchedFlash;

@@ -9,6 +9,7 @@
 #include "flash/flash_ops.h"
 #include "res/resource_ids.h"
 #include "update/boot_area.h"
+#include "update/image_check.h"
 #include "update/image_file.h"
 #include "update/section_map.h"
 #include "update/update.h"
@@ -22,8 +23,8 @@
 typedef struct UPDATE_RUN {
     HWND dialog;
     HANDLE file;
-    DWORD addressBias;
     IMAGE_HEADER header;
+    IMAGE_PLAN plan;
     DWORD imageBytesWritten;
     // Word-aligned: the flash back-ends move whole 32-bit words.
     DWORD pieceWords[UPDATE_PIECE_SIZE / sizeof(DWORD)];
@@ -55,12 +56,26 @@ static BOOL PlacePiece(HWND owner, const BYTE* piece, DWORD flashOffset, DWORD s
 enum RecordOutcome {
     kRecordFailed = 0,
     kRecordWritten = 1,
-    kRecordAborted = 2,
+    kRecordCut = 2,  // Abort stopped it before its last piece
 };
+
+// The check pass placed every record; a file changed since is held to the
+// same rules before anything of it reaches the flash.
+static BOOL PiecePlaceable(UPDATE_RUN* run, const BYTE* piece, DWORD flashOffset, DWORD size) {
+    PLACE_PROBLEM problem;
+    if (!FindPieceProblem(&run->plan, piece, flashOffset, size, &problem)) return TRUE;
+    ReportPlaceProblem(run->dialog, &problem);
+    return FALSE;
+}
 
 // One ordinary record: its pieces, the progress, and its checksum.
 static int WriteRecord(UPDATE_RUN* run, const IMAGE_RECORD_HEAD* head) {
-    DWORD flashOffset = head->address + run->addressBias;
+    DWORD flashOffset = head->address + run->plan.addressBias;
+    PLACE_PROBLEM problem;
+    if (FindRecordProblem(&run->plan, flashOffset, head->length, &problem)) {
+        ReportPlaceProblem(run->dialog, &problem);
+        return kRecordFailed;
+    }
     WCHAR text[TEXT_CHARS];
     StringCchPrintfW(text, TEXT_CHARS, TEXT("Section: %.8x  Len: %.8x(%d)"), flashOffset, head->length,
                      (int)head->length);
@@ -76,6 +91,7 @@ static int WriteRecord(UPDATE_RUN* run, const IMAGE_RECORD_HEAD* head) {
         DWORD size = remaining < UPDATE_PIECE_SIZE ? remaining : UPDATE_PIECE_SIZE;
         if (!ReadRecordPiece(run->file, run->dialog, piece, size)) return kRecordFailed;
         sum += ByteSum(piece, size);
+        if (!PiecePlaceable(run, piece, flashOffset, size)) return kRecordFailed;
         if (!PlacePiece(run->dialog, piece, flashOffset, size)) return kRecordFailed;
         flashOffset += size;
         remaining -= size;
@@ -89,30 +105,74 @@ static int WriteRecord(UPDATE_RUN* run, const IMAGE_RECORD_HEAD* head) {
         ReportBadChecksum(run->dialog);
         return kRecordFailed;
     }
-    return AbortRequested ? kRecordAborted : kRecordWritten;
+    return remaining > 0 ? kRecordCut : kRecordWritten;
 }
 
-// Records up to the end record or an abort; FALSE after a failure's message.
-static BOOL WriteRecords(UPDATE_RUN* run) {
-    if (AbortRequested) return TRUE;
+enum ImageOutcome {
+    kImageFailed = 0,
+    kImageWhole = 1,
+    kImageCut = 2,  // Abort stopped it with records left
+};
+
+// Records up to the end record or an abort; kImageFailed after a failure's
+// message.
+static int WriteRecords(UPDATE_RUN* run) {
+    DWORD recordsWritten = 0;
     for (;;) {
+        // Also when the check pass was stopped: nothing is read or written.
+        if (AbortRequested) return recordsWritten == run->plan.recordCount ? kImageWhole : kImageCut;
         IMAGE_RECORD_HEAD head;
         int kind = ReadRecordHead(run->file, run->dialog, &head);
-        if (kind == kRecordHeadFailed) return FALSE;
-        if (kind == kRecordHeadEnd) return TRUE;
+        if (kind == kRecordHeadFailed) return kImageFailed;
+        if (kind == kRecordHeadEnd) return kImageWhole;
         int outcome = WriteRecord(run, &head);
-        if (outcome == kRecordFailed) return FALSE;
-        if (outcome == kRecordAborted) return TRUE;
+        if (outcome == kRecordFailed) return kImageFailed;
+        if (outcome == kRecordCut) return kImageCut;
+        ++recordsWritten;
     }
 }
 
-// From the open file to the written image; FALSE after a failure's message
-// or a declined warning.
+// The relocation the NAND back-end follows must be sound before the section
+// map is read or anything is erased.
+static BOOL RemapSound(HWND owner) {
+    DWORD logicalBlock = 0, physicalBlock = 0;
+    DWORD damage = kRemapSound;
+    if (FlashOps.CheckRemap != NULL) damage = FlashOps.CheckRemap(&logicalBlock, &physicalBlock);
+    if (damage == kRemapSound) return TRUE;
+    WCHAR text[TEXT_CHARS];
+    StringCchPrintfW(text, TEXT_CHARS,
+                     damage == kRemapMapDamaged ? TEXT("Block map damaged: block %d -> %d!")
+                                                : TEXT("Relocation table damaged: block %d -> %d!"),
+                     (int)logicalBlock, (int)physicalBlock);
+    MessageBoxW(owner, text, TEXT("ERROR"), MB_OK);
+    return FALSE;
+}
+
+// The file is read strictly in order, so the write pass opens it again. The
+// check pass's header stays in force: the erase and every record are held
+// to it.
+static BOOL ReopenImageFile(UPDATE_RUN* run) {
+    CloseHandle(run->file);
+    run->file = OpenImageFile(run->dialog);
+    IMAGE_HEADER again;
+    return run->file != INVALID_HANDLE_VALUE && ReadImageHeader(run->file, run->dialog, &again);
+}
+
+// From the open file to the written image; FALSE after a failure's message,
+// a declined warning, or an abort that left the image range partly erased or
+// partly written.
 static BOOL WriteImage(UPDATE_RUN* run) {
     if (!ReadImageHeader(run->file, run->dialog, &run->header)) return FALSE;
-    run->addressBias = ComputeAddressBias(run->header.imageStart);
-    TranslatedImageStart = run->header.imageStart + run->addressBias;
-    DWORD imageLength = run->header.imageLength;
+    PlanImage(&run->plan, &run->header);
+    TranslatedImageStart = run->plan.start;
+    DWORD imageLength = run->plan.length;
+
+    // Everything the file and the flash's own state can tell is known
+    // before the warning and the erase. An abort during the check leaves
+    // the flow as it was: the erase stops before its first block.
+    if (CheckImageFile(run->file, run->dialog, &run->plan, (BYTE*)run->pieceWords) == kCheckFailed) return FALSE;
+    if (!RemapSound(run->dialog)) return FALSE;
+    if (!ReopenImageFile(run)) return FALSE;
 
     if (!QuietMode && !WarnOverwrite(TranslatedImageStart, imageLength, run->dialog)) return FALSE;
 
@@ -124,9 +184,11 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     // The whole range goes in one call before any write. A failed erase stops
     // the update: records programmed over flash that was not erased (or lies
     // outside the device) would be garbled while the update reported success.
-    // An erase stopped by Abort is no failure: the finish follows.
+    // An erase stopped by Abort is no failure of the flash: the finish follows.
     SetEraseProgressHook(OnEraseProgress, ERASE_PROGRESS_STEP);
-    if (!FlashOps.EraseRange(TranslatedImageStart, imageLength) && !AbortRequested) {
+    EraseTouchedFlash = FALSE;
+    BOOL erased = FlashOps.EraseRange(TranslatedImageStart, imageLength);
+    if (!erased && !AbortRequested) {
         MessageBoxW(run->dialog, TEXT("Error erasing Flash!"), TEXT("ERROR"), MB_OK);
         return FALSE;
     }
@@ -134,10 +196,13 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     SetProgressRange(run->dialog, IDC_PROGRESS_IMAGE, imageLength);
     SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, 0);
 
-    if (!WriteRecords(run)) return FALSE;
+    int written = WriteRecords(run);
+    if (written == kImageFailed) return FALSE;
     // The boot area is written last, after every record.
     if (BootAreaStaged && !WriteStagedBootArea(run->dialog, TranslatedImageStart, imageLength)) return FALSE;
-    return TRUE;
+    // An abort that stopped the erase or the records after a block was
+    // erased leaves no whole image behind: no success, no reset offered.
+    return !EraseTouchedFlash || (erased && written == kImageWhole);
 }
 
 // Board configuration item 0, read before the flash is written and put back

@@ -35,7 +35,6 @@ struct FailureCase {
     std::vector<uint8_t> image;
     const char* text;
     const char* caption;
-    bool erased;  // the image range was erased before the failure
 };
 
 TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
@@ -50,24 +49,23 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
 
     // clang-format off
     const FailureCase cases[] = {
-        {"empty file", {}, "Not a WinCE Binary Image file!", "ERRER", false},
-        {"six signature bytes", cut(signature_bytes(), 6), "Not a WinCE Binary Image file!", "ERRER", false},
-        {"last signature byte differs", wrong_signature, "Not a WinCE Binary Image file!", "ERRER", false},
-        {"first signature byte differs", lower_case, "Not a WinCE Binary Image file!", "ERRER", false},
-        {"ends inside image start", cut(header_bytes(0x80000, 0x10000), 10), "Unexpected end of file!", "ERROR", false},
-        {"ends inside image length", cut(header_bytes(0x80000, 0x10000), 14), "Unexpected end of file!", "ERROR", false},
-        {"header without records", header_bytes(0x80000, 0x10000), "Unexpected end of file!", "ERROR", true},
-        {"record head cut short", cut(one_record, 15 + 11), "Unexpected end of file!", "ERROR", true},
-        {"record data cut short", cut(one_record, one_record.size() - 1), "Unexpected end of file!", "ERROR", true},
+        {"empty file", {}, "Not a WinCE Binary Image file!", "ERRER"},
+        {"six signature bytes", cut(signature_bytes(), 6), "Not a WinCE Binary Image file!", "ERRER"},
+        {"last signature byte differs", wrong_signature, "Not a WinCE Binary Image file!", "ERRER"},
+        {"first signature byte differs", lower_case, "Not a WinCE Binary Image file!", "ERRER"},
+        {"ends inside image start", cut(header_bytes(0x80000, 0x10000), 10), "Unexpected end of file!", "ERROR"},
+        {"ends inside image length", cut(header_bytes(0x80000, 0x10000), 14), "Unexpected end of file!", "ERROR"},
+        {"header without records", header_bytes(0x80000, 0x10000), "Unexpected end of file!", "ERROR"},
+        {"record head cut short", cut(one_record, 15 + 11), "Unexpected end of file!", "ERROR"},
+        {"record data cut short", cut(one_record, one_record.size() - 1), "Unexpected end of file!", "ERROR"},
         {"second piece cut short",
          cut(BinBuilder(0x80000, 0x10000).record(0x80000, big).bytes(), 15 + 12 + 0x4800), "Unexpected end of file!",
-         "ERROR", true},
-        {"no end record", one_record, "Unexpected end of file!", "ERROR", true},
+         "ERROR"},
+        {"no end record", one_record, "Unexpected end of file!", "ERROR"},
         {"checksum differs",
-         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, data, 12345).end().bytes(), kBadChecksum, "ERROR",
-         true},
+         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, data, 12345).end().bytes(), kBadChecksum, "ERROR"},
         {"empty record with a checksum",
-         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR", true},
+         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR"},
     };
     // clang-format on
     for (const FailureCase& c : cases) {
@@ -80,20 +78,46 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
         EXPECT_EQ(run.boxes()[0].caption, c.caption);
         EXPECT_EQ(run.boxes()[0].flags, 0u);
         EXPECT_EQ(run.worker_result(), 0);
-        EXPECT_EQ(!fresh.calls_of('E').empty(), c.erased);
+        // The whole file is read before the flash is touched at all.
+        EXPECT_TRUE(fresh.calls().empty());
     }
 }
 
-TEST_F(ImageReading, DataBeforeAFailureStaysWritten) {
+// The file is read twice, and may change in between: the write pass still
+// checks each record, and data that the check never saw are not placed
+// outside the erased range.
+TEST_F(ImageReading, AFileChangedAfterItsCheckIsCheckedAgainWhileWriting) {
     const std::vector<uint8_t> first = pattern(0x100, 3);
     const std::vector<uint8_t> second = pattern(0x6000, 4);
-    // The second record's checksum is wrong: its data are written first.
-    harness.run(
-        BinBuilder(0x80000, 0x20000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes());
-    ASSERT_EQ(harness.boxes().size(), 1u);
-    EXPECT_EQ(harness.boxes()[0].text, kBadChecksum);
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), flash.contents().begin() + 0x80000));
-    EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.contents().begin() + 0x90000));
+    const std::vector<uint8_t> good =
+        BinBuilder(0x80000, 0x20000).record(0x80000, first).record(0x90000, second).end().bytes();
+    struct ChangeCase {
+        const char* name;
+        std::vector<uint8_t> changed;
+        const char* text;
+        size_t writes;  // the first record's piece, and the second's as far as they went
+    };
+    const ChangeCase cases[] = {
+        {"second checksum now wrong",
+         BinBuilder(0x80000, 0x20000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes(),
+         kBadChecksum, 3},
+        {"second record now outside the erased range",
+         BinBuilder(0x80000, 0x20000).record(0x80000, first).record(0xA0000, second).end().bytes(),
+         "Record at 000a0000  Len: 00006000(24576) lies outside the erased range!", 1},
+    };
+    for (const ChangeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateHarness run;
+        FakeFlash fresh{0x2000000, kBlock, kFlashBackendNor};
+        std::filesystem::path file = run.image_path();
+        fresh.before_erase = [&](const FlashCall&) { testing_support::write_binary(file, c.changed); };
+        run.run(good);
+        ASSERT_EQ(run.boxes().size(), 1u);
+        EXPECT_EQ(run.boxes()[0].text, c.text);
+        EXPECT_EQ(run.worker_result(), 0);
+        EXPECT_TRUE(std::equal(first.begin(), first.end(), fresh.contents().begin() + 0x80000));
+        EXPECT_EQ(fresh.calls_of('W').size(), c.writes);
+    }
 }
 
 TEST_F(ImageReading, FileThatCannotBeOpenedNamesItsPath) {
