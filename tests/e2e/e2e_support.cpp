@@ -49,6 +49,31 @@ void ModuleDir::fill_nor(uint8_t value) const {
     testing_support::write_binary(file("nor.bin"), bytes);
 }
 
+std::map<std::string, std::vector<uint8_t>> ModuleDir::flash_files() const {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(path())) {
+        std::string name = entry.path().filename().string();
+        if (name == "nor.bin" || name.rfind("nand-", 0) == 0) files[name] = testing_support::read_binary(entry.path());
+    }
+    for (auto& [name, bytes] : files)
+        if (name != "nor.bin" && bytes.size() < kNandFileSpan) bytes.resize(kNandFileSpan, 0xFF);
+    return files;
+}
+
+void ModuleDir::poke(const std::string& name, uint64_t offset, const std::vector<uint8_t>& bytes) const {
+    std::fstream f(file(name), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(0, std::ios::end);
+    uint64_t size = static_cast<uint64_t>(f.tellg());
+    // A NAND file's missing tail is erased flash.
+    if (size < offset) {
+        f.seekp(static_cast<std::streamoff>(size));
+        std::vector<char> erased(offset - size, static_cast<char>(0xFF));
+        f.write(erased.data(), static_cast<std::streamsize>(erased.size()));
+    }
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 ToolRun ModuleDir::update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
                                const std::string& stdin_text) const {
     std::vector<std::string> args = {"--module", path().string(), "--ui",

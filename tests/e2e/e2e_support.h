@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct ToolRun {
 // Runs a tool with shell-quoted arguments; stdin_text (may be empty) is its input.
 ToolRun run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& stdin_text = "");
 
+constexpr uint64_t kNandFileSpan = 1 << 20;
+
 // A module directory made with modulectl in a temporary folder.
 class ModuleDir {
 public:
@@ -26,6 +29,11 @@ public:
     std::filesystem::path scratch(const std::string& name) const { return dir_.path() / name; }
     // Fills nor.bin with one byte value, as a module whose flash holds old data.
     void fill_nor(uint8_t value) const;
+    // The raw chip files by name (nor.bin, nand-N.main, nand-N.oob); a NAND
+    // file's erased tail is filled in up to kNandFileSpan bytes at least.
+    std::map<std::string, std::vector<uint8_t>> flash_files() const;
+    // Writes bytes into a chip file at an offset, as old flash contents.
+    void poke(const std::string& name, uint64_t offset, const std::vector<uint8_t>& bytes) const;
     // updatetool --module DIR --report R [host args] -- module command line
     ToolRun update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
                         const std::string& stdin_text = "") const;
