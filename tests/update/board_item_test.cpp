@@ -21,7 +21,7 @@ const std::vector<uint8_t> kItem0Bytes = {0x01, 0x00, 0x00, 0x00, 0xDE, 0xC0, 0x
 struct WriteBackCase {
     const char* name;
     std::vector<std::string> overrides;
-    enum { good_image, missing_file, declined_warning, moved_config_block } scenario;
+    enum { good_image, missing_file, declined_warning, refused_image, moved_config_block } scenario;
     bool written_back;
 };
 
@@ -30,6 +30,7 @@ TEST(BoardItem, WriteBackRules) {
         {"after a good update", {}, WriteBackCase::good_image, true},
         {"after the file failed to open", {}, WriteBackCase::missing_file, true},
         {"after a declined warning", {}, WriteBackCase::declined_warning, true},
+        {"after a file refused before the erase", {}, WriteBackCase::refused_image, true},
         {"not when the configuration block was found at its old place", {}, WriteBackCase::moved_config_block, false},
         {"not when item 0 is missing", {"hal.item0=[]"}, WriteBackCase::good_image, false},
     };
@@ -58,6 +59,13 @@ TEST(BoardItem, WriteBackRules) {
                 EXPECT_TRUE(flash.calls_of('E').empty());
                 break;
             }
+            case WriteBackCase::refused_image:
+                // A record in a block the image range does not reach.
+                harness.run(BinBuilder(0x80000, 0x10000).record(0x90000, pattern(32, 3)).end().bytes());
+                ASSERT_EQ(harness.boxes().size(), 1u);
+                EXPECT_EQ(harness.boxes()[0].caption, "ERROR");
+                EXPECT_TRUE(flash.calls().empty());
+                break;
             case WriteBackCase::moved_config_block:
                 SectionMap[kSectionConfigBlock].start = CONFIG_BLOCK_OLD_PLACE;
                 harness.run(image);
