@@ -1,135 +1,21 @@
 #include "module/config.h"
 
-#include <toml++/toml.h>
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <sstream>
-#include <type_traits>
+#include <variant>
 
 #include "module/profile_keys.h"
+#include "module/profile_text.h"
 
 namespace sim {
 
 namespace {
 
 using Entry = Config::Entry;
-
-std::string join(const std::vector<std::string>& path) {
-    std::string key;
-    for (const std::string& part : path) key += (key.empty() ? "" : ".") + part;
-    return key;
-}
-
-// Splits a dotted key as a command line gives it; a quoted part ('...' or
-// "...") may hold dots, and registry key paths keep their backslashes.
-bool split_key(const std::string& text, std::vector<std::string>* parts) {
-    std::string part;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\'' || c == '"') {
-            size_t end = text.find(c, i + 1);
-            if (end == std::string::npos) return false;
-            part += text.substr(i + 1, end - i - 1);
-            i = end;
-        } else if (c == '.') {
-            parts->push_back(part);
-            part.clear();
-        } else if (c != ' ' && c != '\t') {
-            part += c;
-        }
-    }
-    parts->push_back(part);
-    for (const std::string& p : *parts)
-        if (p.empty()) return false;
-    return true;
-}
-
-// A key part as TOML writes it: bare when it can be.
-std::string key_text(const std::string& part) {
-    for (char c : part)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
-            return part.find('\'') == std::string::npos ? "'" + part + "'" : "\"" + part + "\"";
-    return part;
-}
-
-std::string key_text(const std::vector<std::string>& path, size_t from) {
-    std::string text;
-    for (size_t i = from; i < path.size(); ++i) text += (i > from ? "." : "") + key_text(path[i]);
-    return text;
-}
-
-void insert(toml::table& table, const std::string& name, const Entry& e) {
-    toml::value_flags flags = e.hex ? toml::value_flags::format_as_hexadecimal : toml::value_flags::none;
-    std::visit(
-        [&](const auto& v) {
-            using V = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<V, std::vector<int64_t>>) {
-                toml::array list;
-                for (int64_t item : v) {
-                    toml::value<int64_t> n(item);
-                    n.flags(flags);
-                    list.push_back(std::move(n));
-                }
-                table.insert_or_assign(name, std::move(list));
-            } else {
-                toml::value<V> n(v);
-                if constexpr (std::is_same_v<V, int64_t>) n.flags(flags);
-                table.insert_or_assign(name, std::move(n));
-            }
-        },
-        e.value);
-}
-
-// The value as module.toml writes it.
-std::string value_text(const Entry& e) {
-    toml::table holder;
-    insert(holder, "v", e);
-    std::ostringstream text;
-    text << holder["v"];
-    return text.str();
-}
-
-// False for what module.toml does not use: floats, dates, nested lists.
-bool read_value(const toml::node& node, Entry* e) {
-    auto hex = [](const toml::value<int64_t>& n) {
-        return (n.flags() & toml::value_flags::format_as_hexadecimal) != toml::value_flags::none;
-    };
-    if (const auto* b = node.as_boolean()) {
-        e->value = b->get();
-    } else if (const auto* n = node.as_integer()) {
-        e->value = n->get();
-        e->hex = hex(*n);
-    } else if (const auto* s = node.as_string()) {
-        e->value = s->get();
-    } else if (const auto* list = node.as_array()) {
-        std::vector<int64_t> items;
-        for (const toml::node& item : *list) {
-            const auto* n = item.as_integer();
-            if (!n) return false;
-            items.push_back(n->get());
-            e->hex = e->hex || hex(*n);
-        }
-        e->value = std::move(items);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-const char* type_name(const toml::node& node) {
-    switch (node.type()) {
-        case toml::node_type::floating_point: return "a float";
-        case toml::node_type::date:
-        case toml::node_type::time:
-        case toml::node_type::date_time: return "a date or time";
-        case toml::node_type::array: return "a list of other values";
-        default: return "a table";
-    }
-}
+using profile_text::join;
+using profile_text::split_key;
+using profile_text::value_text;
 
 bool in_range(const KeyRule& r, int64_t n) {
     return n >= 0 && static_cast<uint64_t>(n) >= r.min && static_cast<uint64_t>(n) <= r.max;
@@ -167,100 +53,12 @@ std::string where(const std::string& source, int line) {
     return line > 0 ? source + ":" + std::to_string(line) + ": " : source + ": ";
 }
 
-// Byte offset of a line and column (columns count characters) in text.
-size_t offset_of(const std::string& text, toml::source_position at) {
-    size_t offset = 0;
-    for (uint32_t line = 1; line < at.line && offset < text.size(); ++line) {
-        offset = text.find('\n', offset);
-        offset = offset == std::string::npos ? text.size() : offset + 1;
-    }
-    for (uint32_t column = 1; column < at.column && offset < text.size(); ++column) {
-        ++offset;
-        while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) ++offset;
-    }
-    return offset;
-}
-
-struct ReadResult {
-    std::map<std::string, Entry> entries;
-    std::map<std::string, std::pair<size_t, size_t>> spans;  // the values' places in the text
-    std::map<std::string, size_t> headers;                   // after the [header] line of each table that has one
-};
-
-bool read_table(const toml::table& table, const std::string& text, const std::string& source,
-                std::vector<std::string>* path, ReadResult* out, std::string* error) {
-    for (auto&& [name, node] : table) {
-        path->push_back(std::string(name.str()));
-        std::string key = join(*path);
-        const toml::source_region& at = node.source();
-        if (const toml::table* sub = node.as_table()) {
-            // A table with a [header] line of its own: new keys go below it.
-            size_t start = offset_of(text, at.begin);
-            size_t line_end = text.find('\n', start);
-            std::string line = text.substr(start, line_end - start);
-            if (!sub->is_inline() && line.rfind("[", 0) == 0 && line.rfind("[[", 0) != 0) {
-                try {
-                    toml::table header = toml::parse(line);
-                    std::vector<std::string> named;
-                    for (const toml::table* t = &header; t && t->size() == 1;) {
-                        named.push_back(std::string(t->cbegin()->first.str()));
-                        t = t->cbegin()->second.as_table();
-                    }
-                    if (named == *path) out->headers[key] = line_end == std::string::npos ? text.size() : line_end + 1;
-                } catch (const toml::parse_error&) {}
-            }
-            if (!read_table(*sub, text, source, path, out, error)) return false;
-        } else {
-            const KeyRule* rule = find_key_rule(*path);
-            Entry e;
-            e.path = *path;
-            e.line = static_cast<int>(at.begin.line);
-            if (!rule) {
-                *error = where(source, e.line) + "unknown key " + key;
-                return false;
-            }
-            if (!read_value(node, &e)) {
-                *error = where(source, e.line) + key + " must be " + describe_rule(*rule) + ", not " + type_name(node);
-                return false;
-            }
-            if (std::string why = problem(*rule, key, e); !why.empty()) {
-                *error = where(source, e.line) + why;
-                return false;
-            }
-            out->spans[key] = {offset_of(text, at.begin), offset_of(text, at.end)};
-            out->entries[key] = std::move(e);
-        }
-        path->pop_back();
-    }
-    return true;
-}
-
-bool read_text(const std::string& text, const std::string& source, ReadResult* out, std::string* error) {
-    try {
-        toml::table table = toml::parse(text, std::string_view(source));
-        std::vector<std::string> path;
-        return read_table(table, text, source, &path, out, error);
-    } catch (const toml::parse_error& e) {
-        *error = where(source, static_cast<int>(e.source().begin.line)) + std::string(e.description());
-        return false;
-    }
-}
-
-bool same_values(const std::map<std::string, Entry>& a, const std::map<std::string, Entry>& b) {
-    if (a.size() != b.size()) return false;
-    for (const auto& [key, e] : a) {
-        auto it = b.find(key);
-        if (it == b.end() || it->second.value != e.value || it->second.path != e.path) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool Config::parse(const std::string& text, const std::string& source, std::string* error) {
-    ReadResult read;
+    profile_text::ReadText read;
     std::string why;
-    if (!read_text(text, source, &read, &why)) {
+    if (!profile_text::read(text, source, &read, &why)) {
         if (error) *error = why;
         return false;
     }
@@ -303,72 +101,6 @@ bool Config::load(const std::string& path, std::string* error) {
     return parse(text, path, error);
 }
 
-std::string Config::to_toml() const {
-    toml::table root;
-    for (const auto& [key, e] : entries_) {
-        toml::table* table = &root;
-        for (size_t i = 0; i + 1 < e.path.size(); ++i)
-            table = table->emplace<toml::table>(e.path[i]).first->second.as_table();
-        insert(*table, e.path.back(), e);
-    }
-    std::ostringstream text;
-    text << root << "\n";
-    return text.str();
-}
-
-// The file as read, with the values that changed replaced in place, removed
-// keys' lines taken out and new keys put below their table's header, so
-// comments and layout stay; empty when that cannot be done.
-std::string Config::edited_text() const {
-    struct Edit {
-        size_t begin, end;
-        std::string text;
-    };
-    std::vector<Edit> edits;
-    auto whole_lines = [this](size_t begin, size_t end) {
-        size_t first = text_.rfind('\n', begin == 0 ? 0 : begin - 1);
-        size_t last = text_.find('\n', end);
-        return std::pair<size_t, size_t>{first == std::string::npos || begin == 0 ? 0 : first + 1,
-                                         last == std::string::npos ? text_.size() : last + 1};
-    };
-    for (const auto& [key, e] : read_) {
-        auto span = read_spans_.at(key);
-        auto now = entries_.find(key);
-        if (now == entries_.end()) {
-            auto [begin, end] = whole_lines(span.first, span.second);
-            edits.push_back({begin, end, ""});
-        } else if (now->second.value != e.value || now->second.hex != e.hex) {
-            edits.push_back({span.first, span.second, value_text(now->second)});
-        }
-    }
-    // New keys go below the nearest header of a table that holds them, or
-    // into a new section at the end.
-    std::map<std::string, std::string> new_sections;
-    for (const auto& [key, e] : entries_) {
-        if (read_.count(key)) continue;
-        size_t depth = e.path.size() - 1;
-        while (depth > 0 && !read_headers_.count(join({e.path.begin(), e.path.begin() + depth}))) --depth;
-        if (depth == 0) {
-            std::vector<std::string> table(e.path.begin(), e.path.end() - 1);
-            new_sections["[" + key_text(table, 0) + "]\n"] +=
-                key_text(e.path, table.size()) + " = " + value_text(e) + "\n";
-            continue;
-        }
-        size_t at = read_headers_.at(join({e.path.begin(), e.path.begin() + depth}));
-        edits.push_back({at, at, key_text(e.path, depth) + " = " + value_text(e) + "\n"});
-    }
-    std::stable_sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.begin > b.begin; });
-    std::string text = text_;
-    for (const Edit& edit : edits) text.replace(edit.begin, edit.end - edit.begin, edit.text);
-    for (const auto& [header, lines] : new_sections)
-        text += (text.empty() || text.back() == '\n' ? "\n" : "\n\n") + header + lines;
-    // The edit must read back as exactly these values.
-    ReadResult check;
-    std::string why;
-    if (!read_text(text, "", &check, &why) || !same_values(check.entries, entries_)) return "";
-    return text;
-}
-
 bool Config::save(const std::string& path, std::string* error) const {
     std::string text = text_.empty() ? "" : edited_text();
     if (text.empty()) text = "# updatetool simulated module profile\n" + to_toml();
@@ -386,6 +118,12 @@ bool Config::save(const std::string& path, std::string* error) const {
         return false;
     }
     return true;
+}
+
+std::string Config::to_toml() const { return profile_text::file_text(entries_); }
+
+std::string Config::edited_text() const {
+    return profile_text::edited(text_, {read_, read_spans_, read_headers_}, entries_);
 }
 
 bool Config::has(const std::string& key) const { return entries_.count(key) != 0; }
@@ -406,10 +144,7 @@ bool Config::set_from_assignment(const std::string& assignment, std::string* err
     // The value as module.toml would hold it; a string may stand unquoted.
     std::string text = assignment.substr(eq + 1);
     bool read = false;
-    try {
-        toml::table one = toml::parse("v = " + text);
-        read = one.size() == 1 && one.get("v") && read_value(*one.get("v"), &e);
-    } catch (const toml::parse_error&) {}
+    read = profile_text::read_value(text, &e);
     if (!read || (rule->type == KeyType::String && !std::holds_alternative<std::string>(e.value)) ||
         (rule->type == KeyType::RegistryValue && std::holds_alternative<std::vector<int64_t>>(e.value))) {
         if (rule->type == KeyType::String || rule->type == KeyType::RegistryValue) {
@@ -428,9 +163,11 @@ bool Config::set_from_assignment(const std::string& assignment, std::string* err
     return true;
 }
 
-void Config::erase(const std::string& key) {
+bool Config::erase(const std::string& key) {
     std::vector<std::string> path;
-    if (split_key(key, &path)) entries_.erase(join(path));
+    if (!split_key(key, &path) || !find_key_rule(path)) return false;
+    entries_.erase(join(path));
+    return true;
 }
 
 void Config::put(Entry entry) {

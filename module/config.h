@@ -30,7 +30,8 @@ public:
     // module.toml (a string may also stand unquoted); nothing changes when
     // the key is unknown or the value breaks its rule.
     bool set_from_assignment(const std::string& assignment, std::string* error);
-    void erase(const std::string& key);
+    // False (nothing removed) for a key module.toml cannot hold.
+    bool erase(const std::string& key);
 
     uint32_t get_u32(const std::string& key, uint32_t fallback) const;
     uint64_t get_u64(const std::string& key, uint64_t fallback) const;

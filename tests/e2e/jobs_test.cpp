@@ -360,6 +360,15 @@ TEST(ModuleTool, SetChecksEveryValueFirstAndKeepsComments) {
     EXPECT_EQ(file(),
               "# by hand\n[cpu]\nproduct = 0x11 # PXA27x\n[flash]\nkind = 'nor'\n[nor]\nquery_size = 24\n"
               "device_code = 0x18\n\n[hal]\nitem0 = [ 1, 2 ]\n");
+    const std::string set = file();
+    for (const char* key : {"nor.querysize", "cpu.product"}) {
+        run = e2e::run_tool("modulectl", {"unset", dir, "nor.query_size", key});
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_NE(run.output.find(std::string(key) == "cpu.product" ? "cpu.product is missing" : "unknown key"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(file(), set);
+    }
     run = e2e::run_tool("modulectl", {"unset", dir, "nor.query_size", "hal.item0"});
     EXPECT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(file(),

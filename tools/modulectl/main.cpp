@@ -86,11 +86,19 @@ int cmd_set(const Arguments& a, bool unset) {
     }
     for (const std::string& s : a.sets) {
         if (unset) {
-            config.erase(s);
+            if (!config.erase(s)) {
+                std::fprintf(stderr, "modulectl unset: unknown key %s\n", s.c_str());
+                return cli::kUsage;
+            }
         } else if (!config.set_from_assignment(s, &error)) {
             std::fprintf(stderr, "modulectl set: %s\n", error.c_str());
             return cli::kUsage;
         }
+    }
+    // Removing a key a module needs would leave one that does not open.
+    if (!config.check(path, &error)) {
+        std::fprintf(stderr, "modulectl %s: %s\n", name, error.c_str());
+        return cli::kUsage;
     }
     if (!config.save(path, &error)) {
         std::fprintf(stderr, "modulectl %s: %s\n", name, error.c_str());
@@ -201,7 +209,7 @@ int run(int argc, char** argv) {
     int result = 0;
     auto command = [&](const char* name, const char* about, std::function<int()> body, bool takes_dir = true) {
         CLI::App* sub = app.add_subcommand(name, about);
-        if (takes_dir) sub->add_option("DIR", a.dir, "the module directory")->required();
+        if (takes_dir) sub->add_option("DIR", a.dir, "the module directory")->required()->type_name("");
         sub->callback([&result, body] { result = body(); });
         return sub;
     };
@@ -221,7 +229,8 @@ int run(int argc, char** argv) {
         ->required();
     command("unset", "remove profile keys", [&] { return cmd_set(a, true); })
         ->add_option("KEY", a.sets, "keys to remove")
-        ->required();
+        ->required()
+        ->type_name("");
     command("events", "the module's event log (reboots, registry, configuration items)", [&] { return cmd_events(a); });
     CLI::App* dump =
         command("dump", "the flash as the system sees it (hex, or raw bytes into FILE)", [&] { return cmd_dump(a); });

@@ -219,7 +219,7 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     const uint64_t kMax32 = 0xFFFFFFFF;
     auto command = [&](const char* name, const char* about, std::function<bool(std::string*)> body) {
         CLI::App* sub = app.add_subcommand(name, about);
-        sub->add_option("DIR", a->dir, "the module directory")->required();
+        sub->add_option("DIR", a->dir, "the module directory")->required()->type_name("");
         sub->callback([name, body, &err, result] {
             std::string error;
             bool ok = body(&error);
@@ -242,7 +242,7 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     CLI::App* view =
         command("export", "NAND: the logical view through the block map into FILE",
                 [&out, a](std::string* e) { return export_nand_view(a->dir, a->file, a->offset, a->length, out, e); });
-    view->add_option("FILE", a->file, "the file to write")->required();
+    view->add_option("FILE", a->file, "the file to write")->required()->type_name("");
     cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
     cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
     CLI::App* bad = command("inject-bad-block", "NAND: program and erase of BLOCK fail", [&out, a](std::string* e) {
