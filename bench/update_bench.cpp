@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -91,20 +93,12 @@ void write_image(const fs::path& path, uint32_t bytes) {
     f.write(reinterpret_cast<const char*>(end), sizeof end);
 }
 
-std::string json_number(const fs::path& report, const char* key) {
+// One field of the update's report as text ("?" when the report is missing).
+std::string report_field(const fs::path& report, const char* key) {
     std::ifstream f(report);
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::string k = std::string("\"") + key + "\": ";
-    size_t at = text.find(k);
-    if (at == std::string::npos) return "?";
-    size_t end = text.find_first_of(",\n}", at + k.size());
-    return text.substr(at + k.size(), end - at - k.size());
-}
-
-std::string json_string(const fs::path& report, const char* key) {
-    std::string v = json_number(report, key);
-    if (v.size() >= 2 && v.front() == '"') v = v.substr(1, v.size() - 2);
-    return v;
+    nlohmann::json j = nlohmann::json::parse(f, nullptr, false);
+    if (j.is_discarded() || !j.contains(key)) return "?";
+    return j[key].is_string() ? j[key].get<std::string>() : j[key].dump();
 }
 
 }  // namespace
@@ -153,8 +147,8 @@ int main(int argc, char** argv) {
                 true);
             best_update = std::min(best_update, update.seconds);
             peak = std::max(peak, update.peak_kib);
-            device_ms = json_number(report, "virtual_time_ms");
-            outcome = json_string(report, "outcome");
+            device_ms = report_field(report, "virtual_time_ms");
+            outcome = report_field(report, "outcome");
         }
         double ratio = best_update / best_cp;
         std::printf("%s: image %u MiB\n", c.name, c.image_bytes >> 20);

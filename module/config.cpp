@@ -1,217 +1,113 @@
 #include "module/config.h"
 
-#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <variant>
+
+#include "module/profile_keys.h"
+#include "module/profile_text.h"
 
 namespace sim {
 
-static std::string trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
+namespace {
+
+using Entry = Config::Entry;
+using profile_text::join;
+using profile_text::split_key;
+using profile_text::value_text;
+
+bool in_range(const KeyRule& r, int64_t n) {
+    return n >= 0 && static_cast<uint64_t>(n) >= r.min && static_cast<uint64_t>(n) <= r.max;
 }
 
-bool parse_number(const std::string& text, uint64_t* value) {
-    std::string t = trim(text);
-    std::string digits;
-    for (char c : t)
-        if (c != '_') digits += c;
-    if (digits.empty()) return false;
-    int base = 10;
-    size_t pos = 0;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        pos = 2;
+// Empty when the value keeps its key's rule; else why not.
+std::string problem(const KeyRule& r, const std::string& key, const Entry& e) {
+    std::string must = key + " must be " + describe_rule(r) + ", not " + value_text(e);
+    const auto* n = std::get_if<int64_t>(&e.value);
+    const auto* s = std::get_if<std::string>(&e.value);
+    const auto* list = std::get_if<std::vector<int64_t>>(&e.value);
+    switch (r.type) {
+        case KeyType::Integer:
+            if (!n) return must;
+            return in_range(r, *n) ? "" : key + " " + value_text(e) + " is outside " + rule_range(r);
+        case KeyType::Boolean: return std::holds_alternative<bool>(e.value) ? "" : must;
+        case KeyType::String:
+            if (!s) return must;
+            if (r.choices && ("|" + std::string(r.choices) + "|").find("|" + *s + "|") == std::string::npos)
+                return must;
+            return "";
+        case KeyType::IntegerList:
+            if (!list || list->size() < r.min_items || list->size() > r.max_items) return must;
+            for (int64_t item : *list)
+                if (!in_range(r, item)) return must;
+            return "";
+        case KeyType::RegistryValue:
+            if (list) return must;
+            return !n || in_range(r, *n) ? "" : key + " " + value_text(e) + " is outside " + rule_range(r);
     }
-    if (pos >= digits.size()) return false;
-    uint64_t v = 0;
-    for (; pos < digits.size(); ++pos) {
-        char c = digits[pos];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        v = v * base + d;
-    }
-    *value = v;
-    return true;
+    return must;
 }
 
-// Splits a dotted key path, honouring '...' and "..." parts.
-static bool split_path(const std::string& text, std::vector<std::string>* parts) {
-    std::string cur;
-    size_t i = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c == '\'' || c == '"') {
-            size_t end = text.find(c, i + 1);
-            if (end == std::string::npos) return false;
-            cur += text.substr(i + 1, end - i - 1);
-            i = end + 1;
-        } else if (c == '.') {
-            parts->push_back(trim(cur));
-            cur.clear();
-            ++i;
-        } else {
-            cur += c;
-            ++i;
-        }
-    }
-    parts->push_back(trim(cur));
-    return true;
+std::string where(const std::string& source, int line) {
+    return line > 0 ? source + ":" + std::to_string(line) + ": " : source + ": ";
 }
 
-static std::string join_path(const std::vector<std::string>& parts) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i) out += '.';
-        out += parts[i];
+}  // namespace
+
+bool Config::parse(const std::string& text, const std::string& source, std::string* error) {
+    profile_text::ReadText read;
+    std::string why;
+    if (!profile_text::read(text, source, &read, &why)) {
+        if (error) *error = why;
+        return false;
     }
-    return out;
+    entries_ = read.entries;
+    read_ = std::move(read.entries);
+    read_spans_ = std::move(read.spans);
+    read_headers_ = std::move(read.headers);
+    text_ = text;
+    return check(source, error);
 }
 
-static std::string strip_comment(const std::string& line) {
-    bool in_single = false, in_double = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (c == '\'' && !in_double)
-            in_single = !in_single;
-        else if (c == '"' && !in_single)
-            in_double = !in_double;
-        else if (c == '#' && !in_single && !in_double)
-            return line.substr(0, i);
-    }
-    return line;
-}
-
-bool Config::parse(const std::string& text, std::string* error) {
-    std::istringstream in(text);
-    std::string line;
-    std::string section;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        std::string t = trim(strip_comment(line));
-        if (t.empty()) continue;
-        if (t.front() == '[') {
-            if (t.back() != ']') {
-                if (error) *error = "line " + std::to_string(number) + ": unclosed section header";
-                return false;
-            }
-            std::vector<std::string> parts;
-            if (!split_path(t.substr(1, t.size() - 2), &parts)) {
-                if (error) *error = "line " + std::to_string(number) + ": bad section name";
-                return false;
-            }
-            section = join_path(parts);
-            continue;
-        }
-        // The key ends at the first '=' outside quotes.
-        size_t eq = std::string::npos;
-        bool in_single = false, in_double = false;
-        for (size_t i = 0; i < t.size(); ++i) {
-            char c = t[i];
-            if (c == '\'' && !in_double)
-                in_single = !in_single;
-            else if (c == '"' && !in_single)
-                in_double = !in_double;
-            else if (c == '=' && !in_single && !in_double) {
-                eq = i;
-                break;
-            }
-        }
-        if (eq == std::string::npos) {
-            if (error) *error = "line " + std::to_string(number) + ": expected key = value";
+bool Config::check(const std::string& source, std::string* error) const {
+    std::string kind = get_string("flash.kind", "");
+    for (const KeyRule& rule : profile_key_rules()) {
+        bool needed = rule.needed_on && (std::string(rule.needed_on) == "*" || rule.needed_on == kind);
+        if (needed && !has(rule.key)) {
+            if (error) *error = where(source, 0) + rule.key + " is missing (" + rule.meaning + ")";
             return false;
         }
-        std::vector<std::string> parts;
-        if (!split_path(t.substr(0, eq), &parts)) {
-            if (error) *error = "line " + std::to_string(number) + ": bad key";
+    }
+    for (const auto& [key, e] : entries_) {
+        const KeyRule* rule = find_key_rule(e.path);
+        std::string why = rule ? problem(*rule, key, e) : "unknown key " + key;
+        if (!why.empty()) {
+            if (error) *error = where(source, e.line) + why;
             return false;
         }
-        std::string key = join_path(parts);
-        if (!section.empty()) key = section + "." + key;
-        values_[key] = trim(t.substr(eq + 1));
     }
     return true;
 }
 
 bool Config::load(const std::string& path, std::string* error) {
+    std::error_code ec;
     std::ifstream f(path);
-    if (!f) {
+    if (!f || std::filesystem::is_directory(path, ec)) {
         if (error) *error = "cannot read " + path;
         return false;
     }
-    std::stringstream ss;
-    ss << f.rdbuf();
-    std::string e;
-    if (!parse(ss.str(), &e)) {
-        if (error) *error = path + ": " + e;
-        return false;
-    }
-    return true;
-}
-
-// Quotes a key part when it holds anything but letters, digits, '_' and '-'.
-static std::string quote_part(const std::string& part) {
-    for (char c : part)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return "'" + part + "'";
-    return part;
-}
-
-std::string Config::to_toml() const {
-    // Group keys by their section (everything before the last dot).
-    std::map<std::string, std::vector<std::pair<std::string, std::string>>> sections;
-    for (const auto& [key, value] : values_) {
-        std::vector<std::string> parts;
-        split_path(key, &parts);
-        // Keys were stored unquoted; re-split on the last dot only.
-        size_t dot = key.rfind('.');
-        std::string section = dot == std::string::npos ? "" : key.substr(0, dot);
-        std::string name = dot == std::string::npos ? key : key.substr(dot + 1);
-        sections[section].push_back({name, value});
-    }
-    std::string out;
-    for (const auto& [section, entries] : sections) {
-        if (!section.empty()) {
-            if (!out.empty()) out += "\n";
-            // Section names may hold dots inside quoted parts (registry paths
-            // use backslashes, so only plain names are split here).
-            std::string header;
-            size_t start = 0;
-            std::string s = section;
-            std::vector<std::string> parts;
-            while (true) {
-                size_t dot = s.find('.', start);
-                parts.push_back(s.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-                if (dot == std::string::npos) break;
-                start = dot + 1;
-            }
-            for (size_t i = 0; i < parts.size(); ++i) header += (i ? "." : "") + quote_part(parts[i]);
-            out += "[" + header + "]\n";
-        }
-        for (const auto& [name, value] : entries) out += quote_part(name) + " = " + value + "\n";
-    }
-    return out;
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return parse(text, path, error);
 }
 
 bool Config::save(const std::string& path, std::string* error) const {
+    std::string text = text_.empty() ? "" : edited_text();
+    if (text.empty()) text = "# updatetool simulated module profile\n" + to_toml();
     std::string tmp = path + ".tmp";
     {
         std::ofstream f(tmp, std::ios::trunc);
-        if (!f) {
-            if (error) *error = "cannot write " + tmp;
-            return false;
-        }
-        f << "# updatetool simulated module profile\n" << to_toml();
+        f << text;
         if (!f) {
             if (error) *error = "cannot write " + tmp;
             return false;
@@ -224,125 +120,122 @@ bool Config::save(const std::string& path, std::string* error) const {
     return true;
 }
 
-std::optional<std::string> Config::raw(const std::string& key) const {
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
+std::string Config::to_toml() const { return profile_text::file_text(entries_); }
+
+std::string Config::edited_text() const {
+    return profile_text::edited(text_, {read_, read_spans_, read_headers_}, entries_);
 }
+
+bool Config::has(const std::string& key) const { return entries_.count(key) != 0; }
 
 bool Config::set_from_assignment(const std::string& assignment, std::string* error) {
     size_t eq = assignment.find('=');
-    if (eq == std::string::npos || eq == 0) {
-        if (error) *error = "expected key=value, got '" + assignment + "'";
+    Entry e;
+    if (eq == std::string::npos || !split_key(assignment.substr(0, eq), &e.path)) {
+        if (error) *error = "expected KEY=VALUE, not '" + assignment + "'";
         return false;
     }
-    std::string key = trim(assignment.substr(0, eq));
-    std::string value = trim(assignment.substr(eq + 1));
-    uint64_t n;
-    if (parse_number(value, &n) || value == "true" || value == "false" ||
-        (!value.empty() && (value.front() == '[' || value.front() == '"' || value.front() == '\''))) {
-        values_[key] = value;
-    } else {
-        set_string(key, value);
+    std::string key = join(e.path);
+    const KeyRule* rule = find_key_rule(e.path);
+    if (!rule) {
+        if (error) *error = assignment + ": unknown key " + key;
+        return false;
     }
+    // The value as module.toml would hold it; a string may stand unquoted.
+    std::string text = assignment.substr(eq + 1);
+    bool read = false;
+    read = profile_text::read_value(text, &e);
+    if (!read || (rule->type == KeyType::String && !std::holds_alternative<std::string>(e.value)) ||
+        (rule->type == KeyType::RegistryValue && std::holds_alternative<std::vector<int64_t>>(e.value))) {
+        if (rule->type == KeyType::String || rule->type == KeyType::RegistryValue) {
+            e.value = text;
+            e.hex = false;
+        } else if (!read) {
+            if (error) *error = assignment + ": " + key + " must be " + describe_rule(*rule) + ", not " + text;
+            return false;
+        }
+    }
+    if (std::string why = problem(*rule, key, e); !why.empty()) {
+        if (error) *error = assignment + ": " + why;
+        return false;
+    }
+    put(std::move(e));
     return true;
 }
 
-static std::string unquote(const std::string& v) {
-    if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'') return v.substr(1, v.size() - 2);
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') {
-        std::string out;
-        for (size_t i = 1; i + 1 < v.size(); ++i) {
-            if (v[i] == '\\' && i + 2 < v.size()) {
-                char n = v[++i];
-                out += n == 'n' ? '\n' : n == 't' ? '\t' : n;
-            } else {
-                out += v[i];
-            }
-        }
-        return out;
-    }
-    return v;
+bool Config::erase(const std::string& key) {
+    std::vector<std::string> path;
+    if (!split_key(key, &path) || !find_key_rule(path)) return false;
+    entries_.erase(join(path));
+    return true;
 }
+
+void Config::put(Entry entry) {
+    std::string key = join(entry.path);
+    entries_[key] = std::move(entry);
+}
+
+namespace {
+
+template <typename V>
+const V* find(const std::map<std::string, Entry>& entries, const std::string& key) {
+    auto it = entries.find(key);
+    return it == entries.end() ? nullptr : std::get_if<V>(&it->second.value);
+}
+
+Entry make(const std::string& key, Config::Value value, bool hex = false) {
+    Entry e;
+    split_key(key, &e.path);
+    e.value = std::move(value);
+    e.hex = hex;
+    return e;
+}
+
+}  // namespace
 
 uint32_t Config::get_u32(const std::string& key, uint32_t fallback) const {
     return static_cast<uint32_t>(get_u64(key, fallback));
 }
 
 uint64_t Config::get_u64(const std::string& key, uint64_t fallback) const {
-    auto it = values_.find(key);
-    uint64_t v;
-    if (it == values_.end() || !parse_number(unquote(it->second), &v)) return fallback;
-    return v;
+    const int64_t* n = find<int64_t>(entries_, key);
+    return n ? static_cast<uint64_t>(*n) : fallback;
 }
 
 bool Config::get_bool(const std::string& key, bool fallback) const {
-    auto it = values_.find(key);
-    if (it == values_.end()) return fallback;
-    std::string v = unquote(it->second);
-    if (v == "true" || v == "1") return true;
-    if (v == "false" || v == "0") return false;
-    return fallback;
+    const bool* b = find<bool>(entries_, key);
+    return b ? *b : fallback;
 }
 
 std::string Config::get_string(const std::string& key, const std::string& fallback) const {
-    auto it = values_.find(key);
-    if (it == values_.end()) return fallback;
-    return unquote(it->second);
+    const std::string* s = find<std::string>(entries_, key);
+    return s ? *s : fallback;
 }
 
 std::vector<uint32_t> Config::get_u32_list(const std::string& key) const {
     std::vector<uint32_t> out;
-    auto it = values_.find(key);
-    if (it == values_.end()) return out;
-    std::string v = trim(it->second);
-    if (!v.empty() && v.front() == '[') v = v.substr(1);
-    if (!v.empty() && v.back() == ']') v.pop_back();
-    std::stringstream ss(v);
-    std::string item;
-    while (std::getline(ss, item, ',')) {
-        uint64_t n;
-        if (parse_number(trim(item), &n)) out.push_back(static_cast<uint32_t>(n));
-    }
+    if (const auto* list = find<std::vector<int64_t>>(entries_, key))
+        for (int64_t item : *list) out.push_back(static_cast<uint32_t>(item));
     return out;
 }
 
-static std::string hex_text(uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
+bool Config::is_string(const std::string& key) const { return find<std::string>(entries_, key) != nullptr; }
+bool Config::is_bool(const std::string& key) const { return find<bool>(entries_, key) != nullptr; }
 
 void Config::set_u32(const std::string& key, uint32_t value, bool hex) {
-    values_[key] = hex ? hex_text(value) : std::to_string(value);
+    put(make(key, static_cast<int64_t>(value), hex));
 }
-void Config::set_u64(const std::string& key, uint64_t value) { values_[key] = std::to_string(value); }
-void Config::set_bool(const std::string& key, bool value) { values_[key] = value ? "true" : "false"; }
-void Config::set_string(const std::string& key, const std::string& value) {
-    std::string q = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\') q += '\\';
-        if (c == '\n') {
-            q += "\\n";
-            continue;
-        }
-        q += c;
-    }
-    values_[key] = q + "\"";
-}
+void Config::set_u64(const std::string& key, uint64_t value) { put(make(key, static_cast<int64_t>(value))); }
+void Config::set_bool(const std::string& key, bool value) { put(make(key, value)); }
+void Config::set_string(const std::string& key, const std::string& value) { put(make(key, value)); }
 void Config::set_u32_list(const std::string& key, const std::vector<uint32_t>& values, bool hex) {
-    std::string out = "[";
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i) out += ", ";
-        out += hex ? hex_text(values[i]) : std::to_string(values[i]);
-    }
-    values_[key] = out + "]";
+    put(make(key, std::vector<int64_t>(values.begin(), values.end()), hex));
 }
 
 std::vector<std::string> Config::keys_with_prefix(const std::string& prefix) const {
     std::vector<std::string> out;
     std::string p = prefix + ".";
-    for (auto it = values_.lower_bound(p); it != values_.end() && it->first.compare(0, p.size(), p) == 0; ++it)
+    for (auto it = entries_.lower_bound(p); it != entries_.end() && it->first.compare(0, p.size(), p) == 0; ++it)
         out.push_back(it->first);
     return out;
 }

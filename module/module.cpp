@@ -45,6 +45,8 @@ void Module::close_current() {
 }
 
 bool Module::create(const std::filesystem::path& dir, const Config& profile, std::string* error) {
+    // A profile that would not open is refused before anything is written.
+    if (!profile.check((dir / "module.toml").string(), error)) return false;
     std::error_code ec;
     std::filesystem::create_directories(dir / "root" / "windows", ec);
     if (ec) {

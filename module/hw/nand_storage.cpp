@@ -53,6 +53,14 @@ bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::str
         }
         files[i]->fd = fd;
         files[i]->length = static_cast<uint64_t>(st.st_size);
+        // Shorter is erased flash; longer holds pages the chip does not have.
+        uint64_t chip_bytes = static_cast<uint64_t>(i == 0 ? page_bytes_ : spare_bytes_) * pages_;
+        if (files[i]->length > chip_bytes) {
+            if (error)
+                *error = paths[i].string() + " is " + std::to_string(files[i]->length) + " bytes; the chip holds " +
+                         std::to_string(chip_bytes);
+            return false;
+        }
     }
     return true;
 }

@@ -31,19 +31,18 @@ struct KeyObject : KernelObject {
 struct RegistryValue {
     std::string key_path;
     std::string name;
-    std::string raw;  // the profile's value text
+    std::string profile_key;
 };
 
-// Every value of the profile's registry, in profile order.
+// Every value of the profile's registry, in key order.
 std::vector<RegistryValue> registry_values(const Config& config) {
     std::vector<RegistryValue> out;
-    for (const auto& [key, raw] : config.all()) {
-        if (key.compare(0, kRegistryPrefix.size(), kRegistryPrefix) != 0) continue;
+    for (const std::string& key : config.keys_with_prefix("registry")) {
         std::string rest = key.substr(kRegistryPrefix.size());
         size_t dot = rest.rfind('.');
         // Values need a key: registry.<name> keys are the registry's own settings.
         if (dot == std::string::npos || dot == 0) continue;
-        out.push_back(RegistryValue{rest.substr(0, dot), rest.substr(dot + 1), raw});
+        out.push_back(RegistryValue{rest.substr(0, dot), rest.substr(dot + 1), key});
     }
     return out;
 }
@@ -67,10 +66,9 @@ bool key_exists(const Config& config, const std::string& path) {
 }
 
 // The value's type and bytes as RegQueryValueExW returns them.
-bool encode_value(const std::string& raw, const Config& config, const std::string& profile_key, DWORD* type,
-                  std::vector<BYTE>* data) {
+void encode_value(const Config& config, const std::string& profile_key, DWORD* type, std::vector<BYTE>* data) {
     data->clear();
-    if (!raw.empty() && (raw.front() == '"' || raw.front() == '\'')) {
+    if (config.is_string(profile_key)) {
         std::u16string text = utf16(config.get_string(profile_key, ""));
         *type = REG_SZ;
         for (char16_t c : text) {
@@ -79,18 +77,13 @@ bool encode_value(const std::string& raw, const Config& config, const std::strin
         }
         data->push_back(0);
         data->push_back(0);
-        return true;
+        return;
     }
-    uint64_t number;
-    if (raw == "true" || raw == "false") {
-        number = raw == "true";
-    } else if (!parse_number(raw, &number)) {
-        return false;
-    }
+    uint64_t number =
+        config.is_bool(profile_key) ? config.get_bool(profile_key, false) : config.get_u64(profile_key, 0);
     *type = number > 0xFFFFFFFFu ? kRegQword : REG_DWORD;
     size_t size = *type == REG_DWORD ? 4 : 8;
     for (size_t i = 0; i < size; ++i) data->push_back(static_cast<BYTE>(number >> (8 * i)));
-    return true;
 }
 
 std::string saved_text(const Config& config) {
@@ -105,11 +98,10 @@ std::string saved_text(const Config& config) {
         }
         DWORD type;
         std::vector<BYTE> data;
-        std::string profile_key = kRegistryPrefix + v.key_path + "." + v.name;
-        if (!encode_value(v.raw, config, profile_key, &type, &data)) continue;
+        encode_value(config, v.profile_key, &type, &data);
         char line[64];
         if (type == REG_SZ) {
-            out += "\"" + v.name + "\"=\"" + config.get_string(profile_key, "") + "\"\n";
+            out += "\"" + v.name + "\"=\"" + config.get_string(v.profile_key, "") + "\"\n";
         } else if (type == REG_DWORD) {
             std::snprintf(line, sizeof line, "dword:%08x",
                           data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24);
@@ -190,8 +182,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD typ
         if (!names_equal_ignoring_case(v.key_path, path) || !names_equal_ignoring_case(v.name, name)) continue;
         DWORD value_type;
         std::vector<BYTE> bytes;
-        if (!encode_value(v.raw, module->config(), kRegistryPrefix + v.key_path + "." + v.name, &value_type, &bytes))
-            return kErrorInvalidData;
+        encode_value(module->config(), v.profile_key, &value_type, &bytes);
         if (type) *type = value_type;
         DWORD needed = static_cast<DWORD>(bytes.size());
         if (!dataSize) return ERROR_SUCCESS;

@@ -126,7 +126,7 @@ const ImageCase kImageCases[] = {
      "\r\n\r\nImage (current running)\r\nID:\tUNKNOWN\r\nVer:\t3.1 BETA, Build 1\r\nBuilt:\t31 Dec 1999 23:59:59 (GMT)"},
     {"board 2", {"image.version=[2, 2, 7]"}, false,
      "\r\n\r\nImage (current running)\r\nID:\tUNKNOWN\r\nVer:\t2.7 \r\nBuilt:\t12 Mar 2007 10:20:30 (GMT)"},
-    {"HAL does not report the version", {"image.version=[]"}, false,
+    {"HAL does not report the version", {"-image.version"}, false,
      "\r\n\r\nImage (current running)\r\nID:\tUNKNOWN\r\nVer:\tUnknown Version\r\nBuilt:\t12 Mar 2007 10:20:30 (GMT)"},
     {"no default.fdf", {}, true,
      "\r\n\r\nImage (current running)\r\nID:\tFENNARO\r\nVer:\t2.7 \r\nBuilt:\tUnknown Date"},

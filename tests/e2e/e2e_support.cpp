@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 #include <sstream>
 
@@ -94,35 +96,22 @@ std::string ModuleDir::report() const {
     return ss.str();
 }
 
+static nlohmann::json parse_report(const std::string& json) {
+    nlohmann::json report = nlohmann::json::parse(json, nullptr, false);
+    EXPECT_TRUE(report.is_object()) << "not a JSON report: " << json;
+    return report.is_object() ? report : nlohmann::json::object();
+}
+
 std::string json_value(const std::string& json, const std::string& key) {
-    std::string k = "\"" + key + "\": ";
-    size_t at = json.find(k);
-    if (at == std::string::npos) return "";
-    at += k.size();
-    if (json[at] == '"') {
-        std::string out;
-        for (size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
-            if (json[i] == '\\' && i + 1 < json.size()) {
-                char n = json[++i];
-                out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
-            } else {
-                out += json[i];
-            }
-        }
-        return out;
-    }
-    size_t end = json.find_first_of(",\n}", at);
-    return json.substr(at, end - at);
+    nlohmann::json report = parse_report(json);
+    if (!report.contains(key)) return "";
+    return report[key].is_string() ? report[key].get<std::string>() : report[key].dump();
 }
 
 std::vector<std::string> message_boxes(const std::string& json) {
     std::vector<std::string> out;
-    size_t at = 0;
-    while ((at = json.find("{\"caption\": ", at)) != std::string::npos) {
-        std::string rest = json.substr(at + 1);
-        out.push_back(json_value(rest, "caption") + ": " + json_value(rest, "text"));
-        at += 10;
-    }
+    for (const nlohmann::json& box : parse_report(json).value("message_boxes", nlohmann::json::array()))
+        out.push_back(box.value("caption", "") + ": " + box.value("text", ""));
     return out;
 }
 

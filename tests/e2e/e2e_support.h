@@ -43,7 +43,8 @@ private:
     testing_support::TempDir dir_;
 };
 
-// The value text of "key": in a flat JSON report (strings without quotes).
+// The value of a report's top-level key as text (strings without quotes,
+// null as "null"); empty when the key is missing.
 std::string json_value(const std::string& json, const std::string& key);
 // Every "caption"/"text" pair of the report's message boxes, as "CAPTION: text".
 std::vector<std::string> message_boxes(const std::string& json);

@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -232,6 +235,175 @@ TEST(ModuleTool, SectionsShowsWhatAnUpdateDetectsWithoutChangingTheModule) {
     EXPECT_NE(run.output.find("ConfigBlock  0x00088000 0x00040000 0x00000100  (old place"), std::string::npos)
         << run.output;
     EXPECT_EQ(read_binary(module.file("nor.bin")), before);
+}
+
+}  // namespace
+
+namespace {
+
+// Every tool: unknown options and stray words refused with 2 and one line,
+// --opt=value as --opt value, numbers in decimal or hex up to their limit.
+TEST(CommandLines, EachToolReadsItsOptionsOneWay) {
+    e2e::ModuleDir module("pxa270");
+    const std::string dir = module.path().string();
+    const std::string report = "--report=" + module.scratch("r.json").string();
+    struct Case {
+        const char* tool;
+        std::vector<std::string> args;
+        int status;
+        const char* says;  // "" for --version: "TOOL N.N.N"
+    };
+    const Case cases[] = {
+        {"updatetool", {"--version"}, 0, ""},
+        {"updatetool", {"--module", dir, "--bogus"}, 2, "updatetool: unknown option --bogus"},
+        {"updatetool", {"--module", dir, "--answer", "maybe"}, 2, "--answer: maybe not in"},
+        {"updatetool",
+         {"--module=" + dir, "--ui=line", report, "/f", "--report", "x"},
+         1,
+         "Registry Successfully Saved"},
+        {"modulectl", {"--version"}, 0, ""},
+        {"modulectl", {"frob", dir}, 2, "modulectl: unknown command 'frob'"},
+        {"modulectl", {"show", dir, "extra"}, 2, "modulectl show: unexpected argument 'extra'"},
+        {"modulectl", {"dump", dir, "--bogus"}, 2, "modulectl dump: unknown option --bogus"},
+        {"modulectl", {"dump", dir, "--offset=0x100", "--length", "2"}, 0, "00000100  ff ff\n"},
+        {"modulectl", {"dump", dir, "--offset", "256", "--length=0x2"}, 0, "00000100  ff ff\n"},
+        {"modulectl", {"dump", dir, "--length", "0x40000001"}, 2, "--length: '0x40000001' is over 1 GiB"},
+        {"modulectl", {"pin", dir, "zz"}, 2, "modulectl pin: N: 'zz' is not a number"},
+        {"modulectl", {"hold-flash", dir, "--seconds", "86401"}, 2, "--seconds: '86401' is over 86400"},
+        {"modulectl",
+         {"create", module.scratch("n").string(), "--set", "nor.query_size=abc"},
+         2,
+         "nor.query_size must be an integer in 17..26, not abc"},
+        {"mkbin", {"--version"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tool) + " " + c.args[0] + " " + (c.args.size() > 1 ? c.args.back() : ""));
+        e2e::ToolRun run = e2e::run_tool(c.tool, c.args);
+        EXPECT_EQ(run.exit_code, c.status) << run.output;
+        if (*c.says) {
+            EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        } else {
+            EXPECT_TRUE(std::regex_match(run.output, std::regex(std::string(c.tool) + " [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+                << run.output;
+        }
+        if (c.status == 2) {
+            EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << "one line";
+        }
+    }
+    // The module command line is the program's, options or not.
+    std::ifstream written(module.scratch("r.json"));
+    std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(e2e::json_value(text, "command_line"), "/f --report x");
+}
+
+// A profile written by hand: the module refuses to open on any key that
+// breaks its rule, naming the file, the line and the key.
+TEST(ModuleTool, BadProfilesAreRefusedWithFileLineAndKey) {
+    const std::string good = "# by hand\n[cpu]\nproduct = 17\n[flash]\nkind = 'nor'\n[nor]\ndevice_code = 0x18\n";
+    struct Case {
+        std::string text;
+        const char* says;  // after "module.toml"
+    };
+    const Case cases[] = {
+        {good, ""},
+        {good + "query_size = -1\n", ":8: nor.query_size -1 is outside 17..26"},
+        {good + "query_size = 27\n", ":8: nor.query_size 27 is outside 17..26"},
+        {good + "bogus = 1\n", ":8: unknown key nor.bogus"},
+        {good + "[hal]\nitem5 = []\n", ":9: hal.item5 must be a list of 1 to 64 integers in 0..0xFFFFFFFF, not []"},
+        {good + "[hal]\nitem0 = [1, 0x1_0000_0000]\n", ":9: hal.item0 must be a list of 1 to 64 integers"},
+        {"[cpu]\nproduct = 0xFFFFFFFFFFFF\n[flash]\nkind = 'nor'\n", ":2: cpu.product 0xFFFFFFFFFFFF is outside 0..63"},
+        {"[cpu]\nproduct = 17\n[flash]\nkind = 'nor'\n[nor]\ndevice_code = \"abc\"\n",
+         ":6: nor.device_code must be an integer in 0..0xFFFF, not 'abc'"},
+        {"[cpu]\nproduct = 17\n[flash]\nkind = 'disk'\n", ":4: flash.kind must be \"nor\" or \"nand\", not 'disk'"},
+        {"[cpu]\nproduct = 17\n[flash]\nkind = 'nand'\n", ": nand.id is missing"},
+        {"", ": cpu.product is missing"},
+        {good + "[os]\nmajor = 1.5\n", ":9: os.major must be an integer in 0..0xFFFFFFFF, not a float"},
+        {good + "[nor\n", ":8: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        e2e::ModuleDir module("pxa270");
+        testing_support::write_binary(module.file("module.toml"), std::vector<uint8_t>(c.text.begin(), c.text.end()));
+        e2e::ToolRun run = e2e::run_tool("modulectl", {"show", module.path().string()});
+        if (!*c.says) {
+            EXPECT_EQ(run.exit_code, 0) << run.output;
+            continue;
+        }
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_NE(run.output.find("modulectl show: " + module.file("module.toml").string() + c.says), std::string::npos)
+            << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    }
+}
+
+// modulectl set checks every value before it writes; what it writes keeps
+// the file's comments and reads back as set.
+TEST(ModuleTool, SetChecksEveryValueFirstAndKeepsComments) {
+    e2e::ModuleDir module("pxa270");
+    const std::string text =
+        "# by hand\n[cpu]\nproduct = 17 # PXA27x\n[flash]\nkind = 'nor'\n[nor]\ndevice_code = 0x18\n";
+    testing_support::write_binary(module.file("module.toml"), std::vector<uint8_t>(text.begin(), text.end()));
+    auto file = [&] {
+        std::vector<uint8_t> bytes = read_binary(module.file("module.toml"));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string dir = module.path().string();
+    e2e::ToolRun run = e2e::run_tool("modulectl", {"set", dir, "nor.query_size=24", "nor.device_code=0x10000"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.output.find("nor.device_code=0x10000: nor.device_code 0x10000 is outside 0..0xFFFF"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(file(), text);
+
+    run = e2e::run_tool("modulectl", {"set", dir, "nor.query_size=24", "cpu.product=0x11", "hal.item0=[1,2]"});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(file(),
+              "# by hand\n[cpu]\nproduct = 0x11 # PXA27x\n[flash]\nkind = 'nor'\n[nor]\nquery_size = 24\n"
+              "device_code = 0x18\n\n[hal]\nitem0 = [ 1, 2 ]\n");
+    const std::string set = file();
+    for (const char* key : {"nor.querysize", "cpu.product"}) {
+        run = e2e::run_tool("modulectl", {"unset", dir, "nor.query_size", key});
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_NE(run.output.find(std::string(key) == "cpu.product" ? "cpu.product is missing" : "unknown key"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(file(), set);
+    }
+    run = e2e::run_tool("modulectl", {"unset", dir, "nor.query_size", "hal.item0"});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(file(),
+              "# by hand\n[cpu]\nproduct = 0x11 # PXA27x\n[flash]\nkind = 'nor'\n[nor]\ndevice_code = 0x18\n\n[hal]\n");
+    EXPECT_EQ(e2e::run_tool("modulectl", {"show", dir}).exit_code, 0);
+}
+
+// A flash file larger than the chip is refused as a smaller one is.
+TEST(ModuleTool, FlashFilesOfAnotherSizeAreRefused) {
+    struct Case {
+        const char* profile;
+        const char* file;
+        int64_t change;  // bytes added (or taken away)
+        int status;
+    };
+    const Case cases[] = {
+        {"pxa270", "nor.bin", 1, 1},          {"pxa270", "nor.bin", -1, 1},
+        {"pxa300-f1ec", "nand-0.main", 1, 1},                                         // 2048-byte pages x 65536
+        {"pxa300-f1ec", "nand-0.oob", 1, 1},  {"pxa300-f1ec", "nand-0.main", -1, 0},  // shorter is erased flash
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.change));
+        e2e::ModuleDir module(c.profile);
+        uint64_t chip = std::string(c.file) == "nor.bin"       ? 0x2000000
+                        : std::string(c.file) == "nand-0.main" ? 2048ull * 65536
+                                                               : 64ull * 65536;
+        std::filesystem::resize_file(module.file(c.file), chip + c.change);
+        e2e::ToolRun run = e2e::run_tool("modulectl", {"show", module.path().string()});
+        EXPECT_EQ(run.exit_code, c.status) << run.output;
+        if (c.status) {
+            EXPECT_NE(run.output.find(std::string(c.file) + " is " + std::to_string(chip + c.change) + " bytes"),
+                      std::string::npos)
+                << run.output;
+        }
+    }
 }
 
 }  // namespace

@@ -95,8 +95,8 @@ TEST(ConfigItems, ReadFromTheProfileAndCutToTheSmallestLength) {
     EXPECT_EQ(std::memcmp(item0.bytes.data(), expected, 8), 0);
 }
 
-TEST(ConfigItems, AnEmptyListIsAMissingItem) {
-    TestModule module("pxa270", {"hal.item5=[]"});
+TEST(ConfigItems, ARemovedKeyIsAMissingItem) {
+    TestModule module("pxa270", {"-hal.item5"});
     ItemResult r = get_item(5, 24, 24);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.returned, 0u);
@@ -130,7 +130,7 @@ TEST(ImageVersion, WritesTwelveBytesEvenWithOutputSizeZero) {
 }
 
 TEST(ImageVersion, WithoutTheKeyNothingIsWritten) {
-    TestModule module("pxa270", {"image.version=[]"});
+    TestModule module("pxa270", {"-image.version"});
     DWORD record[3] = {7, 7, 7};
     EXPECT_FALSE(KernelIoControl(kGetImageVersion, nullptr, 0, record, 0, nullptr));
     EXPECT_EQ(record[0], 7u);

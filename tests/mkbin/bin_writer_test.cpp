@@ -29,6 +29,7 @@ TEST(ByteSum, Matrix) {
     for (const Case& c : cases) EXPECT_EQ(mkbin::byte_sum(c.data), c.sum) << c.data.size() << " bytes";
 }
 
+// The one number reader of the three tools, at mkbin's 32-bit limit.
 TEST(ParseU32, AcceptsDecimalAndHexOnly) {
     struct Case {
         const char* text;
@@ -40,7 +41,9 @@ TEST(ParseU32, AcceptsDecimalAndHexOnly) {
         {"0", true, 0},          {"4096", true, 4096},        {"0x1000", true, 0x1000},
         {"0XFFFFFFFF", true, 0xFFFFFFFF}, {"4294967295", true, 0xFFFFFFFF}, {"4294967296", false, 0},
         {"0x100000000", false, 0}, {"", false, 0},            {"12a", false, 0},
-        {"0x", false, 0},        {"-1", false, 0},
+        {"0x", false, 0},        {"-1", false, 0},            {"0x1_000", true, 0x1000},
+        {"1_000_000", true, 1000000}, {"1__0", false, 0},     {"_1", false, 0},
+        {"1_", false, 0},        {"010", true, 10},           {"0b1", false, 0},
     };
     // clang-format on
     for (const Case& c : cases) {

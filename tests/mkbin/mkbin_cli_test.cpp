@@ -2,7 +2,9 @@
 // reader and checked field by field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -166,10 +168,12 @@ TEST_F(MkbinCli, FileFaultOptions) {
     const Case cases[] = {
         {"", 111, true, {0x100, 0x110, 0x120}, 0},
         {"--end-length 0x80000", 111, true, {0x100, 0x110, 0x120}, 0x80000},
+        {"--end-length=524288", 111, true, {0x100, 0x110, 0x120}, 0x80000},
         {"--reverse", 111, true, {0x120, 0x110, 0x100}, 0},
         {"--order 1,1", 83, true, {0x110, 0x110}, 0},
         {"--no-end", 99, false, {0x100, 0x110, 0x120}, 0},
         {"--truncate 50", 50, false, {0x100}, 0},
+        {"--truncate=0x32", 50, false, {0x100}, 0},
     };
     for (const Case& c : cases) {
         std::string output;
@@ -191,32 +195,45 @@ TEST_F(MkbinCli, FileFaultOptions) {
     }
 }
 
+// 2: the command line cannot be carried out; 1: a file cannot be read.
 TEST_F(MkbinCli, BadArgumentsFailWithAReason) {
     struct Case {
         std::string arguments;
+        int status;
         const char* says;
     };
+    const std::string out = "-o " + path("x.bin");
     const Case cases[] = {
-        {"--start 0", "no output file"},
-        {"-o " + path("x.bin"), "no image start"},
-        {"-o " + path("x.bin") + " --start 0 --bogus", "unknown option"},
-        {"-o " + path("x.bin") + " --start zz", "--start"},
-        {"-o " + path("x.bin") + " --start 0 --bootloader-version 1.2", "--bootloader-version"},
-        {"-o " + path("x.bin") + " --start 0 --config-block 6", "--config-block"},
-        {"-o " + path("x.bin") + " --start 0 --fill 0x11", "--fill needs --length"},
-        {"-o " + path("x.bin") + " --start 0 --built \"2007-03-12 10:20:30\"", "need --rom"},
-        {"-o " + path("x.bin") + " --start 0 --data 0=" + path("missing.raw"), "cannot read"},
-        {"-o " + path("x.bin") + " --start 0 --order 5", "record order"},
+        {"--start 0", 2, "no output file"},
+        {out, 2, "no image start"},
+        {out + " --start 0 --bogus", 2, "unknown option --bogus"},
+        {out + " --start 0 stray", 2, "unexpected argument 'stray'"},
+        {out + " --start zz", 2, "--start: 'zz' is not a number"},
+        {out + " --start 0x100000000", 2, "--start: '0x100000000' is over 0xFFFFFFFF"},
+        {out + " --start 0 --bootloader-version 1.2", 2, "--bootloader-version"},
+        {out + " --start 0 --config-block 6", 2, "--config-block"},
+        {out + " --start 0 --config-block 0x40000004", 2, "--config-block: '0x40000004' is over 1 GiB"},
+        {out + " --start 0 --fill 0x11", 2, "--fill needs --length"},
+        {out + " --start 0 --length 0xFFFFFFFF --fill pattern", 2, "--length with --fill is over 1 GiB"},
+        {out + " --start 0 --built \"2007-03-12 10:20:30\"", 2, "need --rom"},
+        {out + " --start 0 --order 5", 2, "record order"},
+        {out + " --start 0 --data 0=" + path("missing.raw"), 1, "cannot read"},
+        {out + " --start 0 --data 0=" + dir_.path().string(), 1, "is a directory"},
+        {"--info " + dir_.path().string(), 1, "is a directory"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
         std::string output;
-        EXPECT_EQ(run(c.arguments, &output), 2) << c.arguments;
-        EXPECT_NE(output.find(c.says), std::string::npos) << c.arguments << " -> " << output;
+        EXPECT_EQ(run(c.arguments, &output), c.status);
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << "one line: " << output;
     }
 }
 
 TEST_F(MkbinCli, HelpAndInfo) {
     std::string output;
+    ASSERT_EQ(run("--version", &output), 0);
+    EXPECT_TRUE(std::regex_match(output, std::regex("mkbin [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << output;
     ASSERT_EQ(run("--help", &output), 0);
     for (const char* option :
          {"--start", "--data", "--records", "--no-end", "--end-length", "--truncate", "--order", "--rom", "--built",

@@ -168,6 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfileCase{"query_size_small", {"nor.query_size=16"}, "nor.query_size 16"},
         BadProfileCase{"query_size_large", {"nor.query_size=27"}, "nor.query_size 27"},
         BadProfileCase{"unknown_family", {"nor.query_size=19", "nor.family=\"x\""}, "nor.family"},
+        BadProfileCase{"code_as_text", {"nor.device_code=\"abc\""}, "nor.device_code must be an integer in 0..0xFFFF"},
+        BadProfileCase{"size_negative", {"nor.query_size=-1"}, "nor.query_size -1 is outside 17..26"},
+        BadProfileCase{"size_not_a_number", {"nor.query_size=abc"}, "nor.query_size=abc: nor.query_size must be"},
+        BadProfileCase{"item5_empty", {"hal.item5=[]"}, "hal.item5 must be a list of 1 to 64 integers"},
+        BadProfileCase{"product_wide", {"cpu.product=0xFFFFFFFFFFFF"}, "cpu.product 0xFFFFFFFFFFFF is outside 0..63"},
+        BadProfileCase{"unknown_key", {"nor.speed=1"}, "unknown key nor.speed"},
+        BadProfileCase{"list_for_flag", {"nor.fault.vpp_low=[1]"}, "nor.fault.vpp_low must be true or false"},
         BadProfileCase{"p30_too_small", {"nor.family=\"p30\"", "nor.query_size=17"}, "too small"}),
     [](const testing::TestParamInfo<BadProfileCase>& info) { return std::string(info.param.name); });
 

@@ -20,7 +20,7 @@ const RegistryCase kRegistryCases[] = {
     {"other layout", {"hal.item5=[0x80000, 0x2000000, 0x100000, 0, 0, 0]"}, 0x2000000, 0x200000},
     {"length doubles modulo 2^32", {"hal.item5=[0, 0x100, 0x80000001, 0, 0, 0]"}, 0x100, 0x2},
     {"just the three words", {"hal.item5=[0, 0x3000000, 0x40000]"}, 0x3000000, 0x80000},
-    {"no item", {"hal.item5=[]"}, 0x1230000, 0x4560000},
+    {"no item", {"-hal.item5"}, 0x1230000, 0x4560000},
     {"item too short for words 1 and 2", {"hal.item5=[0x80000, 0x2000000]"}, 0x1230000, 0x4560000},
 };
 

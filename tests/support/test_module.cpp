@@ -31,7 +31,8 @@ TestModule::TestModule(const std::string& profile, const std::vector<std::string
     if (!sim::builtin_profile(profile, &config)) throw std::runtime_error("unknown profile " + profile);
     for (const std::string& o : overrides) {
         std::string error;
-        if (!config.set_from_assignment(o, &error)) throw std::runtime_error(error);
+        if (o.rfind('-', 0) == 0 ? !config.erase(o.substr(1)) : !config.set_from_assignment(o, &error))
+            throw std::runtime_error(error.empty() ? "unknown key " + o : error);
     }
     std::string error;
     if (!sim::Module::create(dir_.path() / "module", config, &error)) throw std::runtime_error(error);

@@ -22,7 +22,8 @@ private:
 
 class TestModule {
 public:
-    // Creates the module (profile plus key=value overrides) and opens it.
+    // Creates the module (profile plus overrides: "key=value" sets a key,
+    // "-key" removes it) and opens it.
     explicit TestModule(const std::string& profile, const std::vector<std::string>& overrides = {});
     ~TestModule();
     sim::Module& module() { return *module_; }

@@ -48,7 +48,7 @@ TEST(AddressBias, TableBoundariesWithItem5) {
 }
 
 TEST(AddressBias, MissingItem5PlacesRamImagesAt512K) {
-    TestModule module("pxa270", {"hal.item5=[]"});
+    TestModule module("pxa270", {"-hal.item5"});
     update_tests::reset_program_state();
     // clang-format off
     const BiasCase cases[] = {

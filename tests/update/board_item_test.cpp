@@ -32,7 +32,7 @@ TEST(BoardItem, WriteBackRules) {
         {"after a declined warning", {}, WriteBackCase::declined_warning, true},
         {"after a file refused before the erase", {}, WriteBackCase::refused_image, true},
         {"not when the configuration block was found at its old place", {}, WriteBackCase::moved_config_block, false},
-        {"not when item 0 is missing", {"hal.item0=[]"}, WriteBackCase::good_image, false},
+        {"not when item 0 is missing", {"-hal.item0"}, WriteBackCase::good_image, false},
     };
     for (const WriteBackCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -31,7 +31,7 @@ void mark(TestModule& module, const std::vector<std::pair<uint32_t, uint8_t>>& m
 }
 
 TEST(NorUpdate, FlashFileMatchesTheRecordsByteForByte) {
-    TestModule module("pxa270", {"hal.item5=[]"});
+    TestModule module("pxa270", {"-hal.item5"});
     mark(module, {{0x7FFFF, 0x11}, {0xF0000, 0x22}, {0x100000, 0x33}});
     UpdateHarness harness;
     // Linked at 0x80080000: lands at 0x80000 without item 5.

@@ -17,7 +17,7 @@ using testing_support::TestModule;
 
 class UpdateWorkerTest : public ::testing::Test {
 protected:
-    TestModule module{"pxa270", {"hal.item5=[]"}};
+    TestModule module{"pxa270", {"-hal.item5"}};
     UpdateHarness harness;
     FakeFlash flash{0x2000000, 0x10000, kFlashBackendNor};
 

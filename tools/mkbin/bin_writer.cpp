@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "tools/common/numbers.h"
 
 namespace mkbin {
 
@@ -15,28 +18,8 @@ uint32_t byte_sum(std::span<const uint8_t> data) {
 }
 
 bool parse_u32(const std::string& text, uint32_t* value) {
-    if (text.empty()) return false;
-    size_t i = 0;
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    uint64_t v = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return false;
-        v = v * base + digit;
-        if (v > 0xFFFFFFFFull) return false;
-    }
+    uint64_t v;
+    if (!cli::parse_number(text, &v, 0xFFFFFFFF)) return false;
     *value = static_cast<uint32_t>(v);
     return true;
 }
@@ -259,11 +242,29 @@ static bool parse_hex_bytes(const std::string& text, std::vector<uint8_t>* out) 
     return true;
 }
 
-static bool read_file(const std::string& path, std::vector<uint8_t>* out) {
+bool read_input_file(const std::string& path, uint64_t max, std::vector<uint8_t>* out, std::string* error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        *error = path + " is a directory";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    out->clear();
+    // Read in pieces: pipes and devices have no size to check beforehand.
+    std::vector<char> piece(1 << 20);
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        out->insert(out->end(), piece.begin(), piece.begin() + in.gcount());
+        if (out->size() > max) {
+            *error = path + " is larger than " + std::to_string(max >> 20) + " MiB";
+            return false;
+        }
+    }
+    if (in.bad() || !in.eof()) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    return true;
 }
 
 bool parse_record_list(const std::string& text, const std::string& base_dir, std::vector<Record>* records,
@@ -303,7 +304,8 @@ bool parse_record_list(const std::string& text, const std::string& base_dir, std
             } else if (data[0] == '@') {
                 std::string path = data.substr(1);
                 if (!path.empty() && path[0] != '/' && !base_dir.empty()) path = base_dir + "/" + path;
-                if (!read_file(path, &record.data)) return fail("cannot read " + path);
+                std::string why;
+                if (!read_input_file(path, kMaxImageBytes, &record.data, &why)) return fail(why);
             } else if (!parse_hex_bytes(data, &record.data)) {
                 return fail("bad hex data '" + data + "'");
             }

@@ -35,8 +35,17 @@ inline constexpr size_t kRecordHeadSize = 12;
 // Byte sum of a record's data, wrapping modulo 2^32.
 uint32_t byte_sum(std::span<const uint8_t> data);
 
+// The most bytes mkbin places in an image (fill, data files and
+// configuration block together) or reads from one file: the largest flash a
+// module carries, 1 GiB. Header fields (--length without --fill, lengths in
+// records) are plain 32-bit numbers.
+inline constexpr uint64_t kMaxImageBytes = 1ull << 30;
+
 // Unsigned number in decimal or 0x hex, fitting 32 bits.
 bool parse_u32(const std::string& text, uint32_t* value);
+
+// The bytes of a file (not a directory) of at most max bytes; false with a reason.
+bool read_input_file(const std::string& path, uint64_t max, std::vector<uint8_t>* out, std::string* error);
 
 // "YYYY-MM-DD HH:MM:SS" (UTC) as a FILETIME: 100 ns intervals since 1601-01-01.
 bool filetime_from_text(const std::string& text, uint64_t* filetime);

@@ -5,67 +5,33 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/common/cli.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace {
 
-const char kHelp[] =
-    "usage: mkbin -o OUT.bin --start ADDR [options]\n"
-    "       mkbin --raw FILE --address ADDR -o OUT.bin\n"
-    "       mkbin --info FILE.bin\n"
+const char kAbout[] =
+    "mkbin -o OUT.bin --start ADDR [options]\n"
+    "mkbin --raw FILE --address ADDR -o OUT.bin\n"
+    "mkbin --info FILE.bin\n"
     "\n"
     "Builds a Windows CE binary image file: the signature \"B000FF\\n\", the image\n"
     "start and length, records {address, length, byte sum, data} and an end record\n"
-    "{0, length field, 0}. Numbers are decimal or 0x hex.\n"
-    "\n"
-    "Image contents (placed in this order; later pieces overwrite earlier ones):\n"
-    "  --start ADDR            image start written to the file header\n"
-    "  --length N              image length (default: from the start to the highest placed byte)\n"
-    "  --fill BYTE|pattern     fill start .. start+length first (pattern: no word reads 0xFFFFFFFF)\n"
-    "  --data ADDR=FILE        place a file's bytes at ADDR (repeatable)\n"
-    "  --raw FILE --address A  shortcut: --start A --data A=FILE\n"
-    "  --compressed SIZE       compressed image header \"COMP\" with SIZE at the image start\n"
-    "  --rom                   Windows CE ROM image headers: signature 0x43454345 at +0x40,\n"
-    "                          TOC pointer and offset, the 84-byte ROMHDR, first TOC entry\n"
-    "    --toc-offset N        ROMHDR offset from the image start (default 0x200)\n"
-    "    --physfirst ADDR      ROMHDR physfirst (default: the image start)\n"
-    "    --physlast ADDR       ROMHDR physlast (default: physfirst + length - 4, the last word)\n"
-    "    --toc-pointer ADDR    TOC pointer (default physfirst + TOC offset; others make it inconsistent)\n"
-    "    --built \"YYYY-MM-DD HH:MM:SS\"  FILETIME of the first TOC entry (UTC)\n"
-    "  --bootloader-version ID.MAJOR.MINOR[.BETA]\n"
-    "                          version record 0x01234567 id major minor|beta<<16 0x89ABCDEF\n"
-    "    --version-offset N    its offset from the image start (default 0x1000)\n"
-    "  --banner TEXT           \"Microsoft Windows CE Ethernet Bootloader \" TEXT and a zero byte,\n"
-    "                          e.g. \"1.3 for Zantrel Fennaro Built Mar 12 2007\"\n"
-    "    --banner-offset N     its offset from the image start (default 0x1000)\n"
-    "  --config-block SIZE     0xCF014000 then SIZE-4 bytes of non-0xFF words, then 0xFFFFFFFF\n"
-    "    --config-offset N     its offset from the image start (default 0)\n"
-    "\n"
-    "Records and file:\n"
-    "  --record-size N         cut records at N bytes (default: one record per contiguous run)\n"
-    "  --records LIST          append the records of a text list, one per line ('#' comments):\n"
-    "                            ADDR HEX|@FILE|- [sum=N] [len=N]   (sum/len: deliberate lies)\n"
-    "                            end [N]      an end record with length field N\n"
-    "                            raw HEX      bytes without a record head\n"
-    "  --no-end                omit the end record\n"
-    "  --end-length N          the end record's length field (default 0)\n"
-    "  --order I,J,...         write records by index in this order (may drop or repeat)\n"
-    "  --reverse               write the records in reverse order\n"
-    "  --truncate N            keep only the first N bytes of the file\n"
-    "  -v                      list the records written\n"
-    "  --help                  this text\n";
+    "{0, length field, 0}. Contents are placed in the order of the options below;\n"
+    "later pieces overwrite earlier ones. At most 1 GiB of bytes is placed in an\n"
+    "image (fill, data files and configuration block together), and no file read\n"
+    "may be larger.";
 
 struct Options {
     std::string output;
     std::optional<uint32_t> start;
     std::optional<uint32_t> length;
     std::optional<std::string> fill;
-    std::vector<std::pair<uint32_t, std::string>> data;
+    std::vector<std::string> data;  // ADDR=FILE
     std::optional<std::string> raw_file;
     std::optional<uint32_t> raw_address;
     std::optional<uint32_t> compressed;
@@ -87,133 +53,108 @@ struct Options {
     bool reverse = false;
     std::optional<uint32_t> truncate;
     bool verbose = false;
-    std::optional<std::string> info;
+    std::string info;
 };
 
+// A command line that cannot be carried out.
 int fail(const std::string& message) {
     std::fprintf(stderr, "mkbin: %s\n", message.c_str());
-    return 2;
+    return cli::kUsage;
 }
 
-bool read_file(const std::string& path, std::vector<uint8_t>* out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// Files that cannot be read or written.
+int fail_file(const std::string& message) {
+    std::fprintf(stderr, "mkbin: %s\n", message.c_str());
+    return cli::kFailure;
 }
 
-// Returns 0 when parsed, 1 for --help, 2 (after a message) for bad arguments.
-int parse_arguments(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        auto number = [&](uint32_t* out) {
-            std::string text;
-            if (!value(&text)) return false;
-            return mkbin::parse_u32(text, out);
-        };
-        auto optional_number = [&](std::optional<uint32_t>* out) {
-            uint32_t v;
-            if (!number(&v)) return false;
-            *out = v;
-            return true;
-        };
-        auto optional_text = [&](std::optional<std::string>* out) {
-            std::string v;
-            if (!value(&v)) return false;
-            *out = v;
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            return 1;
-        } else if (arg == "-o") {
-            ok = value(&o->output);
-        } else if (arg == "--start") {
-            ok = optional_number(&o->start);
-        } else if (arg == "--length") {
-            ok = optional_number(&o->length);
-        } else if (arg == "--fill") {
-            ok = optional_text(&o->fill);
-        } else if (arg == "--data") {
-            std::string spec;
-            ok = value(&spec);
-            size_t equals = spec.find('=');
-            uint32_t address;
-            ok = ok && equals != std::string::npos && mkbin::parse_u32(spec.substr(0, equals), &address);
-            if (ok) o->data.emplace_back(address, spec.substr(equals + 1));
-        } else if (arg == "--raw") {
-            ok = optional_text(&o->raw_file);
-        } else if (arg == "--address") {
-            ok = optional_number(&o->raw_address);
-        } else if (arg == "--compressed") {
-            ok = optional_number(&o->compressed);
-        } else if (arg == "--rom") {
-            o->rom = true;
-        } else if (arg == "--toc-offset") {
-            ok = number(&o->toc_offset);
-        } else if (arg == "--physfirst") {
-            ok = optional_number(&o->physfirst);
-        } else if (arg == "--physlast") {
-            ok = optional_number(&o->physlast);
-        } else if (arg == "--toc-pointer") {
-            ok = optional_number(&o->toc_pointer);
-        } else if (arg == "--built") {
-            ok = optional_text(&o->built);
-        } else if (arg == "--bootloader-version") {
-            ok = optional_text(&o->version);
-        } else if (arg == "--version-offset") {
-            ok = number(&o->version_offset);
-        } else if (arg == "--banner") {
-            ok = optional_text(&o->banner);
-        } else if (arg == "--banner-offset") {
-            ok = number(&o->banner_offset);
-        } else if (arg == "--config-block") {
-            ok = optional_number(&o->config_block);
-        } else if (arg == "--config-offset") {
-            ok = number(&o->config_offset);
-        } else if (arg == "--record-size") {
-            ok = number(&o->record_size);
-        } else if (arg == "--records") {
-            std::string list;
-            ok = value(&list);
-            if (ok) o->record_lists.push_back(list);
-        } else if (arg == "--no-end") {
-            o->no_end = true;
-        } else if (arg == "--end-length") {
-            ok = number(&o->end_length);
-        } else if (arg == "--order") {
-            ok = optional_text(&o->order);
-        } else if (arg == "--reverse") {
-            o->reverse = true;
-        } else if (arg == "--truncate") {
-            ok = optional_number(&o->truncate);
-        } else if (arg == "-v") {
-            o->verbose = true;
-        } else if (arg == "--info") {
-            ok = optional_text(&o->info);
-        } else {
-            fail("unknown option '" + arg + "' (see --help)");
-            return 2;
-        }
-        if (!ok) {
-            fail("option " + arg + " needs a valid value (see --help)");
-            return 2;
-        }
-    }
-    return 0;
+// ADDR=FILE
+bool split_placement(const std::string& text, uint32_t* address, std::string* file) {
+    size_t equals = text.find('=');
+    if (equals == std::string::npos || !mkbin::parse_u32(text.substr(0, equals), address)) return false;
+    *file = text.substr(equals + 1);
+    return true;
+}
+
+void add_options(CLI::App& app, Options* o) {
+    auto text = [&app](const std::string& name, std::optional<std::string>* target, const std::string& help) {
+        return app.add_option_function<std::string>(
+            name, [target](const std::string& value) { *target = value; }, help);
+    };
+    const uint32_t kMax32 = 0xFFFFFFFF;
+    app.add_option("-o", o->output, "the file to write")->type_name("OUT.bin");
+    app.add_option("--info", o->info, "read FILE.bin back: start, length, records and their sums, end record")
+        ->type_name("FILE.bin");
+
+    app.option_defaults()->group("Image contents (placed in this order)");
+    cli::add_number(app, "--start", &o->start, kMax32, "image start written to the file header");
+    cli::add_number(app, "--length", &o->length, kMax32,
+                    "image length (default: from the start to the highest placed byte;\n"
+                    "with --fill at most 1 GiB)");
+    text("--fill", &o->fill, "fill start .. start+length first (pattern: no word reads 0xFFFFFFFF)")
+        ->type_name("BYTE|pattern");
+    app.add_option("--data", o->data, "place a file's bytes at ADDR (repeatable)")
+        ->type_name("ADDR=FILE")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& spec) -> std::string {
+                uint32_t address;
+                std::string file;
+                return split_placement(spec, &address, &file) ? "" : "'" + spec + "' is not ADDR=FILE";
+            },
+            ""));
+    text("--raw", &o->raw_file, "shortcut with --address A: --start A --data A=FILE")->type_name("FILE");
+    cli::add_number(app, "--address", &o->raw_address, kMax32, "where --raw places its file");
+    cli::add_number(app, "--compressed", &o->compressed, kMax32,
+                    "compressed image header \"COMP\" with SIZE at the image start");
+    app.add_flag("--rom", o->rom,
+                 "Windows CE ROM image headers: signature 0x43454345 at +0x40, TOC\n"
+                 "pointer and offset, the 84-byte ROMHDR, first TOC entry");
+    cli::add_number(app, "--toc-offset", &o->toc_offset, kMax32, "ROMHDR offset from the image start (default 0x200)");
+    cli::add_number(app, "--physfirst", &o->physfirst, kMax32, "ROMHDR physfirst (default: the image start)");
+    cli::add_number(app, "--physlast", &o->physlast, kMax32,
+                    "ROMHDR physlast (default: physfirst + length - 4, the last word)");
+    cli::add_number(app, "--toc-pointer", &o->toc_pointer, kMax32,
+                    "TOC pointer (default physfirst + TOC offset; others make it inconsistent)");
+    text("--built", &o->built, "FILETIME of the first TOC entry (UTC)")->type_name("\"YYYY-MM-DD HH:MM:SS\"");
+    text("--bootloader-version", &o->version, "version record 0x01234567 id major minor|beta<<16 0x89ABCDEF")
+        ->type_name("ID.MAJOR.MINOR[.BETA]");
+    cli::add_number(app, "--version-offset", &o->version_offset, kMax32,
+                    "the version record's offset from the image start (default 0x1000)");
+    text("--banner", &o->banner,
+         "\"Microsoft Windows CE Ethernet Bootloader \" TEXT and a zero byte,\n"
+         "e.g. \"1.3 for Zantrel Fennaro Built Mar 12 2007\"")
+        ->type_name("TEXT");
+    cli::add_number(app, "--banner-offset", &o->banner_offset, kMax32,
+                    "the banner's offset from the image start (default 0x1000)");
+    cli::add_number(app, "--config-block", &o->config_block, mkbin::kMaxImageBytes,
+                    "0xCF014000 then SIZE-4 bytes of non-0xFF words, then 0xFFFFFFFF");
+    cli::add_number(app, "--config-offset", &o->config_offset, kMax32,
+                    "the configuration block's offset from the image start (default 0)");
+
+    app.option_defaults()->group("Records and file");
+    cli::add_number(app, "--record-size", &o->record_size, kMax32,
+                    "cut records at N bytes (default: one record per contiguous run)");
+    app.add_option("--records", o->record_lists,
+                   "append the records of a text list, one per line ('#' comments):\n"
+                   "  ADDR HEX|@FILE|- [sum=N] [len=N]   (sum/len: deliberate lies)\n"
+                   "  end [N]      an end record with length field N\n"
+                   "  raw HEX      bytes without a record head")
+        ->type_name("LIST")
+        ->allow_extra_args(false);
+    app.add_flag("--no-end", o->no_end, "omit the end record");
+    cli::add_number(app, "--end-length", &o->end_length, kMax32, "the end record's length field (default 0)");
+    text("--order", &o->order, "write records by index in this order (may drop or repeat)")->type_name("I,J,...");
+    app.add_flag("--reverse", o->reverse, "write the records in reverse order");
+    cli::add_number(app, "--truncate", &o->truncate, kMax32, "keep only the first N bytes of the file");
+    app.add_flag("-v", o->verbose, "list the records written");
 }
 
 int show_info(const std::string& path) {
     std::vector<uint8_t> bytes;
-    if (!read_file(path, &bytes)) return fail("cannot read " + path);
-    mkbin::ParsedBin parsed;
     std::string error;
+    if (!mkbin::read_input_file(path, mkbin::kMaxImageBytes, &bytes, &error)) return fail_file(error);
+    mkbin::ParsedBin parsed;
     bool ok = mkbin::parse_bin(bytes, &parsed, &error);
     std::printf("start 0x%08X length 0x%08X\n", parsed.image_start, parsed.image_length);
     for (const mkbin::ParsedRecord& r : parsed.records)
@@ -246,15 +187,18 @@ int build(Options& o) {
     if (o.raw_file) {
         if (!o.raw_address) return fail("--raw needs --address");
         if (!o.start) o.start = *o.raw_address;
-        o.data.emplace_back(*o.raw_address, *o.raw_file);
+        o.data.push_back(std::to_string(*o.raw_address) + "=" + *o.raw_file);
     }
     if (o.output.empty()) return fail("no output file (-o OUT.bin)");
     if (!o.start) return fail("no image start (--start ADDR)");
     const uint32_t start = *o.start;
 
     mkbin::MemoryImage image;
+    // Bytes placed so far, against the limit of what mkbin builds.
+    uint64_t placed = o.fill ? o.length.value_or(0) : 0;
     if (o.fill) {
         if (!o.length) return fail("--fill needs --length");
+        if (*o.length > mkbin::kMaxImageBytes) return fail("--length with --fill is over 1 GiB");
         std::vector<uint8_t> filler(*o.length);
         if (*o.fill == "pattern") {
             for (uint32_t i = 0; i < *o.length; ++i) filler[i] = mkbin::pattern_byte(i);
@@ -265,9 +209,13 @@ int build(Options& o) {
         }
         image.put(start, filler);
     }
-    for (const auto& [address, path] : o.data) {
+    for (const std::string& placement : o.data) {
+        uint32_t address;
+        std::string path, error;
+        split_placement(placement, &address, &path);
         std::vector<uint8_t> bytes;
-        if (!read_file(path, &bytes)) return fail("cannot read " + path);
+        if (!mkbin::read_input_file(path, mkbin::kMaxImageBytes - placed, &bytes, &error)) return fail_file(error);
+        placed += bytes.size();
         if (static_cast<uint64_t>(address) + bytes.size() > (1ull << 32))
             return fail(path + " does not fit below 4 GiB at its address");
         image.put(address, bytes);
@@ -280,6 +228,8 @@ int build(Options& o) {
         mkbin::add_version_record(image, start + o.version_offset, version);
     }
     if (o.banner) mkbin::add_banner(image, start + o.banner_offset, *o.banner);
+    if (o.config_block && placed + *o.config_block > mkbin::kMaxImageBytes)
+        return fail("the configuration block takes the image over 1 GiB");
     if (o.config_block && !mkbin::add_config_block(image, start + o.config_offset, *o.config_block))
         return fail("--config-block SIZE must be a nonzero multiple of 4");
 
@@ -312,13 +262,12 @@ int build(Options& o) {
     }
     file.records = mkbin::records_from_image(image, o.record_size);
     for (const std::string& list : o.record_lists) {
-        std::string text;
+        std::string text, error;
         std::vector<uint8_t> bytes;
-        if (!read_file(list, &bytes)) return fail("cannot read " + list);
+        if (!mkbin::read_input_file(list, mkbin::kMaxImageBytes, &bytes, &error)) return fail_file(error);
         text.assign(bytes.begin(), bytes.end());
-        std::string error;
         std::string base = std::filesystem::path(list).parent_path().string();
-        if (!mkbin::parse_record_list(text, base, &file.records, &error)) return fail(error);
+        if (!mkbin::parse_record_list(text, base, &file.records, &error)) return fail_file(list + ": " + error);
     }
     file.end_record = !o.no_end;
     file.end_length = o.end_length;
@@ -343,7 +292,7 @@ int build(Options& o) {
     std::ofstream out(o.output, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) return fail("cannot write " + o.output);
+    if (!out) return fail_file("cannot write " + o.output);
 
     if (o.verbose) {
         std::printf("start 0x%08X length 0x%08X\n", file.image_start, file.image_length);
@@ -360,17 +309,22 @@ int build(Options& o) {
     return 0;
 }
 
+int run(int argc, char** argv) {
+    CLI::App app(kAbout, "mkbin");
+    cli::prepare(app);
+    Options options;
+    add_options(app, &options);
+    if (argc == 1) {
+        std::fputs(app.help().c_str(), stderr);
+        return cli::kUsage;
+    }
+    if (int status = cli::parse(app, argc, argv); status >= 0) return status;
+    if (!options.info.empty()) return show_info(options.info);
+    return build(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    int parsed = parse_arguments(argc, argv, &options);
-    if (parsed == 1) return 0;
-    if (parsed != 0) return parsed;
-    if (argc == 1) {
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
-    if (options.info) return show_info(*options.info);
-    return build(options);
+    return cli::run_guarded("mkbin", [&] { return run(argc, argv); });
 }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iostream>
 
 #include "tools/modulectl/nand_commands.h"
 
@@ -40,10 +39,4 @@ bool read_flash_view(sim::Module& module, uint64_t offset, uint64_t length, std:
     f.seekg(static_cast<std::streamoff>(offset));
     f.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(length));
     return true;
-}
-
-std::string extra_command_usage() { return modulectl::nand_command_usage(); }
-
-bool run_extra_command(const std::string& command, const std::vector<std::string>& args, int* result) {
-    return modulectl::run_nand_command(command, args, std::cout, std::cerr, result);
 }

@@ -12,7 +12,3 @@ std::string describe_flash(sim::Module& module);
 uint64_t flash_view_size(sim::Module& module);
 bool read_flash_view(sim::Module& module, uint64_t offset, uint64_t length, std::vector<uint8_t>* bytes,
                      std::string* error);
-
-// Commands beyond the common ones (NAND inspection, faults, section map).
-std::string extra_command_usage();
-bool run_extra_command(const std::string& command, const std::vector<std::string>& args, int* result);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
 #include "module/config.h"
 #include "module/hw/gpio_blocks.h"
@@ -50,12 +51,6 @@ bool append_to_list(const std::filesystem::path& dir, const std::string& key, ui
     list.push_back(value);
     profile.set_u32_list(key, list);
     return profile.save((dir / "module.toml").string(), error);
-}
-
-bool parse_number(const std::string& text, uint64_t* value, std::ostream& err) {
-    if (sim::parse_number(text, value) && *value <= 0xFFFFFFFFu) return true;
-    err << "modulectl: '" << text << "' is not a number\n";
-    return false;
 }
 
 // Why the program would refuse to follow where a logical block lies (empty
@@ -253,78 +248,52 @@ bool inject_bitflip(const std::filesystem::path& dir, uint32_t page, bool uncorr
     return true;
 }
 
-std::string nand_command_usage() {
-    return "  reloc-table DIR                  NAND: the relocation table page in block 0\n"
-           "  block-map DIR                    NAND: the shared block map NAND_FLASH_BBMT\n"
-           "  bad-blocks DIR                   NAND: listed bad blocks and factory markers\n"
-           "  pin DIR [N]                      a pin's function, direction and level (73)\n"
-           "  export DIR FILE [--offset N] [--length N]\n"
-           "                                   NAND: the logical view through the block map\n"
-           "  inject-bad-block DIR BLOCK       NAND: program and erase of BLOCK fail\n"
-           "  inject-bitflip DIR PAGE [--uncorrectable]\n"
-           "                                   NAND: reads of PAGE return flipped bits\n";
-}
-
-bool run_nand_command(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, int* result) {
-    static const char* const commands[] = {"reloc-table", "block-map",        "bad-blocks",    "pin",
-                                           "export",      "inject-bad-block", "inject-bitflip"};
-    bool known = false;
-    for (const char* c : commands) known = known || command == c;
-    if (!known) return false;
-    *result = 2;
-    if (args.empty()) {
-        err << "modulectl " << command << ": missing DIR\n";
-        return true;
-    }
-    std::filesystem::path dir = args[0];
-    std::string error;
-    bool ok = false;
-    uint64_t number = 0;
-    if (command == "reloc-table") {
-        ok = print_reloc_table(dir, out, &error);
-    } else if (command == "block-map") {
-        ok = print_block_map(dir, out, &error);
-    } else if (command == "bad-blocks") {
-        ok = print_bad_blocks(dir, out, &error);
-    } else if (command == "pin") {
-        number = 73;
-        if (args.size() > 1 && !parse_number(args[1], &number, err)) return true;
-        ok = print_pin(dir, static_cast<unsigned>(number), out, &error);
-    } else if (command == "export") {
-        if (args.size() < 2) {
-            err << "modulectl export: missing FILE\n";
-            return true;
-        }
-        uint64_t offset = 0, length = 0;
-        for (size_t i = 2; i < args.size(); ++i) {
-            if (args[i] == "--offset" && i + 1 < args.size()) {
-                if (!parse_number(args[++i], &offset, err)) return true;
-            } else if (args[i] == "--length" && i + 1 < args.size()) {
-                if (!parse_number(args[++i], &length, err)) return true;
-            } else {
-                err << "modulectl export: unexpected '" << args[i] << "'\n";
-                return true;
-            }
-        }
-        ok = export_nand_view(dir, args[1], offset, length, out, &error);
-    } else if (command == "inject-bad-block") {
-        if (args.size() < 2 || !parse_number(args[1], &number, err)) {
-            if (args.size() < 2) err << "modulectl inject-bad-block: missing BLOCK\n";
-            return true;
-        }
-        ok = inject_bad_block(dir, static_cast<uint32_t>(number), out, &error);
-    } else {
-        if (args.size() < 2 || !parse_number(args[1], &number, err)) {
-            if (args.size() < 2) err << "modulectl inject-bitflip: missing PAGE\n";
-            return true;
-        }
-        bool uncorrectable = args.size() > 2 && args[2] == "--uncorrectable";
-        ok = inject_bitflip(dir, static_cast<uint32_t>(number), uncorrectable, out, &error);
-    }
-    if (!ok) err << "modulectl " << command << ": " << error << "\n";
-    *result = ok ? 0 : 1;
-    return true;
+void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int* result) {
+    // Values of the command that runs, kept alive by the commands' callbacks.
+    struct Arguments {
+        std::string dir, file;
+        uint64_t number = 0, offset = 0, length = 0;
+        bool uncorrectable = false;
+    };
+    auto a = std::make_shared<Arguments>();
+    const uint64_t kMax32 = 0xFFFFFFFF;
+    auto command = [&](const char* name, const char* about, std::function<bool(std::string*)> body) {
+        CLI::App* sub = app.add_subcommand(name, about);
+        sub->add_option("DIR", a->dir, "the module directory")->required()->type_name("");
+        sub->callback([name, body, &err, result] {
+            std::string error;
+            bool ok = body(&error);
+            if (!ok) err << "modulectl " << name << ": " << error << "\n";
+            *result = ok ? 0 : cli::kFailure;
+        });
+        return sub;
+    };
+    command("reloc-table", "NAND: the relocation table page in block 0",
+            [&out, a](std::string* e) { return print_reloc_table(a->dir, out, e); });
+    command("block-map", "NAND: the shared block map NAND_FLASH_BBMT",
+            [&out, a](std::string* e) { return print_block_map(a->dir, out, e); });
+    command("bad-blocks", "NAND: listed bad blocks and factory markers",
+            [&out, a](std::string* e) { return print_bad_blocks(a->dir, out, e); });
+    CLI::App* pin = command("pin", "a pin's function, direction and level (default pin 73)", [&out, a](std::string* e) {
+        return print_pin(a->dir, static_cast<unsigned>(a->number), out, e);
+    });
+    a->number = 73;
+    cli::add_number(*pin, "N", &a->number, kMax32, "the pin");
+    CLI::App* view =
+        command("export", "NAND: the logical view through the block map into FILE",
+                [&out, a](std::string* e) { return export_nand_view(a->dir, a->file, a->offset, a->length, out, e); });
+    view->add_option("FILE", a->file, "the file to write")->required()->type_name("");
+    cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
+    cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
+    CLI::App* bad = command("inject-bad-block", "NAND: program and erase of BLOCK fail", [&out, a](std::string* e) {
+        return inject_bad_block(a->dir, static_cast<uint32_t>(a->number), out, e);
+    });
+    cli::add_number(*bad, "BLOCK", &a->number, kMax32, "block, counted across the chips")->required();
+    CLI::App* flip = command("inject-bitflip", "NAND: reads of PAGE return flipped bits", [&out, a](std::string* e) {
+        return inject_bitflip(a->dir, static_cast<uint32_t>(a->number), a->uncorrectable, out, e);
+    });
+    cli::add_number(*flip, "PAGE", &a->number, kMax32, "page, counted across the chips")->required();
+    flip->add_flag("--uncorrectable", a->uncorrectable, "two flipped bits in one ECC chunk instead of one");
 }
 
 }  // namespace modulectl

@@ -8,14 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/cli.h"
+
 namespace modulectl {
 
-// Usage lines of the commands below, for modulectl's help.
-std::string nand_command_usage();
-// Runs one of the commands (args[0] is the module directory). False when the
-// command is not a NAND command; *result is the exit code otherwise.
-bool run_nand_command(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, int* result);
+// Adds the commands below to modulectl's command line; the one that runs
+// writes to out and err and leaves its exit status in *result.
+void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int* result);
 
 bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std::string* error);
 bool print_block_map(const std::filesystem::path& dir, std::ostream& out, std::string* error);

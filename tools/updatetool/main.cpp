@@ -14,6 +14,7 @@
 #include "module/os/program_threads.h"
 #include "platform/windows.h"
 #include "res/resources.h"
+#include "tools/common/cli.h"
 #include "tools/updatetool/default_module.h"
 #include "tools/updatetool/host_ui.h"
 #include "tools/updatetool/options.h"
@@ -85,19 +86,10 @@ void watch_module() {
     };
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     HostOptions options;
     std::string error;
-    if (!parse_host_options(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "updatetool: %s\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        print_host_usage();
-        return 0;
-    }
+    if (int status = parse_host_options(argc, argv, &options); status >= 0) return status;
     std::string dir = options.module_dir;
     if (dir.empty() && !ensure_default_module(&dir, &error)) {
         std::fprintf(stderr, "updatetool: %s\n", error.c_str());
@@ -129,4 +121,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     sim::Module::close_current();
     return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return cli::run_guarded(
+        "updatetool", [&] { return run(argc, argv); }, cli::kUsage);
 }

@@ -12,9 +12,8 @@ struct HostOptions {
     bool realtime = false;
     std::string report_path;
     std::string module_command_line;  // joined with single blanks
-    bool help = false;
 };
 
-// Parses argv; on a usage error returns false with the reason.
-bool parse_host_options(int argc, char** argv, HostOptions* options, std::string* error);
-void print_host_usage();
+// Parses argv. Returns -1 to go on with the options filled in; else the exit
+// status to end with (0 after --help or --version, 2 after a usage error).
+int parse_host_options(int argc, char** argv, HostOptions* options);

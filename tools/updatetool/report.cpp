@@ -1,6 +1,6 @@
 #include "tools/updatetool/report.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 std::string job_of_command_line(const std::string& c) {
     if (c.empty() || c[0] != '/') return "main-dialog";
@@ -40,48 +40,22 @@ std::string RunReport::outcome() const {
     return "success";
 }
 
-std::string json_quote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string RunReport::to_json() const {
-    std::string j = "{\n";
-    j += "  \"job\": " + json_quote(job) + ",\n";
-    j += "  \"command_line\": " + json_quote(command_line) + ",\n";
-    j += "  \"module\": " + json_quote(module_dir) + ",\n";
-    j += "  \"outcome\": " + json_quote(outcome()) + ",\n";
-    j += "  \"message_boxes\": [";
-    for (size_t i = 0; i < message_boxes.size(); ++i) {
-        const ReportedMessageBox& b = message_boxes[i];
-        j += i ? ",\n    " : "\n    ";
-        j += "{\"caption\": " + json_quote(b.caption) + ", \"text\": " + json_quote(b.text) +
-             ", \"answer\": " + json_quote(b.answer) + "}";
-    }
-    j += message_boxes.empty() ? "],\n" : "\n  ],\n";
-    j += "  \"bytes_erased\": " + std::to_string(bytes_erased) + ",\n";
-    j += "  \"bytes_written\": " + std::to_string(bytes_written) + ",\n";
-    char ms[64];
-    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(virtual_time_ns) / 1e6);
-    j += "  \"virtual_time_ms\": " + std::string(ms) + ",\n";
-    j += "  \"reboot\": " + (reboot.empty() ? std::string("null") : json_quote(reboot)) + "\n";
-    j += "}\n";
-    return j;
+    nlohmann::ordered_json boxes = nlohmann::ordered_json::array();
+    for (const ReportedMessageBox& b : message_boxes)
+        boxes.push_back({{"caption", b.caption}, {"text", b.text}, {"answer", b.answer}});
+    nlohmann::ordered_json j = {
+        {"job", job},
+        {"command_line", command_line},
+        {"module", module_dir},
+        {"outcome", outcome()},
+        {"message_boxes", boxes},
+        {"bytes_erased", bytes_erased},
+        {"bytes_written", bytes_written},
+        // Milliseconds to the microsecond.
+        {"virtual_time_ms", static_cast<double>(virtual_time_ns / 1000u) / 1000.0},
+        {"reboot", reboot.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(reboot)},
+    };
+    // Texts the module shows are UTF-8; anything else is replaced, not thrown.
+    return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -34,4 +34,3 @@ struct RunReport {
 // The job a module command line runs, read at the same fixed positions as
 // the program reads it.
 std::string job_of_command_line(const std::string& command_line);
-std::string json_quote(const std::string& text);

@@ -1,0 +1,103 @@
+#include "tools/common/cli.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+namespace cli {
+
+const char* version() { return UPDATETOOL_VERSION; }
+
+void prepare(CLI::App& app, const std::string& footer) {
+    app.set_version_flag("--version", std::string(app.get_name()) + " " + version());
+    app.footer(!footer.empty() ? footer + "\n"
+                               : "Numbers are decimal or 0x hex, at most 0xFFFFFFFF unless said otherwise.\n"
+                                 "Exit status: 0 done, 1 the work failed, 2 the command line was wrong.\n");
+}
+
+CLI::Validator one_of(std::vector<std::string> words) {
+    CLI::Validator member = CLI::IsMember(std::move(words));
+    member.description("");
+    return member;
+}
+
+std::string limit_text(uint64_t max) {
+    for (auto [shift, unit] : {std::pair{30, "GiB"}, {20, "MiB"}, {10, "KiB"}})
+        if (max >= (1ull << shift) && max % (1ull << shift) == 0) return std::to_string(max >> shift) + " " + unit;
+    // All ones (0xFFFF, 0xFFFFFFFF) reads best in hex.
+    bool all_ones = max > 0xFF && (max & (max + 1)) == 0;
+    char text[32];
+    std::snprintf(text, sizeof text, all_ones ? "0x%llX" : "%llu", static_cast<unsigned long long>(max));
+    return text;
+}
+
+CLI::Validator number(uint64_t max) {
+    return CLI::Validator(
+        [max](std::string& text) -> std::string {
+            uint64_t value;
+            if (parse_number(text, &value)) return value <= max ? "" : "'" + text + "' is over " + limit_text(max);
+            return "'" + text + "' is not a number";
+        },
+        "");
+}
+
+namespace {
+
+// The subcommand the error belongs to: the deepest one given.
+const CLI::App* innermost(const CLI::App& app) {
+    std::vector<CLI::App*> given = app.get_subcommands();
+    return given.empty() ? &app : innermost(*given.front());
+}
+
+std::string command_path(const CLI::App& app) {
+    return app.get_parent() ? command_path(*app.get_parent()) + " " + app.get_name() : app.get_name();
+}
+
+std::string usage_message(const CLI::App& app, const CLI::ParseError& e) {
+    // Words nothing took: options not known here, a command name that is
+    // not one, or one argument too many.
+    std::vector<std::string> extra = app.remaining();
+    if (!extra.empty()) {
+        const std::string& first = extra.front();
+        if (first.size() > 1 && first[0] == '-') return "unknown option " + first;
+        if (!app.get_subcommands([](const CLI::App*) { return true; }).empty() && app.get_subcommands().empty())
+            return "unknown command '" + first + "'";
+        if (dynamic_cast<const CLI::ExtrasError*>(&e)) return "unexpected argument '" + first + "'";
+    }
+    std::string message = e.what();
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    return message;
+}
+
+}  // namespace
+
+int parse(CLI::App& app, std::vector<std::string> args) {
+    std::reverse(args.begin(), args.end());
+    try {
+        app.parse(args);
+        return -1;
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        const CLI::App* where = innermost(app);
+        std::fprintf(stderr, "%s: %s (see %s --help)\n", command_path(*where).c_str(), usage_message(*where, e).c_str(),
+                     command_path(*where).c_str());
+        return kUsage;
+    }
+}
+
+int parse(CLI::App& app, int argc, char** argv) {
+    return parse(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+}
+
+int run_guarded(const char* tool, const std::function<int()>& body, int failure) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", tool, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected failure\n", tool);
+    }
+    return failure;
+}
+
+}  // namespace cli
