@@ -1,6 +1,6 @@
 #include "module/flash_stats.h"
 
-#include "module/hw/nor_pair.h"
+#include "module/hw/nor/nor_pair.h"
 
 namespace sim {
 

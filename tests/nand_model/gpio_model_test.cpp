@@ -2,7 +2,7 @@
 // driven through the bus; pin state read back as function, direction, level.
 #include <gtest/gtest.h>
 
-#include "module/hw/gpio_blocks.h"
+#include "module/hw/gpio/gpio_blocks.h"
 #include "tests/support/test_module.h"
 
 using testing_support::TestModule;

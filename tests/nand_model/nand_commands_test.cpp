@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "module/config.h"
-#include "module/hw/nand_controller.h"
+#include "module/hw/nand/nand_controller.h"
 #include "tests/support/test_module.h"
 #include "tools/modulectl/nand_commands.h"
 // The commands are part of the modulectl program, not of a library.

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "module/hw/nand_controller.h"
-#include "module/hw/nand_layout.h"
+#include "module/hw/nand/nand_controller.h"
+#include "module/hw/nand/nand_layout.h"
 #include "tests/nand_model/dfc_sequences.h"
 #include "tests/support/test_module.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "module/hw/nor_pair.h"
+#include "module/hw/nor/nor_pair.h"
 #include "tests/support/test_module.h"
 
 namespace nor_test {

@@ -1,4 +1,4 @@
-#include "module/hw/nand_chip.h"
+#include "module/hw/nand/nand_chip.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "module/hw/nor_chip.h"
+#include "module/hw/nor/nor_chip.h"
 
 #include <bit>
 #include <limits>
 
-#include "module/hw/nor_query.h"
+#include "module/hw/nor/nor_query.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/hw/nor_chip.h"
+#include "module/hw/nor/nor_chip.h"
 
 namespace sim {
 

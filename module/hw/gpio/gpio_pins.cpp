@@ -1,4 +1,4 @@
-#include "module/hw/gpio_pins.h"
+#include "module/hw/gpio/gpio_pins.h"
 
 #include <cstdio>
 #include <fstream>

@@ -18,10 +18,10 @@
 
 #include "module/clock.h"
 #include "module/hw/device.h"
-#include "module/hw/nor_chip.h"
-#include "module/hw/nor_profile.h"
-#include "module/hw/nor_storage.h"
-#include "module/hw/nor_trace.h"
+#include "module/hw/nor/nor_chip.h"
+#include "module/hw/nor/nor_profile.h"
+#include "module/hw/nor/nor_storage.h"
+#include "module/hw/nor/nor_trace.h"
 
 namespace sim {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "module/hw/nand_layout.h"
+#include "module/hw/nand/nand_layout.h"
 
 namespace sim {
 

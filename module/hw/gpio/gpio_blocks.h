@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "module/hw/device.h"
-#include "module/hw/gpio_pins.h"
+#include "module/hw/gpio/gpio_pins.h"
 
 namespace sim {
 

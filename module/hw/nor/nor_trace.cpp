@@ -1,4 +1,4 @@
-#include "module/hw/nor_trace.h"
+#include "module/hw/nor/nor_trace.h"
 
 #include <cstdio>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "module/hw/nand_parts.h"
+#include "module/hw/nand/nand_parts.h"
 
 namespace sim {
 

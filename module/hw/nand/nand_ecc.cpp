@@ -1,4 +1,4 @@
-#include "module/hw/nand_ecc.h"
+#include "module/hw/nand/nand_ecc.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "module/hw/nor_storage.h"
+#include "module/hw/nor/nor_storage.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -2,8 +2,8 @@
 // physical bus at address 0.
 #include <memory>
 
-#include "module/hw/nor_pair.h"
-#include "module/hw/nor_profile.h"
+#include "module/hw/nor/nor_pair.h"
+#include "module/hw/nor/nor_profile.h"
 #include "module/module.h"
 
 namespace sim {

@@ -1,10 +1,10 @@
-#include "module/hw/nand_layout.h"
+#include "module/hw/nand/nand_layout.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
-#include "module/hw/nand_storage.h"
+#include "module/hw/nand/nand_storage.h"
 
 namespace sim {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "module/config.h"
-#include "module/hw/nor_chip.h"
+#include "module/hw/nor/nor_chip.h"
 
 namespace sim {
 

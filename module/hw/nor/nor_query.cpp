@@ -4,7 +4,7 @@
 // of the chip this model leaves out and read 0. The K3's own table was not
 // at hand: its timing, interface and lock fields follow the P30, its
 // voltages the J3.
-#include "module/hw/nor_query.h"
+#include "module/hw/nor/nor_query.h"
 
 namespace sim {
 

@@ -1,10 +1,10 @@
-#include "module/hw/nand_controller.h"
+#include "module/hw/nand/nand_controller.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
-#include "module/hw/nand_ecc.h"
+#include "module/hw/nand/nand_ecc.h"
 
 namespace sim {
 

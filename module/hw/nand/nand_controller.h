@@ -33,7 +33,7 @@
 
 #include "module/clock.h"
 #include "module/hw/device.h"
-#include "module/hw/nand_chip.h"
+#include "module/hw/nand/nand_chip.h"
 
 namespace sim {
 

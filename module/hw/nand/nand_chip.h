@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "module/hw/nand_parts.h"
-#include "module/hw/nand_storage.h"
+#include "module/hw/nand/nand_parts.h"
+#include "module/hw/nand/nand_storage.h"
 
 namespace sim {
 

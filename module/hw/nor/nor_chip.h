@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/hw/nor_trace.h"
+#include "module/hw/nor/nor_trace.h"
 
 namespace sim {
 

@@ -1,10 +1,10 @@
-#include "module/hw/nand_view.h"
+#include "module/hw/nand/nand_view.h"
 
 #include <algorithm>
 #include <fstream>
 #include <map>
 
-#include "module/hw/nand_storage.h"
+#include "module/hw/nand/nand_storage.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "module/hw/nor_pair.h"
+#include "module/hw/nor/nor_pair.h"
 
 #include <bit>
 

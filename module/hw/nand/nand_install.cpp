@@ -3,10 +3,10 @@
 // a module leaves the factory in.
 #include <filesystem>
 
-#include "module/hw/nand_controller.h"
-#include "module/hw/nand_ecc.h"
-#include "module/hw/nand_layout.h"
-#include "module/hw/nand_profile.h"
+#include "module/hw/nand/nand_controller.h"
+#include "module/hw/nand/nand_ecc.h"
+#include "module/hw/nand/nand_layout.h"
+#include "module/hw/nand/nand_profile.h"
 #include "module/module.h"
 
 namespace sim {

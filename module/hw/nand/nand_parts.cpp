@@ -1,4 +1,4 @@
-#include "module/hw/nand_parts.h"
+#include "module/hw/nand/nand_parts.h"
 
 namespace sim {
 

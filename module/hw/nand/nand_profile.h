@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "module/config.h"
-#include "module/hw/nand_chip.h"
+#include "module/hw/nand/nand_chip.h"
 
 namespace sim {
 

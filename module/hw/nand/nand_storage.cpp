@@ -1,4 +1,4 @@
-#include "module/hw/nand_storage.h"
+#include "module/hw/nand/nand_storage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
