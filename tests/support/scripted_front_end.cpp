@@ -1,4 +1,4 @@
-#include "module/ui/scripted_front_end.h"
+#include "tests/support/scripted_front_end.h"
 
 #include "module/observer.h"
 #include "module/ui/dialog_input.h"
