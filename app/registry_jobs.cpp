@@ -1,7 +1,7 @@
 #include "app/registry_jobs.h"
 
-#include "app/app_state.h"
 #include "board/hal_ioctl.h"
+#include "shell/shell_state.h"
 
 // The registry jobs' only report: one box, none in quiet mode.
 static void ShowRegistryResult(HWND owner, LPCWSTR text) {

@@ -1,5 +1,5 @@
 // The application shell's process-wide state; all zero when the program starts.
-#include "app/app_state.h"
+#include "shell/shell_state.h"
 
 HINSTANCE ProgramInstance;
 DWORD QuietMode;
