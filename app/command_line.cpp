@@ -2,6 +2,7 @@
 
 #include "app/main_dialog.h"
 #include "app/registry_jobs.h"
+#include "board/reboot.h"
 #include "shell/shell_state.h"
 #include "update/update.h"
 

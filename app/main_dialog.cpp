@@ -2,6 +2,7 @@
 
 #include "app/bsp_version.h"
 #include "app/registry_jobs.h"
+#include "board/reboot.h"
 #include "res/resource_ids.h"
 #include "shell/shell_state.h"
 #include "update/update.h"

@@ -18,14 +18,3 @@ void ClearRegistry(HWND owner) {
     BOOL cleared = KernelIoControl(IOCTL_HAL_CLEAR_REGISTRY, NULL, 0, NULL, 0, NULL);
     ShowRegistryResult(owner, cleared ? TEXT("Registry Successfully Cleared") : TEXT("Registry Clear FAILED!"));
 }
-
-void Reboot(BOOL cold) {
-    if (cold) {
-        // The clean-reboot request goes just before the cold restart.
-        SetCleanRebootFlag();
-        DWORD coldBootArgument = 0;
-        KernelIoControl(IOCTL_HAL_REBOOT, &coldBootArgument, sizeof coldBootArgument, NULL, 0, NULL);
-    } else {
-        KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL);
-    }
-}

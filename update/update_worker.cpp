@@ -3,8 +3,8 @@
 // and offers the reset.
 #include <string.h>
 
-#include "app/registry_jobs.h"
 #include "board/hal_ioctl.h"
+#include "board/reboot.h"
 #include "flash/flash_ops.h"
 #include "res/resource_ids.h"
 #include "shell/shell_state.h"
