@@ -164,8 +164,8 @@ TEST(NandStorage, BlockMapIsLeftToTheProgramWhenTheSystemDoesNotBuildIt) {
 
 TEST(NandStorage, ControllerIsOnTheBusOfNandModulesOnly) {
     TestModule nand("pxa320-d3ec");
-    ASSERT_NE(sim::find_nand_controller(nand.module()), nullptr);
-    EXPECT_EQ(sim::find_nand_controller(nand.module())->chip_count(), 1u);
+    ASSERT_NE(testing_support::find_nand_controller(nand.module()), nullptr);
+    EXPECT_EQ(testing_support::find_nand_controller(nand.module())->chip_count(), 1u);
 }
 
 }  // namespace

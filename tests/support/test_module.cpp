@@ -10,6 +10,8 @@
 
 #include "flash/flash_ops.h"
 #include "flash/nor/nor_flash.h"
+#include "module/hw/gpio/gpio_blocks.h"
+#include "module/hw/nand/nand_controller.h"
 #include "module/profiles.h"
 
 namespace testing_support {
@@ -62,6 +64,17 @@ std::vector<RecordedAccess> BusRecorder::writes() const {
     for (const RecordedAccess& a : accesses_)
         if (a.write) out.push_back(a);
     return out;
+}
+
+sim::NandController* find_nand_controller(sim::Module& module) {
+    uint32_t offset = 0;
+    return dynamic_cast<sim::NandController*>(module.bus().decode(sim::kNandControllerBase, &offset));
+}
+
+sim::GpioPins* find_gpio_pins(sim::Module& module) {
+    uint32_t offset = 0;
+    auto* gpio = dynamic_cast<sim::GpioBlock*>(module.bus().decode(sim::kGpioBase, &offset));
+    return gpio ? &gpio->pins() : nullptr;
 }
 
 void reset_flash_state() {

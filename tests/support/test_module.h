@@ -8,6 +8,11 @@
 
 #include "module/module.h"
 
+namespace sim {
+class GpioPins;
+class NandController;
+}  // namespace sim
+
 namespace testing_support {
 
 class TempDir {
@@ -56,6 +61,11 @@ private:
     sim::Bus& bus_;
     std::vector<RecordedAccess> accesses_;
 };
+
+// The device models of an open module found on its bus: null when the module
+// has none.
+sim::NandController* find_nand_controller(sim::Module& module);
+sim::GpioPins* find_gpio_pins(sim::Module& module);
 
 // Puts the program's process-wide flash state back to its start: no back-end
 // selected, empty operations table, no erase hook, no NOR window.

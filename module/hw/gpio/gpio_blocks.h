@@ -10,8 +10,6 @@
 
 namespace sim {
 
-class Module;
-
 class GpioBlock : public Device {
 public:
     GpioBlock(std::shared_ptr<GpioPins> pins, std::filesystem::path state_file)
@@ -46,8 +44,5 @@ private:
 };
 
 constexpr const char* kGpioStateFile = "gpio-state";
-
-// The module's pins, or null when no GPIO block is installed.
-GpioPins* find_gpio_pins(Module& module);
 
 }  // namespace sim

@@ -19,10 +19,4 @@ bool install_gpio(Module& module, std::string*) {
     return true;
 }
 
-GpioPins* find_gpio_pins(Module& module) {
-    uint32_t offset = 0;
-    auto* gpio = dynamic_cast<GpioBlock*>(module.bus().decode(kGpioBase, &offset));
-    return gpio ? &gpio->pins() : nullptr;
-}
-
 }  // namespace sim

@@ -164,9 +164,3 @@ private:
 };
 
 }  // namespace sim
-
-namespace sim {
-class Module;
-// The module's NAND controller, or null on a NOR module.
-NandController* find_nand_controller(Module& module);
-}  // namespace sim

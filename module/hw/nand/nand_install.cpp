@@ -46,11 +46,6 @@ void mark_bad_block(NandStorage& chip, const NandPart& part, uint32_t block) {
 
 }  // namespace
 
-NandController* find_nand_controller(Module& module) {
-    uint32_t offset = 0;
-    return dynamic_cast<NandController*>(module.bus().decode(kNandControllerBase, &offset));
-}
-
 bool create_nand_storage(const std::filesystem::path& dir, const Config& profile, std::string* error) {
     NandBoardConfig config;
     if (!nand_config_from_profile(profile, &config, error)) return false;
