@@ -56,11 +56,16 @@ TEST(GpioModel, RegisterWritesSetThePins) {
     // clang-format on
     for (const PinCase& c : cases) {
         TestModule m(c.profile);
+        testing_support::EventRecorder changes(m.module(), sim::event_bit(sim::EventKind::PinChanged));
         sim::Bus& bus = m.module().bus();
         for (const Access& a : c.accesses) {
             uint32_t value = a.read_modify_write ? bus.read32(a.phys) | a.value : a.value;
             bus.write32(a.phys, value);
         }
+        uint32_t told = 0;  // as at power-up: function 0, input, low
+        for (const sim::DeviceEvent& e : changes.events())
+            if (e.address == c.pin) told = e.value;
+        EXPECT_EQ(told, c.function | (c.output ? sim::kPinOutput : 0) | (c.level ? sim::kPinHigh : 0)) << c.name;
         sim::GpioPins* pins = testing_support::find_gpio_pins(m.module());
         ASSERT_NE(pins, nullptr) << c.name;
         sim::PinState s = pins->pin(c.pin);

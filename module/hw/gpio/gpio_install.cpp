@@ -10,10 +10,10 @@ bool install_gpio(Module& module, std::string*) {
     auto pins = std::make_shared<GpioPins>(pin_processor_for_product(module.cpu().product()));
     std::filesystem::path state = module.dir() / kGpioStateFile;
     pins->load(state);  // no file yet: the pins are as after power-up
-    GpioBlock* gpio = module.own(std::make_unique<GpioBlock>(pins, state));
+    GpioBlock* gpio = module.own(std::make_unique<GpioBlock>(pins, state, module.clock(), module.events()));
     module.bus().map(kGpioBase, kGpioWindowSize, gpio);
     if (pins->processor() != PinProcessor::Pxa27x) {
-        MfprBlock* mfpr = module.own(std::make_unique<MfprBlock>(pins, state));
+        MfprBlock* mfpr = module.own(std::make_unique<MfprBlock>(pins, state, module.clock(), module.events()));
         module.bus().map(kMfprBase, kGpioWindowSize, mfpr);
     }
     return true;

@@ -1,29 +1,31 @@
 #include "module/hw/nand/nand_chip.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
-
-#include "module/module.h"
 
 namespace sim {
 
 static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
-static std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
-NandChip::NandChip(NandChipConfig config, NandStorage& storage, FlashStats* stats)
-    : config_(std::move(config)), storage_(storage), stats_(stats), register_(config_.part->raw_page_bytes(), 0xFF) {
+NandChip::NandChip(NandChipConfig config, NandStorage& storage, EventSink& events)
+    : config_(std::move(config)), storage_(storage), events_(events), register_(config_.part->raw_page_bytes(), 0xFF) {
     if (config_.faults.never_ready) busy_until_ = kNever;
 }
 
-void NandChip::log(const std::string& text) {
-    trace(text);
-    if (log_) log_(text);
+DeviceEvent NandChip::event(EventKind kind, uint64_t now, uint32_t value, Operation op, FaultKind fault) const {
+    const NandPart& p = part();
+    uint32_t block = pending_row_ / p.pages_per_block;
+    uint32_t address = 0, length = 0;
+    if (op == Operation::PageRead || op == Operation::PageProgram) {
+        address = pending_row_ * p.page_bytes;
+        length = p.page_bytes;
+    } else if (op == Operation::BlockErase) {
+        length = p.pages_per_block * p.page_bytes;
+        address = block * length;
+    }
+    if (op == Operation::None || op == Operation::Reset) block = 0;
+    return DeviceEvent{now,  address, value, length, block, EventSource::NandChip, static_cast<uint8_t>(config_.index),
+                       kind, op,      fault};
 }
 
 uint8_t NandChip::status(uint64_t now) const {
@@ -33,38 +35,70 @@ uint8_t NandChip::status(uint64_t now) const {
     return value;
 }
 
-void NandChip::start_busy(uint32_t ns, uint64_t now, const char* operation, uint32_t number) {
+void NandChip::start_busy(Operation op, uint32_t ns, uint64_t now, uint8_t cmd) {
+    // A reset cuts short what runs: it ends here.
+    if (pending_ != Operation::None) finish(std::min(now, busy_until_));
     ++busy_operations_;
+    pending_ = op;
+    pending_row_ = row_;
+    emit(EventKind::Started, now, cmd, op);
     if (config_.faults.hang_after != 0 && busy_operations_ == config_.faults.hang_after) {
         busy_until_ = kNever;
-        log(tag() + ": fault: stays busy after " + operation + " " + std::to_string(number) + " (busy operation " +
-            std::to_string(busy_operations_) + ")");
+        emit(EventKind::Fault, now, busy_operations_, op, FaultKind::NeverReady);
         return;
     }
     busy_until_ = now + ns;
-    if (trace_)
-        trace(tag() + ": " + operation + " " + std::to_string(number) + " started, busy " + std::to_string(ns) + " ns");
+}
+
+void NandChip::finish(uint64_t at) {
+    Operation op = pending_;
+    pending_ = Operation::None;
+    bool failed = failed_ && (op == Operation::PageProgram || op == Operation::BlockErase);
+    emit(EventKind::Finished, at, status(at), op, failed ? FaultKind::BadBlock : FaultKind::None);
+}
+
+// Status and reset are the commands a busy chip takes; a command the part
+// does not know, or one that finds no operation set up, is ignored.
+bool NandChip::takes(uint8_t cmd) const {
+    switch (cmd) {
+        case 0xFF:
+        case 0x90:
+        case 0x70:
+        case 0x00:
+        case 0x80:
+        case 0x60: return true;
+        case 0x01:
+        case 0x50: return part().small_page();
+        case 0x30: return mode_ == Mode::ReadConfirm;
+        case 0x10:
+        case 0x15: return mode_ == Mode::ProgramData;
+        case 0xD0: return mode_ == Mode::EraseConfirm;
+        default: return false;
+    }
 }
 
 void NandChip::command(uint8_t cmd, uint64_t now) {
-    // A busy chip answers status and reset and ignores everything else.
+    settle(now);
     if (!ready(now) && cmd != 0x70 && cmd != 0xFF) {
-        trace(tag() + ": busy, ignored command " + hex(cmd));
+        emit(EventKind::Ignored, now, cmd, pending_);
         return;
     }
-    if (trace_) trace(tag() + ": command " + hex(cmd));
-    const bool small = part().small_page();
+    if (!takes(cmd)) {
+        emit(EventKind::Ignored, now, cmd);
+        return;
+    }
+    emit(EventKind::Command, now, cmd);
     switch (cmd) {
         case 0xFF:
             mode_ = Mode::Idle;
             small_area_ = 0;
             area_one_shot_ = false;
-            if (busy_until_ != kNever) start_busy(config_.reset_ns, now, "reset", 0);
+            if (busy_until_ != kNever) start_busy(Operation::Reset, config_.reset_ns, now, cmd);
             break;
         case 0x90: mode_ = Mode::IdAddress; break;
         case 0x70: mode_ = Mode::StatusOut; break;
         case 0x00:
-            if (small) {
+            if (part().small_page()) {
                 small_area_ = 0;
                 area_one_shot_ = false;
             }
@@ -72,48 +106,26 @@ void NandChip::command(uint8_t cmd, uint64_t now) {
             break;
         case 0x01:
         case 0x50:
-            if (!small) {
-                trace(tag() + ": not a command of this part: " + hex(cmd));
-                break;
-            }
             small_area_ = cmd == 0x01 ? 1 : 2;
             area_one_shot_ = cmd == 0x01;
             mode_ = Mode::ReadAddress;
             break;
-        case 0x30:
-            if (mode_ != Mode::ReadConfirm) {
-                trace(tag() + ": 30h without a read address, ignored");
-                break;
-            }
-            load_page(row_, now);
-            break;
+        case 0x30: load_page(row_, now, cmd); break;
         case 0x80:
             std::fill(register_.begin(), register_.end(), 0xFF);
             mode_ = Mode::ProgramAddress;
             break;
         case 0x10:
-        case 0x15:
-            if (mode_ != Mode::ProgramData) {
-                trace(tag() + ": program confirm without data input, ignored");
-                break;
-            }
-            program(now);
-            break;
+        case 0x15: program(now, cmd); break;
         case 0x60: mode_ = Mode::EraseAddress; break;
-        case 0xD0:
-            if (mode_ != Mode::EraseConfirm) {
-                trace(tag() + ": erase confirm without an erase address, ignored");
-                break;
-            }
-            erase(now);
-            break;
-        default: trace(tag() + ": unknown command " + hex(cmd) + " ignored"); break;
+        case 0xD0: erase(now, cmd); break;
     }
 }
 
 void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
+    settle(now);
     if (!ready(now)) {
-        trace(tag() + ": busy, ignored the address");
+        emit(EventKind::Ignored, now, count, pending_);
         return;
     }
     const NandPart& p = part();
@@ -130,11 +142,10 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
         case Mode::ReadAddress:
         case Mode::ProgramAddress: needed = p.column_cycles() + p.row_cycles(); break;
         case Mode::EraseAddress: needed = p.row_cycles(); break;
-        default: trace(tag() + ": address cycles not expected, ignored"); return;
+        default: emit(EventKind::Ignored, now, count); return;
     }
-    if (count < needed && trace_)
-        trace(tag() + ": " + std::to_string(count) + " address cycles of " + std::to_string(needed) +
-              "; the missing ones count as 0");
+    // Too few cycles: the missing ones count as 0.
+    if (count < needed) emit(EventKind::SequenceError, now, count);
     uint32_t column = 0;
     if (mode_ == Mode::ReadAddress || mode_ == Mode::ProgramAddress) {
         if (p.small_page()) {
@@ -156,7 +167,8 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
         case Mode::ReadAddress:
             position_ = column;
             if (p.small_page()) {
-                load_page(row_, now);  // small-page parts start reading after the last address cycle
+                // Small-page parts start reading after the last address cycle.
+                load_page(row_, now, count ? cycles[count - 1] : 0);
             } else {
                 mode_ = Mode::ReadConfirm;
             }
@@ -170,57 +182,49 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
     }
 }
 
-void NandChip::load_page(uint32_t page, uint64_t now) {
+void NandChip::load_page(uint32_t page, uint64_t now, uint8_t cmd) {
+    mode_ = Mode::DataOut;
+    start_busy(Operation::PageRead, config_.read_ns, now, cmd);
     storage_.read_page(page, register_.data());
     const NandChipFaults& f = config_.faults;
     if (f.uncorrectable_pages.count(page)) {
         register_[kBitflipByte] ^= kBitflipMask;
         register_[kSecondFlipByte] ^= kSecondFlipMask;
-        log(tag() + ": fault: page " + std::to_string(page) + " read with two flipped bits");
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::DoubleBitFlip);
     } else if (f.bitflip_pages.count(page)) {
         register_[kBitflipByte] ^= kBitflipMask;
-        log(tag() + ": fault: page " + std::to_string(page) + " read with one flipped bit");
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
     }
-    mode_ = Mode::DataOut;
-    start_busy(config_.read_ns, now, "read of page", page);
 }
 
-void NandChip::program(uint64_t now) {
-    const NandPart& p = part();
-    uint32_t block = row_ / p.pages_per_block;
+void NandChip::program(uint64_t now, uint8_t cmd) {
     mode_ = Mode::Idle;
     if (area_one_shot_) {
         small_area_ = 0;
         area_one_shot_ = false;
     }
-    if (config_.faults.bad_blocks.count(block)) {
-        failed_ = true;
-        log(tag() + ": fault: program of page " + std::to_string(row_) + " failed (bad block " + std::to_string(block) +
-            ")");
-    } else {
-        failed_ = false;
+    start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
+    failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
+    if (failed_)
+        emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
+    else
         storage_.program_page(row_, register_.data());
-        if (stats_) stats_->bytes_programmed += p.page_bytes;
-    }
-    start_busy(config_.program_ns, now, "program of page", row_);
 }
 
-void NandChip::erase(uint64_t now) {
+void NandChip::erase(uint64_t now, uint8_t cmd) {
     const NandPart& p = part();
     uint32_t block = row_ / p.pages_per_block;
     mode_ = Mode::Idle;
-    if (config_.faults.bad_blocks.count(block)) {
-        failed_ = true;
-        log(tag() + ": fault: erase of block " + std::to_string(block) + " failed (bad block)");
-    } else {
-        failed_ = false;
+    start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
+    failed_ = config_.faults.bad_blocks.count(block) != 0;
+    if (failed_)
+        emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
+    else
         storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
-        if (stats_) stats_->bytes_erased += uint64_t{p.page_bytes} * p.pages_per_block;
-    }
-    start_busy(config_.erase_ns, now, "erase of block", block);
 }
 
 void NandChip::read_data(uint8_t* out, size_t count, uint64_t now) {
+    settle(now);
     for (size_t i = 0; i < count; ++i) {
         switch (mode_) {
             case Mode::DataOut:
@@ -239,9 +243,9 @@ void NandChip::read_data(uint8_t* out, size_t count, uint64_t now) {
     }
 }
 
-void NandChip::write_data(const uint8_t* in, size_t count) {
+void NandChip::write_data(const uint8_t* in, size_t count, uint64_t now) {
     if (mode_ != Mode::ProgramData) {
-        trace(tag() + ": data input not expected, " + std::to_string(count) + " bytes ignored");
+        emit(EventKind::Ignored, now, static_cast<uint32_t>(count));
         return;
     }
     for (size_t i = 0; i < count; ++i, ++position_)

@@ -6,20 +6,19 @@
 // D0h). Not modelled: sequential row reads past the page, cache reads, copy-
 // back, OTP areas, the partial-program limit (NOP) and write protection.
 // The chip acts on an address when the controller ends the address phase;
-// cycles it did not get count as 0.
+// cycles it did not get count as 0. A program or erase takes effect when it
+// starts; its Finished event comes when its busy time has passed and the chip
+// is next touched (or settled).
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <set>
-#include <string>
 #include <vector>
 
+#include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace sim {
-
-struct FlashStats;
 
 // Faults of one chip; block and page numbers are the chip's own.
 struct NandChipFaults {
@@ -51,11 +50,10 @@ constexpr uint8_t kNandStatusFail = 0x01;
 constexpr uint8_t kNandStatusReady = 0x40;
 constexpr uint8_t kNandStatusNotProtected = 0x80;
 
-using NandTraceSink = std::function<void(const std::string&)>;
-
 class NandChip {
 public:
-    NandChip(NandChipConfig config, NandStorage& storage, FlashStats* stats);
+    // The chip tells what it does to events.
+    NandChip(NandChipConfig config, NandStorage& storage, EventSink& events);
 
     const NandChipConfig& config() const { return config_; }
     const NandPart& part() const { return *config_.part; }
@@ -64,17 +62,18 @@ public:
     void command(uint8_t cmd, uint64_t now);
     void address(const uint8_t* cycles, unsigned count, uint64_t now);
     void read_data(uint8_t* out, size_t count, uint64_t now);
-    void write_data(const uint8_t* in, size_t count);
+    void write_data(const uint8_t* in, size_t count, uint64_t now);
 
     // The ready/busy line: high (ready) from ready_at() on; UINT64_MAX when it never rises.
     bool ready(uint64_t now) const { return now >= busy_until_; }
     uint64_t ready_at() const { return busy_until_; }
     uint8_t status(uint64_t now) const;
-
-    // Trace of every cycle the chip takes or ignores; events worth keeping
-    // (faults that took effect) also go to the log sink.
-    void set_trace(NandTraceSink sink) { trace_ = std::move(sink); }
-    void set_log(NandTraceSink sink) { log_ = std::move(sink); }
+    // The page the last address phase named.
+    uint32_t page() const { return row_; }
+    // Ends an operation whose busy time has passed by now.
+    void settle(uint64_t now) {
+        if (pending_ != Operation::None && now >= busy_until_) finish(busy_until_);
+    }
 
 private:
     enum class Mode {
@@ -90,19 +89,21 @@ private:
         EraseAddress,
         EraseConfirm,
     };
-    void start_busy(uint32_t ns, uint64_t now, const char* operation, uint32_t number);
-    void load_page(uint32_t page, uint64_t now);
-    void program(uint64_t now);
-    void erase(uint64_t now);
-    void trace(const std::string& text) {
-        if (trace_) trace_(text);
+    bool takes(uint8_t cmd) const;
+    void start_busy(Operation op, uint32_t ns, uint64_t now, uint8_t cmd);
+    void finish(uint64_t at);
+    void load_page(uint32_t page, uint64_t now, uint8_t cmd);
+    void program(uint64_t now, uint8_t cmd);
+    void erase(uint64_t now, uint8_t cmd);
+    void emit(EventKind kind, uint64_t now, uint32_t value, Operation op = Operation::None,
+              FaultKind fault = FaultKind::None) {
+        if (events_.wants(kind)) events_.deliver(event(kind, now, value, op, fault));
     }
-    void log(const std::string& text);
-    std::string tag() const { return "nand-" + std::to_string(config_.index); }
+    DeviceEvent event(EventKind kind, uint64_t now, uint32_t value, Operation op, FaultKind fault) const;
 
     NandChipConfig config_;
     NandStorage& storage_;
-    FlashStats* stats_;
+    EventSink& events_;
     Mode mode_ = Mode::Idle;
     unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
     bool area_one_shot_ = false;  // 01h lasts one operation
@@ -112,9 +113,9 @@ private:
     bool failed_ = false;  // status bit 0 of the last program or erase
     uint64_t busy_until_ = 0;
     uint32_t busy_operations_ = 0;
+    Operation pending_ = Operation::None;  // the operation that keeps the chip busy
+    uint32_t pending_row_ = 0;
     std::vector<uint8_t> register_;
-    NandTraceSink trace_;
-    NandTraceSink log_;
 };
 
 }  // namespace sim

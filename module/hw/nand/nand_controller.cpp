@@ -1,34 +1,45 @@
 #include "module/hw/nand/nand_controller.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 #include "module/hw/nand/nand_ecc.h"
 
 namespace sim {
 
-static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+namespace {
 
-static std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
+constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+
+Operation operation_of(NandCommandType type) {
+    switch (type) {
+        case NandCommandType::Read: return Operation::PageRead;
+        case NandCommandType::Program: return Operation::PageProgram;
+        case NandCommandType::Erase: return Operation::BlockErase;
+        case NandCommandType::ReadId: return Operation::ReadId;
+        case NandCommandType::Status: return Operation::ReadStatus;
+        case NandCommandType::Reset: return Operation::Reset;
+    }
+    return Operation::None;
 }
 
-static const char* type_name(unsigned type) {
-    static const char* const names[8] = {"read", "program", "erase", "read ID", "status", "reset", "type 6", "type 7"};
-    return names[type & 7];
-}
+}  // namespace
 
-NandController::NandController(VirtualClock& clock, NandWiring wiring,
+NandController::NandController(VirtualClock& clock, EventSink& events, NandWiring wiring,
                                std::vector<std::unique_ptr<NandStorage>> storage,
                                std::vector<std::unique_ptr<NandChip>> chips)
-    : clock_(clock), wiring_(wiring), storage_(std::move(storage)), chips_(std::move(chips)) {}
+    : clock_(clock), events_(events), wiring_(wiring), storage_(std::move(storage)), chips_(std::move(chips)) {}
 
-void NandController::set_trace(NandTraceSink sink) {
-    trace_ = sink;
-    for (auto& chip : chips_) chip->set_trace(sink);
+NandController::~NandController() {
+    for (auto& chip : chips_) chip->settle(clock_.now_ns());
+}
+
+void NandController::emit_page(EventKind kind, const NandChip& chip, uint32_t value) {
+    if (!events_.wants(kind)) return;
+    const NandPart& p = chip.part();
+    events_.deliver(DeviceEvent{clock_.now_ns(), chip.page() * p.page_bytes, value, p.page_bytes,
+                                chip.page() / p.pages_per_block, EventSource::NandController,
+                                static_cast<uint8_t>(chip.config().index), kind, command_.op, FaultKind::None});
 }
 
 uint32_t NandController::read32(uint32_t offset) {
@@ -86,7 +97,7 @@ void NandController::write32(uint32_t offset, uint32_t value) {
         }
         case NDCB0:
             if (phase_ != Phase::AwaitCommand) {
-                trace("NDCB0 " + hex(value) + " written with no command requested, ignored");
+                emit(EventKind::Ignored, NDCB0, value);  // no command requested
                 break;
             }
             words_[word_count_++] = value;
@@ -94,7 +105,7 @@ void NandController::write32(uint32_t offset, uint32_t value) {
             break;
         case NDCB1:
         case NDCB2:
-            trace("direct write to NDCB1/NDCB2 ignored");  // the command buffer fills only through NDCB0
+            emit(EventKind::Ignored, offset & ~3u, value);  // the command buffer fills only through NDCB0
             break;
         default: break;
     }
@@ -103,13 +114,14 @@ void NandController::write32(uint32_t offset, uint32_t value) {
 void NandController::start_run() {
     phase_ = Phase::AwaitCommand;
     word_count_ = 0;
+    command_ = Command{};
     ndsr_ |= kNdsrWrCmdReq;
-    trace("ND_RUN set: WRCMDREQ");
+    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF);
 }
 
 void NandController::abandon() {
     if (phase_ == Phase::Idle) return;
-    trace("ND_RUN cleared: command abandoned");
+    emit(EventKind::SequenceError, NDCR, command_.word);  // ND_RUN cleared in the middle of a command
     phase_ = Phase::Idle;
     fifo_.clear();
     fifo_head_ = 0;
@@ -124,6 +136,7 @@ void NandController::accept_command(uint64_t now) {
     c.dbc = (c.word >> 19) & 1;
     c.type_bits = (c.word >> 21) & 7;
     c.type = static_cast<NandCommandType>(c.type_bits);
+    c.op = operation_of(c.type);
     c.chip_select = (c.word >> 24) & 1;
     c.auto_rs = (c.word >> 25) & 1;
     for (int i = 0; i < 4; ++i) c.address[i] = static_cast<uint8_t>(words_[1] >> (8 * i));
@@ -152,11 +165,7 @@ void NandController::accept_command(uint64_t now) {
     c.lane_bytes = c.page_bytes + spare;
     command_ = c;
     phase_ = Phase::WaitChips;
-    if (trace_) {
-        trace("command " + hex(c.word) + " " + hex(words_[1]) + " " + hex(words_[2]) + ": " + type_name(c.type_bits) +
-              ", CS" + std::to_string(c.chip_select) + ", " + std::to_string(c.address_cycles) + " address cycles, " +
-              std::to_string(c.lanes * 8) + "-bit bus");
-    }
+    emit(EventKind::Command, words_[1], c.word);
     step(now);
 }
 
@@ -211,7 +220,7 @@ void NandController::issue(uint64_t now) {
         case NandCommandType::Program:
             ndsr_ |= kNdsrWrDReq;
             phase_ = Phase::WriteData;
-            trace("WRDREQ: " + std::to_string(c.lane_bytes * c.lanes) + " bytes expected");
+            emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, c.lane_bytes * c.lanes);
             // Bytes already waiting in the FIFO count as the first of the page.
             if (fifo_size() >= uint64_t{c.lane_bytes} * c.lanes) take_write_data(now);
             break;
@@ -242,7 +251,7 @@ void NandController::issue(uint64_t now) {
             break;
         }
         default:
-            trace("command type " + std::to_string(c.type_bits) + " is not a command of this controller");
+            emit(EventKind::Ignored, NDCB0, c.word);  // not a command type of this controller
             complete();
             break;
     }
@@ -264,6 +273,8 @@ void NandController::start_busy_phase(uint64_t now) {
 void NandController::finish_busy(uint64_t now) {
     Command& c = command_;
     if (c.went_busy) ndsr_ |= kNdsrRdy;  // R/B# rose
+    for (NandChip* chip : c.lane)
+        if (chip) chip->settle(now);
     switch (c.type) {
         case NandCommandType::Read: deliver_read(now); break;
         case NandCommandType::Program:
@@ -277,7 +288,7 @@ void NandController::finish_busy(uint64_t now) {
                     chip->read_data(&status, 1, now);
                     if (status & kNandStatusFail) {
                         ndsr_ |= c.chip_select ? kNdsrCs1Bbd : kNdsrCs0Bbd;
-                        trace("AUTO_RS: chip status " + hex(status) + ": bad block");
+                        emit_page(EventKind::BadBlock, *chip, status);
                     }
                 }
             }
@@ -302,8 +313,13 @@ void NandController::deliver_read(uint64_t now) {
         if (c.ecc && chip) {
             EccOutcome o =
                 ecc_correct(lane_buffer_.data(), c.page_bytes, lane_buffer_.data() + c.page_bytes + c.ecc_offset);
-            if (o == EccOutcome::Uncorrectable) uncorrectable = true;
-            if (o == EccOutcome::Corrected) corrected = true;
+            if (o == EccOutcome::Uncorrectable) {
+                uncorrectable = true;
+                emit_page(EventKind::EccUncorrectable, *chip, 0);
+            } else if (o == EccOutcome::Corrected) {
+                corrected = true;
+                emit_page(EventKind::EccCorrected, *chip, 0);
+            }
         }
         for (uint32_t j = 0; j < c.lane_bytes; ++j) stream[j * c.lanes + lane] = lane_buffer_[j];
     }
@@ -314,11 +330,7 @@ void NandController::deliver_read(uint64_t now) {
         ndsr_ |= kNdsrSbErr;
     ndsr_ |= kNdsrRdDReq;
     phase_ = Phase::ReadData;
-    if (trace_)
-        trace("RDDREQ: " + std::to_string(stream.size()) + " bytes" +
-              (uncorrectable ? ", DBERR"
-               : corrected   ? ", SBERR"
-                             : ""));
+    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, static_cast<uint32_t>(stream.size()));
 }
 
 void NandController::take_write_data(uint64_t now) {
@@ -331,7 +343,7 @@ void NandController::take_write_data(uint64_t now) {
         lane_buffer_.assign(to_chip, 0xFF);
         for (uint32_t j = 0; j < c.lane_bytes; ++j) lane_buffer_[j] = stream[j * c.lanes + lane];
         if (c.ecc) ecc_compute(lane_buffer_.data(), c.page_bytes, lane_buffer_.data() + c.page_bytes + c.ecc_offset);
-        chip->write_data(lane_buffer_.data(), to_chip);
+        chip->write_data(lane_buffer_.data(), to_chip, now);
     }
     fifo_head_ += uint64_t{c.lane_bytes} * c.lanes;
     if (fifo_head_ == fifo_.size()) {
@@ -342,7 +354,6 @@ void NandController::take_write_data(uint64_t now) {
         for (NandChip* chip : c.lane)
             if (chip) chip->command(c.cmd2, now);
     start_busy_phase(now);
-    trace("program data taken");
 }
 
 void NandController::complete() {
@@ -352,13 +363,13 @@ void NandController::complete() {
         ndsr_ |= c.chip_select ? kNdsrCs1PageD : kNdsrCs0PageD;
     ndcr_ &= ~kNdcrNdRun;
     phase_ = Phase::Idle;
-    if (trace_) trace("CMDD: NDSR " + hex(ndsr_ & 0xFFF));
+    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF);
 }
 
 uint32_t NandController::pop_word() {
     uint32_t word = 0;
     size_t available = fifo_size();
-    if (available < 4) trace("NDDB read with " + std::to_string(available) + " bytes in the FIFO");
+    if (available < 4) emit(EventKind::SequenceError, NDDB, 0, static_cast<uint32_t>(available));
     for (unsigned i = 0; i < 4 && i < available; ++i) word |= uint32_t{fifo_[fifo_head_ + i]} << (8 * i);
     fifo_head_ += std::min<size_t>(4, available);
     if (fifo_head_ == fifo_.size()) {
@@ -374,7 +385,7 @@ void NandController::push_bytes(const uint8_t* bytes, size_t count) {
     constexpr size_t kCapacity = 2 * 2112 + 8;
     size_t room = kCapacity > fifo_size() ? kCapacity - fifo_size() : 0;
     if (count > room) {
-        trace("NDDB: FIFO full, " + std::to_string(count - room) + " bytes lost");
+        emit(EventKind::SequenceError, NDDB, 0, static_cast<uint32_t>(count - room));  // FIFO full: lost
         count = room;
     }
     fifo_.insert(fifo_.end(), bytes, bytes + count);

@@ -20,6 +20,10 @@
 // whether a data cycle carries one byte (chip 0 of the chip select) or one
 // byte per lane (chip 0 low, chip 1 high).
 //
+// Events: each command taken, the NDSR bits it raises (Signal), a failed
+// chip status under AUTO_RS (BadBlock), each lane's ECC outcome, writes it
+// ignores and data moved out of turn; the chips add their own.
+//
 // Not modelled: DMA (NDCR bit 29 is kept, data moves only through NDDB),
 // interrupts (the masks are kept), the page counter, 16-bit flash (DWIDTH_M
 // is kept; the chips are all 8-bit), the NAND bus cycle times of the timing
@@ -85,8 +89,11 @@ constexpr uint64_t kNandPollStepNs = 1000000;
 class NandController : public Device {
 public:
     // chips[N] is nand-N; the controller owns them and their storage.
-    NandController(VirtualClock& clock, NandWiring wiring, std::vector<std::unique_ptr<NandStorage>> storage,
-                   std::vector<std::unique_ptr<NandChip>> chips);
+    // The controller and its chips tell what they do to events.
+    NandController(VirtualClock& clock, EventSink& events, NandWiring wiring,
+                   std::vector<std::unique_ptr<NandStorage>> storage, std::vector<std::unique_ptr<NandChip>> chips);
+    // An operation whose busy time has passed ends with the module.
+    ~NandController() override;
 
     const char* name() const override { return "NAND controller"; }
     uint32_t read32(uint32_t offset) override;
@@ -101,14 +108,13 @@ public:
     NandWiring wiring() const { return wiring_; }
     unsigned chip_count() const { return static_cast<unsigned>(chips_.size()); }
     NandChip& chip(unsigned n) { return *chips_[n]; }
-    // Trace of commands, transitions and the chips' cycles; off when empty.
-    void set_trace(NandTraceSink sink);
 
 private:
     enum class Phase { Idle, AwaitCommand, WaitChips, ChipBusy, ReadData, WriteData };
     struct Command {
         uint32_t word = 0;
         NandCommandType type = NandCommandType::Read;
+        Operation op = Operation::None;  // what the command asks of the chips
         unsigned type_bits = 0;
         uint8_t cmd1 = 0, cmd2 = 0;
         bool dbc = false, auto_rs = false;
@@ -141,11 +147,17 @@ private:
     uint32_t pop_word();
     void push_bytes(const uint8_t* bytes, size_t count);
     size_t fifo_size() const { return fifo_.size() - fifo_head_; }
-    void trace(const std::string& text) {
-        if (trace_) trace_(text);
+    void emit(EventKind kind, uint32_t address, uint32_t value, uint32_t length = 0) {
+        if (events_.wants(kind))
+            events_.deliver(DeviceEvent{clock_.now_ns(), address, value, length, 0, EventSource::NandController,
+                                        static_cast<uint8_t>(command_.chip_select), kind, command_.op,
+                                        FaultKind::None});
     }
+    // An event about the page a chip has just read or written.
+    void emit_page(EventKind kind, const NandChip& chip, uint32_t value);
 
     VirtualClock& clock_;
+    EventSink& events_;
     NandWiring wiring_;
     std::vector<std::unique_ptr<NandStorage>> storage_;
     std::vector<std::unique_ptr<NandChip>> chips_;
@@ -160,7 +172,6 @@ private:
     std::vector<uint8_t> fifo_;
     size_t fifo_head_ = 0;
     std::vector<uint8_t> lane_buffer_;
-    NandTraceSink trace_;
 };
 
 }  // namespace sim

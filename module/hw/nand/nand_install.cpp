@@ -13,6 +13,47 @@ namespace sim {
 
 namespace {
 
+// The chips' faults that took effect, as lines of the module's event log.
+class NandFaultLog : public EventListener {
+public:
+    explicit NandFaultLog(Module& module) : module_(module) {}
+    void on_event(const DeviceEvent& e) override {
+        if (e.source != EventSource::NandChip) return;
+        std::string chip = "nand-" + std::to_string(e.unit) + ": fault: ";
+        std::string page = std::to_string(e.length ? e.address / e.length : 0);
+        std::string block = std::to_string(e.block);
+        switch (e.fault) {
+            case FaultKind::NeverReady:
+                module_.log_event(chip + "stays busy after " + what(e.op) + " " +
+                                  (e.op == Operation::BlockErase ? block : page) + " (busy operation " +
+                                  std::to_string(e.value) + ")");
+                break;
+            case FaultKind::DoubleBitFlip:
+                module_.log_event(chip + "page " + page + " read with two flipped bits");
+                break;
+            case FaultKind::BitFlip: module_.log_event(chip + "page " + page + " read with one flipped bit"); break;
+            case FaultKind::BadBlock:
+                if (e.op == Operation::BlockErase)
+                    module_.log_event(chip + "erase of block " + block + " failed (bad block)");
+                else
+                    module_.log_event(chip + "program of page " + page + " failed (bad block " + block + ")");
+                break;
+            default: break;
+        }
+    }
+
+private:
+    static std::string what(Operation op) {
+        switch (op) {
+            case Operation::PageRead: return "read of page";
+            case Operation::PageProgram: return "program of page";
+            case Operation::BlockErase: return "erase of block";
+            default: return "reset";
+        }
+    }
+    Module& module_;
+};
+
 bool open_storage(const std::filesystem::path& dir, const NandBoardConfig& config,
                   std::vector<std::unique_ptr<NandStorage>>* storage, std::string* error) {
     const NandPart& p = *config.part;
@@ -71,13 +112,11 @@ bool install_nand(Module& module, std::string* error) {
     std::vector<std::unique_ptr<NandStorage>> storage;
     if (!open_storage(module.dir(), config, &storage, error)) return false;
     std::vector<std::unique_ptr<NandChip>> chips;
-    for (size_t n = 0; n < config.chips.size(); ++n) {
-        auto chip = std::make_unique<NandChip>(config.chips[n], *storage[n], &module.flash_stats());
-        chip->set_log([&module](const std::string& text) { module.log_event(text); });
-        chips.push_back(std::move(chip));
-    }
-    NandController* controller = module.own(
-        std::make_unique<NandController>(module.clock(), config.part->wiring, std::move(storage), std::move(chips)));
+    for (size_t n = 0; n < config.chips.size(); ++n)
+        chips.push_back(std::make_unique<NandChip>(config.chips[n], *storage[n], module.events()));
+    module.keep_listening(std::make_unique<NandFaultLog>(module), event_bit(EventKind::Fault));
+    NandController* controller = module.own(std::make_unique<NandController>(
+        module.clock(), module.events(), config.part->wiring, std::move(storage), std::move(chips)));
     module.bus().map(kNandControllerBase, kNandControllerSize, controller);
     // The running system's flash driver has configured the controller for
     // its chip before any program starts.

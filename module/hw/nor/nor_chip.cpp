@@ -30,26 +30,13 @@ constexpr uint16_t kSequenceError = kSR4ProgramError | kSR5EraseError;
 constexpr uint16_t kBufferAvailable = 0x80;  // XSR bit 7
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
-bool is_erase(NorOperation op) { return op == NorOperation::BlockErase; }
-bool is_program(NorOperation op) { return op == NorOperation::WordProgram || op == NorOperation::BufferProgram; }
+bool is_erase(Operation op) { return op == Operation::BlockErase; }
+bool is_program(Operation op) { return op == Operation::WordProgram || op == Operation::BufferProgram; }
 
 }  // namespace
 
-NorCounters& NorCounters::operator+=(const NorCounters& o) {
-    bytes_erased += o.bytes_erased;
-    bytes_programmed += o.bytes_programmed;
-    block_erases += o.block_erases;
-    word_programs += o.word_programs;
-    buffer_programs += o.buffer_programs;
-    lock_operations += o.lock_operations;
-    sequence_errors += o.sequence_errors;
-    failed_operations += o.failed_operations;
-    ignored_while_busy += o.ignored_while_busy;
-    return *this;
-}
-
-NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, NorTrace* trace)
-    : config_(config), chip_index_(chip_index), words_(words), locks_(locks), trace_(trace) {
+NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, EventSink& events)
+    : config_(config), chip_index_(chip_index), words_(words), locks_(locks), events_(events) {
     main_shift_ = static_cast<uint32_t>(std::countr_zero(config_.main_block_bytes / 2));
     parameter_shift_ = config_.parameter_blocks
                            ? static_cast<uint32_t>(std::countr_zero(config_.parameter_block_bytes / 2))
@@ -103,11 +90,10 @@ void NorChip::write_while_busy(uint32_t k, uint16_t value, uint64_t now) {
     // A busy chip ignores commands; Read Status is the one it takes.
     if ((value & 0xFF) == kCmdReadStatus) {
         mode_ = Mode::ReadStatus;
-        emit(NorEventKind::Command, k, value, now);
+        emit(EventKind::Command, k, value, now);
         return;
     }
-    ++counters_.ignored_while_busy;
-    emit(NorEventKind::Ignored, k, value, now, pending_);
+    emit(EventKind::Ignored, k, value, now, pending_);
 }
 
 void NorChip::write_slow(uint32_t k, uint16_t value, uint64_t now) {
@@ -119,11 +105,11 @@ void NorChip::write_slow(uint32_t k, uint16_t value, uint64_t now) {
         case Mode::BufferRefused: command(k, value, now); return;
         case Mode::EraseSetup:
             if ((value & 0xFF) == kCmdConfirm)
-                start(NorOperation::BlockErase, k, value, now);
+                start(Operation::BlockErase, k, value, now);
             else
                 sequence_error(k, value, now);
             return;
-        case Mode::ProgramSetup: start(NorOperation::WordProgram, k, value, now); return;
+        case Mode::ProgramSetup: start(Operation::WordProgram, k, value, now); return;
         case Mode::LockSetup: lock_confirm(k, value, now); return;
         case Mode::BufferCount:
         case Mode::BufferStart:
@@ -155,9 +141,9 @@ void NorChip::command(uint32_t k, uint16_t value, uint64_t now) {
                 buffer_block_ = block_of(k);
             }
             break;
-        default: emit(NorEventKind::Ignored, k, value, now); return;
+        default: emit(EventKind::Ignored, k, value, now); return;
     }
-    emit(NorEventKind::Command, k, value, now);
+    emit(EventKind::Command, k, value, now);
 }
 
 void NorChip::buffer_write(uint32_t k, uint16_t value, uint64_t now) {
@@ -192,7 +178,7 @@ void NorChip::buffer_write(uint32_t k, uint16_t value, uint64_t now) {
             return;
         case Mode::BufferConfirm:
             if ((value & 0xFF) == kCmdConfirm && !buffer_fault_)
-                start(NorOperation::BufferProgram, buffer_start_, value, now);
+                start(Operation::BufferProgram, buffer_start_, value, now);
             else
                 sequence_error(k, value, now);
             return;
@@ -203,11 +189,11 @@ void NorChip::buffer_write(uint32_t k, uint16_t value, uint64_t now) {
 void NorChip::lock_confirm(uint32_t k, uint16_t value, uint64_t now) {
     bool j3 = config_.family == NorFamily::J3;
     switch (value & 0xFF) {
-        case kCmdSetLock: start(NorOperation::SetLock, k, value, now); return;
-        case kCmdConfirm: start(j3 ? NorOperation::ClearLocks : NorOperation::UnlockBlock, k, value, now); return;
+        case kCmdSetLock: start(Operation::SetLock, k, value, now); return;
+        case kCmdConfirm: start(j3 ? Operation::ClearLocks : Operation::UnlockBlock, k, value, now); return;
         case kCmdLockDown:
             if (!j3) {
-                start(NorOperation::LockDown, k, value, now);
+                start(Operation::LockDown, k, value, now);
                 return;
             }
             break;
@@ -219,64 +205,54 @@ void NorChip::lock_confirm(uint32_t k, uint16_t value, uint64_t now) {
 void NorChip::sequence_error(uint32_t k, uint16_t value, uint64_t now) {
     status_ |= kSequenceError;
     mode_ = Mode::ReadStatus;
-    ++counters_.sequence_errors;
-    emit(NorEventKind::SequenceError, k, value, now);
+    emit(EventKind::SequenceError, k, value, now);
 }
 
-uint64_t NorChip::busy_time(NorOperation op, uint32_t block) const {
+uint64_t NorChip::busy_time(Operation op, uint32_t block) const {
     const NorTimings& t = config_.timings;
     switch (op) {
-        case NorOperation::BlockErase:
-            return block < config_.parameter_blocks ? t.parameter_erase_ns : t.block_erase_ns;
-        case NorOperation::WordProgram: return t.word_program_ns;
-        case NorOperation::BufferProgram: return t.buffer_program_ns;
-        case NorOperation::ClearLocks: return t.clear_locks_ns;
-        case NorOperation::SetLock:
-        case NorOperation::UnlockBlock:
-        case NorOperation::LockDown: return t.set_lock_ns;
-        case NorOperation::None: break;
+        case Operation::BlockErase: return block < config_.parameter_blocks ? t.parameter_erase_ns : t.block_erase_ns;
+        case Operation::WordProgram: return t.word_program_ns;
+        case Operation::BufferProgram: return t.buffer_program_ns;
+        case Operation::ClearLocks: return t.clear_locks_ns;
+        case Operation::SetLock:
+        case Operation::UnlockBlock:
+        case Operation::LockDown: return t.set_lock_ns;
+        default: break;  // None, or not a NOR operation
     }
     return 0;
 }
 
-void NorChip::start(NorOperation op, uint32_t k, uint16_t value, uint64_t now) {
+void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
     // After program, erase and lock operations the chip reads status until Read Array.
     mode_ = Mode::ReadStatus;
     uint32_t block = block_of(k);
-    switch (op) {
-        case NorOperation::BlockErase: ++counters_.block_erases; break;
-        case NorOperation::WordProgram: ++counters_.word_programs; break;
-        case NorOperation::BufferProgram: ++counters_.buffer_programs; break;
-        default: ++counters_.lock_operations; break;
-    }
     pending_ = op;
     pending_address_ = k;
     pending_value_ = value;
-    emit(NorEventKind::Started, k, value, now, op);
+    emit(EventKind::Started, k, value, now, op);
 
     if (config_.never_ready) {
         busy_ = true;
         busy_until_ = kNever;
-        ++counters_.failed_operations;
-        emit(NorEventKind::Fault, k, value, now, op, NorFaultKind::NeverReady);
+        emit(EventKind::Fault, k, value, now, op, FaultKind::NeverReady);
         return;
     }
     if (is_erase(op) || is_program(op)) {
         uint16_t error = is_erase(op) ? kSR5EraseError : kSR4ProgramError;
-        NorFaultKind refusal = NorFaultKind::None;
+        FaultKind refusal = FaultKind::None;
         if (config_.vpp_low) {
             status_ |= kSR3VppLow | error;
-            refusal = NorFaultKind::VppLow;
-            emit(NorEventKind::Fault, k, value, now, op, refusal);
+            refusal = FaultKind::VppLow;
+            emit(EventKind::Fault, k, value, now, op, refusal);
         } else if (lock_bits(block) & kNorLocked) {
             // Erase or program of a locked block is aborted with SR1.
             status_ |= kSR1BlockLocked | error;
-            refusal = NorFaultKind::Locked;
+            refusal = FaultKind::Locked;
         }
-        if (refusal != NorFaultKind::None) {
-            pending_ = NorOperation::None;
-            ++counters_.failed_operations;
-            emit(NorEventKind::Finished, k, status_, now, op, refusal);
+        if (refusal != FaultKind::None) {
+            pending_ = Operation::None;
+            emit(EventKind::Finished, k, status_, now, op, refusal);
             return;
         }
     }
@@ -297,63 +273,57 @@ void NorChip::finish(uint64_t now) {
     uint32_t k = pending_address_;
     uint32_t block = block_of(k);
     uint8_t faults = faults_of(block);
-    NorFaultKind fault = NorFaultKind::None;
+    FaultKind fault = FaultKind::None;
     switch (pending_) {
-        case NorOperation::WordProgram:
-        case NorOperation::BufferProgram:
+        case Operation::WordProgram:
+        case Operation::BufferProgram:
             if (faults & kNorFaultProgramError) {
                 status_ |= kSR4ProgramError;
-                fault = NorFaultKind::ProgramError;
-            } else if (pending_ == NorOperation::WordProgram) {
+                fault = FaultKind::ProgramError;
+            } else if (pending_ == Operation::WordProgram) {
                 program_word(k, pending_value_);
-                counters_.bytes_programmed += 2;
             } else {
                 for (uint32_t i = 0; i < buffer_count_; ++i) program_word(k + i, buffer_[i]);
-                counters_.bytes_programmed += 2u * buffer_count_;
             }
             break;
-        case NorOperation::BlockErase:
+        case Operation::BlockErase:
             if (faults & kNorFaultEraseError) {
                 status_ |= kSR5EraseError;
-                fault = NorFaultKind::EraseError;
+                fault = FaultKind::EraseError;
             } else {
                 // Erase sets every bit of the block.
                 uint32_t first = block_start(block), count = block_words(block);
                 for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
-                counters_.bytes_erased += 2ull * count;
             }
             break;
-        case NorOperation::SetLock: lock_byte(block) |= kNorLocked; break;
-        case NorOperation::LockDown: lock_byte(block) |= kNorLocked | kNorLockedDown; break;
-        case NorOperation::UnlockBlock:
+        case Operation::SetLock: lock_byte(block) |= kNorLocked; break;
+        case Operation::LockDown: lock_byte(block) |= kNorLocked | kNorLockedDown; break;
+        case Operation::UnlockBlock:
             // With WP# low a locked-down block stays locked, and says nothing.
             if (faults & kNorFaultStuckLock) {
                 status_ |= kSR5EraseError;
-                fault = NorFaultKind::StuckLock;
+                fault = FaultKind::StuckLock;
             } else if (!(lock_byte(block) & kNorLockedDown)) {
                 lock_byte(block) &= static_cast<uint8_t>(~kNorLocked);
             }
             break;
-        case NorOperation::ClearLocks: {
+        case Operation::ClearLocks: {
             uint32_t blocks = config_.block_count();
             for (uint32_t b = 0; b < blocks; ++b) {
                 if (faults_of(b) & kNorFaultStuckLock) {
                     status_ |= kSR5EraseError;
-                    fault = NorFaultKind::StuckLock;
+                    fault = FaultKind::StuckLock;
                 } else {
                     lock_byte(b) &= static_cast<uint8_t>(~kNorLocked);
                 }
             }
             break;
         }
-        case NorOperation::None: break;
+        default: break;  // None, or not a NOR operation
     }
-    if (fault != NorFaultKind::None) {
-        ++counters_.failed_operations;
-        emit(NorEventKind::Fault, k, pending_value_, at, pending_, fault);
-    }
-    emit(NorEventKind::Finished, k, status_, at, pending_, fault);
-    pending_ = NorOperation::None;
+    if (fault != FaultKind::None) emit(EventKind::Fault, k, pending_value_, at, pending_, fault);
+    emit(EventKind::Finished, k, status_, at, pending_, fault);
+    pending_ = Operation::None;
 }
 
 }  // namespace sim

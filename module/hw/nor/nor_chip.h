@@ -5,7 +5,9 @@
 // Modelled: Read Array, Read Identifier, CFI Query, Read Status, Clear
 // Status, Block Erase, Word Program, Write to Buffer with its sequence
 // errors, block locking (J3 legacy clear-all, P30/K3 per-block lock, unlock
-// and lock-down), injected faults.
+// and lock-down), injected faults. Every transition is one event in the
+// module's event sink: a command taken or ignored, a sequence error, an
+// operation started or finished, a fault that took effect.
 // Not modelled: erase and program suspend, OTP protection registers, burst
 // and page reads, partitions and read-while-write, the VPEN/VPP and WP# pins
 // (WP# is taken as low, so locked-down blocks stay locked), chip erase,
@@ -20,7 +22,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/hw/nor/nor_trace.h"
+#include "module/hw/device_events.h"
 
 namespace sim {
 
@@ -89,25 +91,11 @@ enum NorLockBits : uint8_t {
     kNorLockedDown = 2,
 };
 
-struct NorCounters {
-    uint64_t bytes_erased = 0;      // blocks actually erased
-    uint64_t bytes_programmed = 0;  // words actually programmed, 2 bytes each
-    uint64_t block_erases = 0;
-    uint64_t word_programs = 0;
-    uint64_t buffer_programs = 0;
-    uint64_t lock_operations = 0;
-    uint64_t sequence_errors = 0;
-    uint64_t failed_operations = 0;  // ended with an error bit or never ended
-    uint64_t ignored_while_busy = 0;
-
-    NorCounters& operator+=(const NorCounters& o);
-};
-
 class NorChip {
 public:
     // words: the chip's word 0 (the array is every second uint16_t from
     // there); locks: the chip's block 0 lock byte (every second byte).
-    NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, NorTrace* trace);
+    NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, EventSink& events);
 
     // A bus access at chip word address k (k < chip words) at virtual time now.
     uint16_t read(uint32_t k, uint64_t now) {
@@ -146,7 +134,6 @@ public:
     }
 
     const NorChipConfig& config() const { return config_; }
-    const NorCounters& counters() const { return counters_; }
     uint16_t status_register() const { return status_; }
     uint8_t lock_bits(uint32_t block) const { return locks_[2 * static_cast<size_t>(block)]; }
     uint32_t block_of(uint32_t k) const {
@@ -186,13 +173,24 @@ private:
     void lock_confirm(uint32_t k, uint16_t value, uint64_t now);
     void sequence_error(uint32_t k, uint16_t value, uint64_t now);
     // Starts an operation at word k, or refuses it at once with error bits.
-    void start(NorOperation op, uint32_t k, uint16_t value, uint64_t now);
-    uint64_t busy_time(NorOperation op, uint32_t block) const;
+    void start(Operation op, uint32_t k, uint16_t value, uint64_t now);
+    uint64_t busy_time(Operation op, uint32_t block) const;
     void finish(uint64_t now);
     void program_word(uint32_t k, uint16_t value);
-    void emit(NorEventKind kind, uint32_t k, uint16_t value, uint64_t now, NorOperation op = NorOperation::None,
-              NorFaultKind fault = NorFaultKind::None) {
-        if (trace_->enabled()) trace_->add(NorEvent{now, k, value, chip_index_, kind, op, fault});
+    void emit(EventKind kind, uint32_t k, uint16_t value, uint64_t now, Operation op = Operation::None,
+              FaultKind fault = FaultKind::None) {
+        if (events_.wants(kind))
+            events_.deliver(DeviceEvent{now, 4 * k, value, bytes_of(op, k), block_of(k), EventSource::Nor, chip_index_,
+                                        kind, op, fault});
+    }
+    // The bytes of this chip an operation at word k covers.
+    uint32_t bytes_of(Operation op, uint32_t k) const {
+        switch (op) {
+            case Operation::WordProgram: return 2;
+            case Operation::BufferProgram: return 2 * buffer_count_;
+            case Operation::BlockErase: return 2 * block_words(block_of(k));
+            default: return 0;
+        }
     }
     uint8_t faults_of(uint32_t block) const {
         return block < config_.block_faults.size() ? config_.block_faults[block] : 0;
@@ -204,7 +202,7 @@ private:
     const uint8_t chip_index_;
     uint16_t* const words_;
     uint8_t* const locks_;
-    NorTrace* const trace_;
+    EventSink& events_;
     uint32_t parameter_words_;
     uint32_t parameter_shift_;
     uint32_t main_shift_;
@@ -215,7 +213,7 @@ private:
     uint16_t status_ = kSR7Ready;
     bool busy_ = false;
     uint64_t busy_until_ = 0;
-    NorOperation pending_ = NorOperation::None;
+    Operation pending_ = Operation::None;
     uint32_t pending_address_ = 0;
     uint16_t pending_value_ = 0;
     uint32_t buffer_block_ = 0;
@@ -224,7 +222,6 @@ private:
     uint32_t buffer_loaded_ = 0;  // data writes taken so far
     bool buffer_fault_ = false;   // a load outside the window, reported at confirm
     std::array<uint16_t, 32> buffer_{};
-    NorCounters counters_;
 };
 
 }  // namespace sim

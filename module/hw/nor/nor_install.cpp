@@ -11,7 +11,7 @@ namespace sim {
 bool install_nor(Module& module, std::string* error) {
     NorPairConfig config;
     if (!nor_config_from_profile(module.config(), &config, error)) return false;
-    std::unique_ptr<NorPair> pair = NorPair::open(config, module.dir(), module.clock(), error);
+    std::unique_ptr<NorPair> pair = NorPair::open(config, module.dir(), module.clock(), module.events(), error);
     if (!pair) return false;
     NorPair* nor = module.own(std::move(pair));
     module.bus().map(0, nor->device_size(), nor);

@@ -16,7 +16,7 @@ bool persistent_locks(const NorPairConfig& config) { return config.chips[0].fami
 }  // namespace
 
 std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::filesystem::path& dir,
-                                       VirtualClock& clock, std::string* error) {
+                                       VirtualClock& clock, EventSink& events, std::string* error) {
     std::unique_ptr<NorPair> pair(new NorPair(config, clock));
     if (!pair->array_.open(dir / kArrayFile, config.device_size(), error)) return nullptr;
     // Lock bytes: chip 0's block b at 2b, chip 1's at 2b + 1, like the bus halves.
@@ -30,8 +30,8 @@ std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::f
         locks = pair->volatile_locks_.data();
     }
     auto* words = reinterpret_cast<uint16_t*>(pair->array_.data());
-    pair->chip0_ = std::make_unique<NorChip>(config.chips[0], 0, words, locks, &pair->trace_);
-    pair->chip1_ = std::make_unique<NorChip>(config.chips[1], 1, words + 1, locks + 1, &pair->trace_);
+    pair->chip0_ = std::make_unique<NorChip>(config.chips[0], 0, words, locks, events);
+    pair->chip1_ = std::make_unique<NorChip>(config.chips[1], 1, words + 1, locks + 1, events);
     return pair;
 }
 
@@ -69,12 +69,6 @@ std::optional<DirectBacking> NorPair::direct_backing(uint32_t offset, uint32_t s
 uint32_t NorPair::block_size_at(uint32_t offset) const {
     const NorChipConfig& chip = config_.chips[0];
     return 2 * (config_.block_at(offset) < chip.parameter_blocks ? chip.parameter_block_bytes : chip.main_block_bytes);
-}
-
-NorCounters NorPair::counters() const {
-    NorCounters sum = chip0_->counters();
-    sum += chip1_->counters();
-    return sum;
 }
 
 void NorPair::spend_polling(uint64_t now) {

@@ -4,7 +4,7 @@
 // byte offset 4k. Every device block is two chip blocks side by side.
 //
 // Modelled: the bus split, the array and lock files, the virtual time the
-// CPU spends polling a busy chip, counters and the chips' event trace.
+// CPU spends polling a busy chip.
 // Not modelled: byte or half-word bus accesses (the chips see every access as
 // a full bus word; the low address bits are not wired to them), bus timing
 // beyond the bus's own cycle cost.
@@ -18,10 +18,10 @@
 
 #include "module/clock.h"
 #include "module/hw/device.h"
+#include "module/hw/device_events.h"
 #include "module/hw/nor/nor_chip.h"
 #include "module/hw/nor/nor_profile.h"
 #include "module/hw/nor/nor_storage.h"
-#include "module/hw/nor/nor_trace.h"
 
 namespace sim {
 
@@ -31,9 +31,10 @@ public:
     static constexpr const char* kLockFile = "nor.locks";
 
     // Maps dir/nor.bin (and dir/nor.locks for chips with non-volatile lock
-    // bits); null with a reason when a file is missing or the wrong size.
+    // bits); null with a reason when a file is missing or the wrong size. The
+    // chips tell what they do to events.
     static std::unique_ptr<NorPair> open(const NorPairConfig& config, const std::filesystem::path& dir,
-                                         VirtualClock& clock, std::string* error);
+                                         VirtualClock& clock, EventSink& events, std::string* error);
     // Writes the files of a new module: the array erased, the lock bits of
     // config.initially_locked set.
     static bool create_files(const NorPairConfig& config, const std::filesystem::path& dir, std::string* error);
@@ -65,10 +66,6 @@ public:
     NorChip& chip(int index) { return index == 0 ? *chip0_ : *chip1_; }
     // The array as stored (what read-array mode returns).
     std::span<const uint8_t> contents() const { return {array_.data(), static_cast<size_t>(array_.size())}; }
-    // Both chips' counters added up: byte counts are the device's, and an
-    // operation of the pair counts once per chip.
-    NorCounters counters() const;
-    NorTrace& trace() { return trace_; }
 
 private:
     NorPair(const NorPairConfig& config, VirtualClock& clock) : config_(config), clock_(clock) {}
@@ -81,7 +78,6 @@ private:
     MappedFile array_;
     MappedFile lock_file_;                 // J3: non-volatile lock bytes
     std::vector<uint8_t> volatile_locks_;  // P30/K3: lost at power-off
-    NorTrace trace_;
     std::unique_ptr<NorChip> chip0_;
     std::unique_ptr<NorChip> chip1_;
 };
