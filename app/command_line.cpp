@@ -1,8 +1,9 @@
 #include "app/command_line.h"
 
-#include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "app/registry_jobs.h"
+#include "board/reboot.h"
+#include "shell/shell_state.h"
 #include "update/update.h"
 
 DWORD ParseRebootDelay(LPCWSTR text) {

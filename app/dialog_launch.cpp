@@ -1,7 +1,7 @@
 // Opening the program's two dialogs from their templates in the resources.
-#include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "res/resource_ids.h"
+#include "shell/shell_state.h"
 #include "update/update.h"
 
 // Runs one of the program's own dialog templates modally.

@@ -1,9 +1,10 @@
 #include "app/main_dialog.h"
 
-#include "app/app_state.h"
 #include "app/bsp_version.h"
 #include "app/registry_jobs.h"
+#include "board/reboot.h"
 #include "res/resource_ids.h"
+#include "shell/shell_state.h"
 #include "update/update.h"
 
 static void RunMainDialogCommand(HWND dialog, WORD command) {

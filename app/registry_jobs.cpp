@@ -1,7 +1,7 @@
 #include "app/registry_jobs.h"
 
-#include "app/app_state.h"
 #include "board/hal_ioctl.h"
+#include "shell/shell_state.h"
 
 // The registry jobs' only report: one box, none in quiet mode.
 static void ShowRegistryResult(HWND owner, LPCWSTR text) {
@@ -17,15 +17,4 @@ void SaveRegistry(HWND owner) {
 void ClearRegistry(HWND owner) {
     BOOL cleared = KernelIoControl(IOCTL_HAL_CLEAR_REGISTRY, NULL, 0, NULL, 0, NULL);
     ShowRegistryResult(owner, cleared ? TEXT("Registry Successfully Cleared") : TEXT("Registry Clear FAILED!"));
-}
-
-void Reboot(BOOL cold) {
-    if (cold) {
-        // The clean-reboot request goes just before the cold restart.
-        SetCleanRebootFlag();
-        DWORD coldBootArgument = 0;
-        KernelIoControl(IOCTL_HAL_REBOOT, &coldBootArgument, sizeof coldBootArgument, NULL, 0, NULL);
-    } else {
-        KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL);
-    }
 }

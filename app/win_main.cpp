@@ -1,8 +1,8 @@
 #include "app/win_main.h"
 
-#include "app/app_state.h"
 #include "app/command_line.h"
 #include "platform/commctrl.h"
+#include "shell/shell_state.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     ProgramInstance = instance;

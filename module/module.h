@@ -11,18 +11,12 @@
 #include "module/clock.h"
 #include "module/config.h"
 #include "module/hw/bus.h"
+#include "module/hw/device_events.h"
 
 namespace sim {
 
 class CpuModel;
 class NorPair;
-
-// What the flash models did, for reports: bytes of blocks actually erased and
-// bytes actually programmed.
-struct FlashStats {
-    uint64_t bytes_erased = 0;
-    uint64_t bytes_programmed = 0;
-};
 
 class Module {
 public:
@@ -40,13 +34,13 @@ public:
     std::filesystem::path root_dir() const { return dir_ / "root"; }
     const Config& config() const { return config_; }
     VirtualClock& clock() { return clock_; }
+    // Where every device model tells what it does; its counters say what the
+    // flash chips did since the module was opened.
+    EventSink& events() { return events_; }
     Bus& bus() { return bus_; }
     CpuModel& cpu() { return *cpu_; }
     // The NOR pair on PXA27x modules, null elsewhere.
     NorPair* nor() { return nor_; }
-    // Counters the NAND models keep here; the NOR pair keeps its own (see
-    // module/flash_stats.h for the module's total).
-    FlashStats& flash_stats() { return flash_stats_; }
 
     // Device ownership: devices live as long as the module.
     template <class T>
@@ -56,6 +50,11 @@ public:
         return raw;
     }
     void set_nor(NorPair* nor) { nor_ = nor; }
+    // A listener the module keeps and feeds until it closes.
+    void keep_listening(std::unique_ptr<EventListener> listener, uint32_t kinds) {
+        events_.listen(listener.get(), kinds);
+        listeners_.push_back(std::move(listener));
+    }
 
     // Appends a line to the module's event log (events.log), stamped with the
     // virtual time.
@@ -68,10 +67,13 @@ private:
     std::filesystem::path dir_;
     Config config_;
     VirtualClock clock_;
-    Bus bus_{clock_};
+    EventSink events_;
+    Bus bus_{clock_, events_};
     std::unique_ptr<CpuModel> cpu_;
     NorPair* nor_ = nullptr;
-    FlashStats flash_stats_;
+    // Declared after the sink and the listeners, so devices go first: a
+    // device that settles on its way out still has its listeners.
+    std::vector<std::unique_ptr<EventListener>> listeners_;
     std::vector<std::unique_ptr<Device>> devices_;
 };
 

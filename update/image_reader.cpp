@@ -1,6 +1,6 @@
 #include <string.h>
 
-#include "app/app_state.h"
+#include "shell/shell_state.h"
 #include "update/image_file.h"
 
 #define MESSAGE_CHARS 256

@@ -2,8 +2,8 @@
 // and turns Abort into a request the worker polls.
 #include <string.h>
 
-#include "app/app_state.h"
 #include "platform/commdlg.h"
+#include "shell/shell_state.h"
 #include "update/update.h"
 
 // Asks the user for the image file; FALSE when the user cancels.

@@ -3,11 +3,11 @@
 // and offers the reset.
 #include <string.h>
 
-#include "app/app_state.h"
-#include "app/registry_jobs.h"
 #include "board/hal_ioctl.h"
+#include "board/reboot.h"
 #include "flash/flash_ops.h"
 #include "res/resource_ids.h"
+#include "shell/shell_state.h"
 #include "update/boot_area.h"
 #include "update/image_check.h"
 #include "update/image_file.h"

@@ -35,17 +35,15 @@ const Bus::Range& Bus::find(uint32_t phys) {
 uint32_t Bus::read32(uint32_t phys) {
     const Range& r = find(phys);
     clock_.advance_ns(cycle_ns_);
-    ++reads_;
     uint32_t value = r.device->read32(phys - r.base);
-    if (trace_) trace_(trace_context_, BusAccess{phys, value, false, clock_.now_ns()});
+    if (events_.wants(EventKind::Read)) emit(EventKind::Read, phys, value);
     return value;
 }
 
 void Bus::write32(uint32_t phys, uint32_t value) {
     const Range& r = find(phys);
     clock_.advance_ns(cycle_ns_);
-    ++writes_;
-    if (trace_) trace_(trace_context_, BusAccess{phys, value, true, clock_.now_ns()});
+    if (events_.wants(EventKind::Write)) emit(EventKind::Write, phys, value);
     r.device->write32(phys - r.base, value);
 }
 

@@ -1,5 +1,6 @@
 // The module's physical bus: decodes a physical address to the device mapped
-// there. Every access costs one bus cycle of virtual time and can be traced.
+// there. Every access costs one bus cycle of virtual time and is an event
+// (Read or Write) for whoever listens.
 // An access that no device decodes stops the program loudly, as a data abort
 // would on the module.
 #pragma once
@@ -8,21 +9,13 @@
 
 #include "module/clock.h"
 #include "module/hw/device.h"
+#include "module/hw/device_events.h"
 
 namespace sim {
 
-struct BusAccess {
-    uint32_t phys;
-    uint32_t value;
-    bool write;
-    uint64_t time_ns;
-};
-
-using BusTraceHook = void (*)(void* context, const BusAccess& access);
-
 class Bus {
 public:
-    explicit Bus(VirtualClock& clock) : clock_(clock) {}
+    Bus(VirtualClock& clock, EventSink& events) : clock_(clock), events_(events) {}
 
     void map(uint32_t base, uint32_t size, Device* device);
     // The device and offset for a physical address, or null.
@@ -31,14 +24,7 @@ public:
     uint32_t read32(uint32_t phys);
     void write32(uint32_t phys, uint32_t value);
 
-    void set_trace(BusTraceHook hook, void* context) {
-        trace_ = hook;
-        trace_context_ = context;
-    }
     void set_cycle_ns(uint32_t ns) { cycle_ns_ = ns; }
-
-    uint64_t reads() const { return reads_; }
-    uint64_t writes() const { return writes_; }
 
 private:
     struct Range {
@@ -47,15 +33,16 @@ private:
         Device* device;
     };
     const Range& find(uint32_t phys);
+    void emit(EventKind kind, uint32_t phys, uint32_t value) {
+        events_.deliver(DeviceEvent{clock_.now_ns(), phys, value, 0, 0, EventSource::Bus, 0, kind, Operation::None,
+                                    FaultKind::None});
+    }
 
     VirtualClock& clock_;
     std::vector<Range> ranges_;
     const Range* last_ = nullptr;
-    BusTraceHook trace_ = nullptr;
-    void* trace_context_ = nullptr;
+    EventSink& events_;
     uint32_t cycle_ns_ = 100;
-    uint64_t reads_ = 0;
-    uint64_t writes_ = 0;
 };
 
 }  // namespace sim

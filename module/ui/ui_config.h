@@ -11,7 +11,6 @@
 namespace sim::ui {
 
 class FrontEnd;
-class ScriptedFrontEnd;
 
 // The line front-end: one flushed line on out per event; answers, button
 // presses and file names read from in, one line each.

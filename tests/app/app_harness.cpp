@@ -3,13 +3,13 @@
 #include <condition_variable>
 #include <fstream>
 
-#include "app/app_state.h"
 #include "app/win_main.h"
 #include "flash/flash_ops.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
 #include "res/resources.h"
+#include "shell/shell_state.h"
 #include "tests/support/test_module.h"
 #include "update/update.h"
 

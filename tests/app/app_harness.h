@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "module/ui/scripted_front_end.h"
+#include "tests/support/scripted_front_end.h"
 
 namespace app_tests {
 

@@ -1,8 +1,8 @@
 // The command line, read at fixed positions: what each form runs and shows.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
 #include "module/observer.h"
+#include "shell/shell_state.h"
 #include "tests/app/app_harness.h"
 #include "tests/support/test_module.h"
 

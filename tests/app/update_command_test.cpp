@@ -2,7 +2,7 @@
 // do not fit.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "shell/shell_state.h"
 #include "tests/app/app_harness.h"
 #include "tests/support/test_module.h"
 

@@ -84,7 +84,7 @@ TEST(MapRegisterWindow, AccessesReachThePhysicalAddress) {
     TestModule module("pxa270");
     volatile ULONG* window = MapRegisterWindow(0x100B4);
     ASSERT_NE(nullptr, window);
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     READ_REGISTER_ULONG(window);
     // The page after the one holding the address is part of the window too.
     READ_REGISTER_ULONG(window - 0xB4 / 4 + 0x1FFC / 4);
@@ -136,7 +136,7 @@ TEST(MapPhysicalRange, WholeNorDeviceReachable) {
     TestModule module("pxa270-p30");
     volatile ULONG* window = MapPhysicalRange(0, 0x4000000);
     ASSERT_NE(nullptr, window);
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     for (DWORD offset : {0x0u, 0x1FFFFFCu, 0x2000000u, 0x3FFFFFCu}) READ_REGISTER_ULONG(window + offset / 4);
     ASSERT_EQ(4u, recorder.accesses().size());
     EXPECT_EQ(0x1FFFFFCu, recorder.accesses()[1].phys);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "module/ui/scripted_front_end.h"
+#include "tests/support/scripted_front_end.h"
 #include "tests/support/test_module.h"
 #include "tools/mkbin/bin_writer.h"
 

@@ -63,7 +63,7 @@ TEST(NorEraseRange, WideningMatrix) {
         reports.clear();
         SetEraseProgressHook(RecordReport, 0x10000);
 
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_TRUE(FlashOps.EraseRange(c.offset, c.length));
         EXPECT_EQ(c.erased, WritesOf(recorder, 0x00200020));
 
@@ -104,7 +104,7 @@ TEST(NorEraseRange, PastTheDeviceEndErasesNothing) {
         PokeFlash(*module, FlashDeviceSize - 0x40000, {0x00});
         reports.clear();
         SetEraseProgressHook(RecordReport, 0x10000);
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
 
         EXPECT_EQ(row.result, FlashOps.EraseRange(row.offset, row.length));
         if (!row.result) {
@@ -132,7 +132,7 @@ TEST(NorEraseBlock, BlankCheckDecidesTheErase) {
         SCOPED_TRACE(c.name);
         auto module = OpenNor("pxa270");
         for (const auto& b : c.bytes) PokeFlash(*module, 0xC0000 + b.first, {b.second});
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_TRUE(NorEraseBlock(0xC0000));
         EXPECT_EQ(c.erased ? 1u : 0u, WritesOf(recorder, 0x00200020).size());
         EXPECT_EQ(std::vector<uint8_t>(0x40000, 0xFF), PeekFlash(*module, 0xC0000, 0x40000));
@@ -149,7 +149,7 @@ TEST(NorBlankCheck, WholeWordsOnly) {
     EXPECT_FALSE(NorBlankCheck(0xFC, 12));
 
     // It stops at the first word that differs.
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(NorBlankCheck(0x104, 0x40000));
     EXPECT_EQ(1u, recorder.accesses().size());
 }
@@ -164,7 +164,7 @@ TEST(NorEraseRange, HookStopsTheErase) {
             return done < 0x80000;
         },
         0x10000);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(FlashOps.EraseRange(0, 0x100000));
     EXPECT_EQ((std::vector<DWORD>{0, 0x40000}), WritesOf(recorder, 0x00200020));
     EXPECT_EQ(3u, reports.size());

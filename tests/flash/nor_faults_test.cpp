@@ -46,7 +46,7 @@ TEST(NorTimeouts, ChipThatNeverBecomesReady) {
         PokeFlash(*module, 0x80000, {0x00});
         std::vector<BYTE> data(64, 0x00);
 
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         DWORD start = GetTickCount();
         switch (c.op) {
             case Op::Erase: EXPECT_FALSE(FlashOps.EraseRange(0x80000, 0x40000)); break;
@@ -69,7 +69,7 @@ TEST(NorTimeouts, ChipThatNeverBecomesReady) {
 TEST(NorTimeouts, ErasePollsEvery100Ms) {
     auto module = OpenNor("pxa270", {"nor.fault.never_ready=true"});
     PokeFlash(*module, 0x40000, {0x00});
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(NorEraseBlock(0x40000));
     size_t statusReads = 0;
     bool afterConfirm = false;
@@ -122,7 +122,7 @@ TEST(NorErrorBits, ProgramErrorFailsWordAndBufferPrograms) {
 TEST(NorErrorBits, BufferProgramStopsAtTheFailingChunk) {
     auto module = OpenNor("pxa270", {"nor.fault.program_error=[0xC0000]"});
     std::vector<BYTE> data(0x100, 0x00);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(FlashOps.WriteBuffer(data.data(), 0xBFF80, 0x100));
     // Two chunks land below the faulty block; the first chunk in it fails.
     EXPECT_EQ((std::vector<uint32_t>{0xBFF80, 0xBFFC0, 0xC0000}), WritesOf(recorder, 0x00E800E8));

@@ -81,7 +81,7 @@ TEST(NorInit, BlockSizeOfClass3) {
 TEST(NorInit, IdentificationSequence) {
     testing_support::TestModule module("pxa270");
     flash_test::ResetFlashState();
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     ASSERT_EQ(kFlashBackendNor, SelectFlashBackend());
 
     const auto& accesses = recorder.accesses();
@@ -115,7 +115,7 @@ TEST(NorInit, FailureLeavesNothingMapped) {
         testing_support::TestModule module("pxa270", row.overrides);
         flash_test::ResetFlashState();
         size_t windows = sim::committed_windows().size();
-        BusRecorder recorder(module.module().bus());
+        BusRecorder recorder(module.module());
         EXPECT_FALSE(NorInit());
         EXPECT_EQ(0u, FlashDeviceSize);
         EXPECT_EQ(nullptr, NorWindow);
@@ -148,7 +148,7 @@ TEST(NorUnlockAll, BootAreaKeepsItsLocks) {
 TEST(NorUnlockAll, UnlocksEveryBlockFromTheBootAreaUp) {
     testing_support::TestModule module("pxa270-p30");
     flash_test::ResetFlashState();
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     ASSERT_EQ(kFlashBackendNor, SelectFlashBackend());
     std::vector<uint32_t> unlocked = WritesOf(recorder, 0x00600060);
     ASSERT_EQ(255u, unlocked.size());
@@ -165,7 +165,7 @@ TEST(NorUnlockAll, J3BootAreaLockLeftAsFound) {
 TEST(NorUnlockBlock, J3WaitsForTheClearBeforeTrustingTheLockWord) {
     testing_support::TestModule module("pxa270", {"nor.locked=[0x80000]"});
     flash_test::ResetFlashState();
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     DWORD start = GetTickCount();
     ASSERT_EQ(kFlashBackendNor, SelectFlashBackend());
     // Clearing takes the J3 pair about half a second; the init waited it out.
@@ -208,7 +208,7 @@ TEST(NorUnlockBlock, StuckLockFailsTheErase) {
         SCOPED_TRACE(profile);
         auto module = OpenNor(profile, {"nor.fault.stuck_lock=[0x80000]"});
         flash_test::PokeFlash(*module, 0x80000, {0x00, 0x11});
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_FALSE(NorUnlockBlock(0x80000));
         EXPECT_FALSE(FlashOps.EraseRange(0x80000, 0x10));
         EXPECT_TRUE(WritesOf(recorder, 0x00200020).empty());

@@ -31,7 +31,7 @@ std::unique_ptr<BYTE[]> Source(DWORD length, BYTE seed) {
 TEST(NorWriteBuffer, SixteenBytesAcrossA64ByteBoundary) {
     auto module = OpenNor("pxa270");
     auto data = Source(16, 0x10);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     ASSERT_TRUE(FlashOps.WriteBuffer(data.get(), 0x3C, 16));
 
     auto word = [&](int i) {
@@ -76,7 +76,7 @@ TEST(NorWriteBuffer, ChunkMatrixAndExactBytes) {
         SCOPED_TRACE("offset " + std::to_string(c.offset) + " length " + std::to_string(c.length));
         auto module = OpenNor("pxa270");
         auto data = Source(c.length, static_cast<BYTE>(c.offset));
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         ASSERT_TRUE(FlashOps.WriteBuffer(data.get(), c.offset, c.length));
 
         // Each Write to Buffer is followed by its count word at the same address.
@@ -113,7 +113,7 @@ TEST(NorWriteBuffer, PaddingLeavesNeighbouringBytesAlone) {
 TEST(NorWriteBuffer, ZeroLengthOnlyRestoresReadArray) {
     auto module = OpenNor("pxa270");
     BYTE unused = 0;
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_TRUE(FlashOps.WriteBuffer(&unused, 0x400, 0));
     EXPECT_EQ((std::vector<Write>{{0x400, 0x00FF00FF}}), Writes(recorder));
 }
@@ -131,7 +131,7 @@ TEST(NorWriteBuffer, LargeWriteReadsBack) {
 
 TEST(NorWriteWord, SequenceAndBytes) {
     auto module = OpenNor("pxa270");
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_TRUE(FlashOps.WriteWord(0x1234, 0xA1B2C3D4));
     std::vector<Write> expected = {{0x1234, 0x00400040}, {0x1234, 0xA1B2C3D4}, {0x1234, 0x00FF00FF}};
     EXPECT_EQ(expected, Writes(recorder));
@@ -189,7 +189,7 @@ TEST(NorRangeChecks, AtTheDeviceEnd) {
             SCOPED_TRACE(std::string(profile) + " op " + std::to_string(static_cast<int>(c.op)) + " offset " +
                          std::to_string(offset) + " length " + std::to_string(c.length));
             std::vector<BYTE> buffer(c.accepted ? c.length : 64, 0xFF);
-            BusRecorder recorder(module->module().bus());
+            BusRecorder recorder(module->module());
             switch (c.op) {
                 case Op::ReadBuffer:
                     EXPECT_EQ(c.accepted, FlashOps.ReadBuffer(buffer.data(), offset, c.length) != 0);
@@ -209,7 +209,7 @@ TEST(NorRangeChecks, AtTheDeviceEnd) {
 
 TEST(NorRangeChecks, UnalignedWordAccessRefused) {
     auto module = OpenNor("pxa270");
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(FlashOps.WriteWord(0x102, 0));
     EXPECT_EQ(0u, FlashOps.ReadWord(0x101));
     EXPECT_TRUE(recorder.accesses().empty());

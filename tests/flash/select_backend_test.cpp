@@ -77,7 +77,7 @@ TEST(SelectFlashBackend, Pxa27xSelectsNor) {
 
 TEST(SelectFlashBackend, SecondCallReturnsOneWithoutTouchingFlash) {
     auto module = OpenNor("pxa270");
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_EQ(1, SelectFlashBackend());
     EXPECT_EQ(1, SelectFlashBackend());
     EXPECT_TRUE(recorder.accesses().empty());
@@ -138,7 +138,7 @@ TEST(SelectFlashBackend, ForeignFlashFailsAndRetries) {
 
         // Every ranged operation now fails its range check without touching
         // the bus; an empty erase still succeeds.
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         BYTE buffer[16] = {};
         EXPECT_FALSE(FlashOps.ReadBuffer(buffer, 0, sizeof buffer));
         EXPECT_FALSE(FlashOps.WriteBuffer(buffer, 0, sizeof buffer));

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/hw/nand_controller.h"
+#include "module/hw/nand/nand_controller.h"
 #include "module/module.h"
 
 namespace nand_test {

@@ -2,7 +2,7 @@
 // driven through the bus; pin state read back as function, direction, level.
 #include <gtest/gtest.h>
 
-#include "module/hw/gpio_blocks.h"
+#include "module/hw/gpio/gpio_blocks.h"
 #include "tests/support/test_module.h"
 
 using testing_support::TestModule;
@@ -56,12 +56,17 @@ TEST(GpioModel, RegisterWritesSetThePins) {
     // clang-format on
     for (const PinCase& c : cases) {
         TestModule m(c.profile);
+        testing_support::EventRecorder changes(m.module(), sim::event_bit(sim::EventKind::PinChanged));
         sim::Bus& bus = m.module().bus();
         for (const Access& a : c.accesses) {
             uint32_t value = a.read_modify_write ? bus.read32(a.phys) | a.value : a.value;
             bus.write32(a.phys, value);
         }
-        sim::GpioPins* pins = sim::find_gpio_pins(m.module());
+        uint32_t told = 0;  // as at power-up: function 0, input, low
+        for (const sim::DeviceEvent& e : changes.events())
+            if (e.address == c.pin) told = e.value;
+        EXPECT_EQ(told, c.function | (c.output ? sim::kPinOutput : 0) | (c.level ? sim::kPinHigh : 0)) << c.name;
+        sim::GpioPins* pins = testing_support::find_gpio_pins(m.module());
         ASSERT_NE(pins, nullptr) << c.name;
         sim::PinState s = pins->pin(c.pin);
         EXPECT_EQ(s.function, c.function) << c.name;
@@ -86,7 +91,7 @@ TEST(GpioModel, MfprChangeKeepsTheOtherBits) {
     bus.write32(kMfpr + 0x488, 0x0000C8A1);  // pin 60
     bus.write32(kMfpr + 0x488, (bus.read32(kMfpr + 0x488) & ~7u) | 0);
     EXPECT_EQ(bus.read32(kMfpr + 0x488), 0x0000C8A0u);
-    EXPECT_EQ(sim::find_gpio_pins(m.module())->pin(60).function, 0u);
+    EXPECT_EQ(testing_support::find_gpio_pins(m.module())->pin(60).function, 0u);
 }
 
 TEST(GpioModel, PinsKeepTheirStateForTheNextProgramOnTheModule) {
@@ -95,7 +100,7 @@ TEST(GpioModel, PinsKeepTheirStateForTheNextProgramOnTheModule) {
     m.module().bus().write32(kGpio + 0x20, 1u << 9);
     m.module().bus().write32(kMfpr + 0x4DC, 0x00000002);
     m.reopen();
-    sim::PinState s = sim::find_gpio_pins(m.module())->pin(73);
+    sim::PinState s = testing_support::find_gpio_pins(m.module())->pin(73);
     EXPECT_EQ(s.function, 2u);
     EXPECT_TRUE(s.output);
     EXPECT_TRUE(s.level);

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "module/config.h"
-#include "module/hw/nand_controller.h"
+#include "module/hw/nand/nand_controller.h"
 #include "tests/support/test_module.h"
 #include "tools/modulectl/nand_commands.h"
 // The commands are part of the modulectl program, not of a library.
@@ -184,7 +184,7 @@ TEST(NandCommands, InjectedFaultsLandInTheProfileAndTakeEffect) {
     text = run("bad-blocks", {dir.string()}, &result);
     EXPECT_EQ(text, "chip 1 block 4 (device block 4100): fails program and erase\n");
     m.reopen();
-    EXPECT_TRUE(sim::find_nand_controller(m.module())->chip(1).faults().bad_blocks.count(4));
+    EXPECT_TRUE(testing_support::find_nand_controller(m.module())->chip(1).faults().bad_blocks.count(4));
 }
 
 TEST(NandCommands, BadBlocksListsFactoryMarkers) {

@@ -188,6 +188,10 @@ TEST(NandController, EccStoredOnProgramAndCheckedOnRead) {
         EXPECT_EQ((status & sim::kNdsrSbErr) != 0, c.sberr) << c.name;
         back.resize(512);
         EXPECT_EQ(back == data, c.data_as_written) << c.name;
+        const sim::FlashCounters& counted = m.module().events().counters();
+        EXPECT_EQ(counted.ecc_corrected, c.sberr ? 1u : 0u) << c.name;
+        EXPECT_EQ(counted.ecc_uncorrectable, c.expected_code == 2 ? 1u : 0u) << c.name;
+        EXPECT_EQ(counted.bytes_programmed, 2048u) << c.name;
     }
 }
 
@@ -225,6 +229,8 @@ TEST(NandController, EraseReturnsTheBlockToAllOnes) {
     EXPECT_GE(dfc.now() - before, 1500000u) << "tBERS";
     EXPECT_EQ(file_bytes(m, "nand-0.main", 192 * 2048, 64 * 2048), std::vector<uint8_t>(64 * 2048, 0xFF));
     EXPECT_EQ(file_bytes(m, "nand-0.main", 256 * 2048, 2048), as_bytes(pattern(512, 256))) << "next block kept";
+    EXPECT_EQ(m.module().events().counters().bytes_erased, 64u * 2048);
+    EXPECT_EQ(m.module().events().counters().bytes_programmed, 3u * 2048);
 }
 
 struct BadBlockCase {
@@ -235,6 +241,7 @@ struct BadBlockCase {
     uint32_t address;
     size_t data_words;       // 0: erase
     uint32_t expected_bits;  // BBD and CMDD bits of NDSR
+    const char* logged;      // the fault in the module's event log ("" none)
 };
 
 TEST(NandController, FailingProgramOrEraseReportsBadBlockAndCommandDone) {
@@ -242,16 +249,23 @@ TEST(NandController, FailingProgramOrEraseReportsBadBlockAndCommandDone) {
     // clang-format off
     const BadBlockCase cases[] = {
         // profile        bad blocks      NDCR        command word           address                words expected
-        {"pxa320-d3ec", "[5]",          0x010DDFFF, kLargeProgram,         large_page_address(320), 512, cs0},
-        {"pxa320-d3ec", "[5]",          0x010DDFFF, kLargeErase,           320,                     0,   cs0},
-        {"pxa320-d3ec", "[6]",          0x010DDFFF, kLargeProgram,         large_page_address(320), 512, sim::kNdsrCs0Cmdd},
-        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeProgram | kCs1,  large_page_address(128), 512, cs1},
-        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeErase | kCs1,    128,                     0,   cs1},
-        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeErase,           128,                     0,   sim::kNdsrCs0Cmdd},
-        {"pxa320-75ec", "[9]",          0x080A1FFF, kSmallProgram,         small_page_address(288), 256, cs0},
-        {"pxa320-75ec", "[2057]",       0x080A1FFF, kSmallProgram,         small_page_address(288), 256, cs0},
-        {"pxa320-75ec", "[2057]",       0x000A1FFF, kSmallProgram,         small_page_address(288), 128, sim::kNdsrCs0Cmdd},
-        {"pxa320-75ec", "[2057]",       0x080A1FFF, kSmallErase,           288,                     0,   cs0},
+        {"pxa320-d3ec", "[5]",          0x010DDFFF, kLargeProgram,         large_page_address(320), 512, cs0,
+         "nand-0: fault: program of page 320 failed (bad block 5)"},
+        {"pxa320-d3ec", "[5]",          0x010DDFFF, kLargeErase,           320,                     0,   cs0,
+         "nand-0: fault: erase of block 5 failed (bad block)"},
+        {"pxa320-d3ec", "[6]",          0x010DDFFF, kLargeProgram,         large_page_address(320), 512, sim::kNdsrCs0Cmdd, ""},
+        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeProgram | kCs1,  large_page_address(128), 512, cs1,
+         "nand-1: fault: program of page 128 failed (bad block 2)"},
+        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeErase | kCs1,    128,                     0,   cs1,
+         "nand-1: fault: erase of block 2 failed (bad block)"},
+        {"pxa320-dcad", "[4098]",       0x010CDFFF, kLargeErase,           128,                     0,   sim::kNdsrCs0Cmdd, ""},
+        {"pxa320-75ec", "[9]",          0x080A1FFF, kSmallProgram,         small_page_address(288), 256, cs0,
+         "nand-0: fault: program of page 288 failed (bad block 9)"},
+        {"pxa320-75ec", "[2057]",       0x080A1FFF, kSmallProgram,         small_page_address(288), 256, cs0,
+         "nand-1: fault: program of page 288 failed (bad block 9)"},
+        {"pxa320-75ec", "[2057]",       0x000A1FFF, kSmallProgram,         small_page_address(288), 128, sim::kNdsrCs0Cmdd, ""},
+        {"pxa320-75ec", "[2057]",       0x080A1FFF, kSmallErase,           288,                     0,   cs0,
+         "nand-1: fault: erase of block 9 failed (bad block)"},
     };
     // clang-format on
     for (const BadBlockCase& c : cases) {
@@ -266,7 +280,50 @@ TEST(NandController, FailingProgramOrEraseReportsBadBlockAndCommandDone) {
         }
         ASSERT_TRUE(dfc.wait(sim::kNdsrRdy)) << label;
         EXPECT_EQ(dfc.read(sim::NDSR) & 0x1E0, c.expected_bits) << label;
+        bool failed = *c.logged != 0;
+        EXPECT_EQ(m.module().events().counters().bad_block_reports, failed ? 1u : 0u) << label;
+        EXPECT_EQ(m.module().events().counters().failed_operations, failed ? 1u : 0u) << label;
+        std::vector<uint8_t> log = m.read_file("events.log");
+        std::string text(log.begin(), log.end());
+        EXPECT_EQ(text.find(": fault: ") != std::string::npos, failed) << label << ": " << text;
+        EXPECT_NE(text.find(c.logged), std::string::npos) << label << ": " << text;
     }
+}
+
+TEST(NandController, EachChipTellsItsOperationFromStartToEnd) {
+    // Doubled bus: one program command, one page program on each chip; the
+    // high lane's chip has block 1 bad.
+    TestModule m("pxa320-75ec", {"nand.bad_blocks=[2049]"});
+    Dfc dfc(m.module());
+    dfc.write(sim::NDCR, 0x080A1FFF);
+    testing_support::EventRecorder events(m.module(), sim::event_bit(sim::EventKind::Started) |
+                                                          sim::event_bit(sim::EventKind::Finished) |
+                                                          sim::event_bit(sim::EventKind::BadBlock));
+    EXPECT_EQ(program(dfc, kSmallProgram, small_page_address(32), pattern(256, 1)), 4);
+    for (unsigned chip = 0; chip < 2; ++chip) {
+        std::vector<sim::DeviceEvent> seen;
+        for (const sim::DeviceEvent& e : events.events())
+            if (e.source == sim::EventSource::NandChip && e.unit == chip) seen.push_back(e);
+        ASSERT_EQ(seen.size(), 2u) << "chip " << chip;
+        EXPECT_EQ(seen[0].kind, sim::EventKind::Started);
+        EXPECT_EQ(seen[1].kind, sim::EventKind::Finished);
+        for (const sim::DeviceEvent& e : seen) {
+            EXPECT_EQ(e.op, sim::Operation::PageProgram);
+            EXPECT_EQ(e.address, 32u * 512) << "page 32 of the chip";
+            EXPECT_EQ(e.length, 512u);
+            EXPECT_EQ(e.block, 1u);
+        }
+        EXPECT_EQ(seen[1].time_ns - seen[0].time_ns, 200000u) << "tPROG";
+        EXPECT_EQ(seen[1].value, chip ? 0xC1u : 0xC0u) << "status";
+        EXPECT_EQ(seen[1].fault, chip ? sim::FaultKind::BadBlock : sim::FaultKind::None);
+    }
+    std::vector<sim::DeviceEvent> reports = events.of(sim::EventKind::BadBlock);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].unit, 1u) << "the chip";
+    EXPECT_EQ(reports[0].block, 1u);
+    const sim::FlashCounters& counted = m.module().events().counters();
+    EXPECT_EQ(counted.operations(sim::Operation::PageProgram), 2u);
+    EXPECT_EQ(counted.bytes_programmed, 512u) << "the good chip's page only";
 }
 
 TEST(NandController, FailedProgramLeavesThePageAsItWas) {

@@ -5,7 +5,7 @@
 #include <array>
 #include <random>
 
-#include "module/hw/nand_ecc.h"
+#include "module/hw/nand/nand_ecc.h"
 
 namespace {
 

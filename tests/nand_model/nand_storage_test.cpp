@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "module/hw/nand_controller.h"
-#include "module/hw/nand_layout.h"
+#include "module/hw/nand/nand_controller.h"
+#include "module/hw/nand/nand_layout.h"
 #include "tests/nand_model/dfc_sequences.h"
 #include "tests/support/test_module.h"
 
@@ -164,8 +164,8 @@ TEST(NandStorage, BlockMapIsLeftToTheProgramWhenTheSystemDoesNotBuildIt) {
 
 TEST(NandStorage, ControllerIsOnTheBusOfNandModulesOnly) {
     TestModule nand("pxa320-d3ec");
-    ASSERT_NE(sim::find_nand_controller(nand.module()), nullptr);
-    EXPECT_EQ(sim::find_nand_controller(nand.module())->chip_count(), 1u);
+    ASSERT_NE(testing_support::find_nand_controller(nand.module()), nullptr);
+    EXPECT_EQ(testing_support::find_nand_controller(nand.module())->chip_count(), 1u);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ TEST_P(ChipIdentification, FullConfigurationProgramsRowZeroThenTheIdentifiedRow)
     const ChipCase& c = GetParam();
     ResetSystemState();
     testing_support::TestModule module(c.profile, {"nand.os_builds_bbmt=false"});
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
 
     EXPECT_EQ(c.type, NandChipType);
@@ -83,7 +83,7 @@ TEST_P(ChipIdentification, AMapAlreadyBuiltMeansIdentificationOnly) {
     // The running system's driver built the map and left the controller
     // configured for its chip.
     module.module().bus().write32(kNdcrAddress, c.control);
-    BusRecorder recorder(module.module().bus());
+    BusRecorder recorder(module.module());
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
 
     EXPECT_EQ(c.type, NandChipType);
@@ -142,7 +142,7 @@ TEST(NandSpareSize, FollowsTheSwitchesThePageSizeAndTheBus) {
 TEST(NandInitController, TimingsAfterTheLargePageSmallChipUse156MHz) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     ASSERT_EQ(156u, NandClockMHz);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     NandSetTimings();
     EXPECT_EQ((std::vector<uint32_t>{0x3090B}), WritesTo(recorder, kNdtr0Address));
     EXPECT_EQ((std::vector<uint32_t>{0x0F4E0091}), WritesTo(recorder, kNdtr1Address));

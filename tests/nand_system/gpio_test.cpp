@@ -80,7 +80,7 @@ TEST(PinControl, RegisterWritesByProcessor) {
     for (const PinCase& c : cases) {
         auto module = OpenModule(c.profile);
         GpioInit();
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         switch (c.call) {
             case Call::Level: EXPECT_TRUE(GpioSetLevel(c.pin, c.on)) << c.name; break;
             case Call::Direction: EXPECT_TRUE(GpioSetDirection(c.pin, c.on)) << c.name; break;
@@ -95,7 +95,7 @@ TEST(PinControl, RegisterWritesByProcessor) {
 TEST(PinControl, FunctionChangesKeepTheOtherMfprBits) {
     auto module = OpenModule("pxa320-d3ec");
     GpioSetFunction(73, 5, TRUE);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     GpioSetFunction(73, 0, TRUE);
     std::vector<RecordedAccess> writes = PinWrites(recorder);
     ASSERT_FALSE(writes.empty());
@@ -121,7 +121,7 @@ TEST(PinControl, SetOperationsMapTheWindowsThemselvesAndReleaseUnmaps) {
     EXPECT_FALSE(GpioInitialised);
     EXPECT_EQ(nullptr, GpioWindow);
     EXPECT_EQ(nullptr, PinFunctionWindow);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_TRUE(GpioSetDirection(5, TRUE));
     ExpectWrites({{0x40E00400, 1u << 5, ~0u}}, PinWrites(recorder), "direction after release");
     GpioRelease();
@@ -135,7 +135,7 @@ TEST(PinControl, PinsTheProcessorLacksAreLeftAlone) {
     for (const auto& c : cases) {
         auto module = OpenModule(c.profile);
         GpioInit();
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_FALSE(GpioSetDirection(c.pin, TRUE)) << c.profile;
         GpioSetFunction(c.pin, 0, TRUE);
         EXPECT_TRUE(PinWrites(recorder).empty()) << c.profile;
@@ -156,7 +156,7 @@ TEST(PinControl, SmallPageNandPartsDrivePin73High) {
     for (const auto& c : cases) {
         ResetSystemState();
         testing_support::TestModule module(c.profile, {"nand.os_builds_bbmt=false"});
-        BusRecorder recorder(module.module().bus());
+        BusRecorder recorder(module.module());
         ASSERT_NE(0, SelectFlashBackend()) << c.profile;
         std::vector<RecordedAccess> writes = PinWrites(recorder);
         if (c.pinSetUp) {

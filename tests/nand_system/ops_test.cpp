@@ -213,7 +213,7 @@ TEST(NandWriteBuffer, RangesPastTheUsableDeviceAreRefused) {
         DWORD length;
     } cases[] = {{0x7D80000 - 4, 8}, {0x7D80000, 4}, {0xFFFFFFF0, 0x20}, {0x100, 0xFFFFFF00}};
     for (const auto& c : cases) {
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_FALSE(NandWriteBuffer(bytes.data(), c.offset, c.length)) << std::hex << c.offset;
         EXPECT_FALSE(NandReadBuffer(bytes.data(), c.offset, c.length)) << std::hex << c.offset;
         EXPECT_FALSE(NandEraseRange(c.offset, c.length)) << std::hex << c.offset;
@@ -318,7 +318,7 @@ TEST(NandOperations, FailWithoutTheMapMagic) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     BbmtMap[0] = 0;
     std::vector<uint8_t> bytes(8, 0);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_FALSE(NandWriteBuffer(bytes.data(), 0x40000, 8));
     EXPECT_FALSE(NandReadBuffer(bytes.data(), 0x40000, 8));
     EXPECT_FALSE(NandEraseRange(0x40000, 8));

@@ -35,7 +35,7 @@ TEST(NandCommands, CommandAndAddressWords) {
     for (const CommandCase& c : cases) {
         auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
         std::vector<uint8_t> buffer(c.length ? c.length : 4, 0xA5);
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         DWORD code = kNandTimeout;
         switch (c.operation) {
             case Operation::Read: code = NandReadPages(buffer.data(), c.offset, c.length); break;
@@ -67,7 +67,7 @@ TEST(NandTransfers, ShortOrUnalignedRequestsAreRefusedBeforeTheController) {
         DWORD length;
     } cases[] = {{0x40000, 0}, {0x40000, 1}, {0x40000, 3}, {0x40002, 8}};
     for (const auto& c : cases) {
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_EQ(kNandTimeout, NandProgramPages(buffer, c.offset, c.length)) << c.length;
         EXPECT_EQ(kNandTimeout, NandReadPages(buffer, c.offset, c.length)) << c.length;
         EXPECT_TRUE(recorder.accesses().empty()) << c.length;
@@ -79,7 +79,7 @@ TEST(NandProgramPages, MidPageDataIsFramedByErasedBytes) {
     std::vector<uint8_t> data = Pattern(8, 1);
     NandEnableEcc(TRUE);
     NandEnableSpare(TRUE);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_EQ(kNandDone, NandProgramPages(data.data(), 0x40100, 8));
     NandEnableEcc(FALSE);
     NandEnableSpare(FALSE);
@@ -108,7 +108,7 @@ TEST(NandProgramPages, ExactPageAndMultiPageRunsRoundTrip) {
     for (const auto& c : cases) {
         auto module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
         std::vector<uint8_t> data = Pattern(c.length, c.offset);
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_EQ(kNandDone, NandProgramPages(data.data(), c.offset, c.length)) << c.profile;
         EXPECT_EQ(c.pages, Commands(recorder).size()) << c.profile;
         std::vector<uint8_t> back(c.length, 0);
@@ -123,7 +123,7 @@ TEST(NandDoubledBus, FirstBlockTransfersRunEightBitsWideOnTheLowLane) {
         DWORD before = NandReadRegister(NDCR);
         ASSERT_NE(0u, before & 0x08000000u);
         std::vector<uint8_t> data = Pattern(0x200, 7);
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_EQ(kNandDone, NandProgramPages(data.data(), 0x3C00, 0x200)) << profile;
 
         std::vector<uint32_t> control = WritesTo(recorder, kNdcrAddress);
@@ -152,7 +152,7 @@ TEST(NandDoubledBus, EightBitTransfersStayInTheLowLaneChipsFirstBlock) {
         DWORD length;
     } refused[] = {{0x4000, 0x4200}, {0x4000, 0x200}, {0x3E00, 0x400}, {0x7E00, 0x400}};
     for (const auto& c : refused) {
-        BusRecorder recorder(module->module().bus());
+        BusRecorder recorder(module->module());
         EXPECT_EQ(kNandTimeout, NandProgramPages(data.data(), c.offset, c.length)) << std::hex << c.offset;
         EXPECT_EQ(kNandTimeout, NandReadPages(data.data(), c.offset, c.length)) << std::hex << c.offset;
         EXPECT_TRUE(recorder.accesses().empty());
@@ -174,7 +174,7 @@ TEST(NandDoubledBus, LaterBlocksInterleaveBothChipsAtHalfTheOffset) {
 TEST(NandChipSelects, TheSecondHalfOfTheTwoSelectPartIsChipOne) {
     auto module = OpenNand("pxa320-dcad", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> data = Pattern(2048, 5);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_EQ(kNandDone, NandProgramPages(data.data(), 0x20000000, 2048));
     ASSERT_EQ(1u, Commands(recorder).size());
     EXPECT_EQ(0x032D1080u, Commands(recorder)[0][0]) << "program command with chip select 1";
@@ -209,7 +209,7 @@ TEST(NandSpare, WriteAndReadTheSpareBytesOfOnePage) {
 TEST(NandSpare, MoreBytesThanTheSpareAreaAreRefused) {
     auto module = OpenNand("pxa300-f1ec", {"nand.os_builds_bbmt=false"});
     std::vector<uint8_t> spare(128, 0);
-    BusRecorder recorder(module->module().bus());
+    BusRecorder recorder(module->module());
     EXPECT_EQ(kNandTimeout, NandReadSpare(spare.data(), 0x40000, 68));
     EXPECT_EQ(kNandTimeout, NandWriteSpare(spare.data(), 0x40000, 68));
     EXPECT_TRUE(Commands(recorder).empty());

@@ -303,7 +303,7 @@ TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
     std::vector<uint8_t> table = ReadChip(*module, 0).main_range(0x1F800, 2048);
 
-    testing_support::BusRecorder recorder(module->module().bus());
+    testing_support::BusRecorder recorder(module->module());
     std::vector<uint8_t> data = Pattern(2048, 701);
     EXPECT_FALSE(NandWriteBuffer(data.data(), 5 * 0x20000 + 2048, 2048));
     std::vector<std::array<uint32_t, 3>> commands = Commands(recorder);
@@ -311,6 +311,10 @@ TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
     EXPECT_EQ((std::array<uint32_t, 3>{0x000C3000, 0x01400000, 0}), commands.back())
         << "the last command is the read of the old block's first page";
     EXPECT_EQ(table, ReadChip(*module, 0).main_range(0x1F800, 2048)) << "a failed relocation writes no entry";
+    std::vector<uint8_t> log = module->read_file("events.log");
+    EXPECT_NE(
+        std::string(log.begin(), log.end()).find("nand-0: fault: stays busy after read of page 320 (busy operation 6)"),
+        std::string::npos);
 }
 
 }  // namespace

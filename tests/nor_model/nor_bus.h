@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "module/hw/nor_pair.h"
+#include "module/hw/nor/nor_pair.h"
 #include "tests/support/test_module.h"
 
 namespace nor_test {
@@ -22,6 +22,7 @@ public:
     explicit NorBus(testing_support::TestModule& module) : module_(module) {}
     sim::Bus& bus() { return module_.module().bus(); }
     sim::NorPair& pair() { return *module_.module().nor(); }
+    const sim::FlashCounters& counters() { return module_.module().events().counters(); }
     uint64_t now_ns() { return module_.module().clock().now_ns(); }
 
     void Command(uint32_t offset, uint16_t command) { bus().write32(offset, Doubled(command)); }

@@ -40,7 +40,7 @@ TEST_P(EraseTest, SetsExactlyTheBlockToOnes) {
     if (c.block_start + c.block_size < 0x100000) {
         EXPECT_EQ(0u, nor.FileWord(c.block_start + c.block_size)) << "block above untouched";
     }
-    EXPECT_EQ(uint64_t{c.block_size}, nor.pair().counters().bytes_erased);
+    EXPECT_EQ(uint64_t{c.block_size}, nor.counters().bytes_erased);
     EXPECT_EQ(c.block_size, nor.pair().block_size_at(c.command_offset));
 }
 
@@ -72,7 +72,7 @@ TEST(NorErase, LockedBlockRefusesWithSR1AndSR5) {
     nor.FillFile(0x40000, 0x40000, 0x5A);
     EXPECT_EQ(0x00A200A2u, nor.Erase(0x40000));
     EXPECT_EQ(0x5A5A5A5Au, nor.FileWord(0x40000));
-    EXPECT_EQ(0u, nor.pair().counters().bytes_erased);
+    EXPECT_EQ(0u, nor.counters().bytes_erased);
     // An unlocked neighbour erases; the error bits stay until Clear Status.
     nor.FillFile(0x80000, 0x4, 0x5A);
     EXPECT_EQ(0x00A200A2u, nor.Erase(0x80000));
@@ -208,13 +208,13 @@ TEST_P(StuckLockTest, BitStaysAndSR5Reports) {
     TestModule module(c.profile, {"nor.query_size=19", "nor.fault.stuck_lock=[0x80000]"});
     NorBus nor(module);
     EXPECT_EQ(0x00010001u, nor.LockWord(0x80000)) << "a stuck bit is set from power-up";
-    nor.pair().trace().enable(true);
+    testing_support::EventRecorder trace(module.module());
     EXPECT_EQ(c.status, nor.LockCommand(c.unlock_at, 0xD0));
     EXPECT_EQ(0x00010001u, nor.LockWord(0x80000));
     EXPECT_EQ(0x00A200A2u, nor.Erase(0x80000)) << "erase still refused";
     int faults = 0;
-    for (const sim::NorEvent& e : nor.pair().trace().events())
-        if (e.kind == sim::NorEventKind::Fault && e.fault == sim::NorFaultKind::StuckLock) ++faults;
+    for (const sim::DeviceEvent& e : trace.of(sim::EventKind::Fault))
+        if (e.fault == sim::FaultKind::StuckLock) ++faults;
     EXPECT_EQ(2, faults) << "one per chip";
 }
 

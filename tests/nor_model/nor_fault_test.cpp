@@ -1,5 +1,5 @@
-// Injected faults from the profile, the event trace and counters, and the
-// profile keys the model refuses.
+// Injected faults from the profile, the chips' events and the counters
+// derived from them, and the profile keys the model refuses.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -35,7 +35,7 @@ TEST_P(FaultTest, StatusAndArray) {
     uint32_t block = c.offset & ~(nor.pair().block_size_at(c.offset) - 1);
     nor.LockCommand(block, 0xD0);
     nor.Command(block, 0x50);
-    nor.pair().trace().enable(true);
+    testing_support::EventRecorder trace(module.module());
     uint32_t status = 0;
     switch (c.op) {
         case Op::WordProgram: status = nor.ProgramWord(c.offset, 0x00000000); break;
@@ -50,11 +50,8 @@ TEST_P(FaultTest, StatusAndArray) {
     EXPECT_EQ(c.stored, nor.Read(c.offset));
     EXPECT_EQ(c.stored, nor.FileWord(c.offset));
     bool failed = c.status != kReady;
-    EXPECT_EQ(failed ? 2u : 0u, nor.pair().counters().failed_operations);
-    int fault_events = 0;
-    for (const sim::NorEvent& e : nor.pair().trace().events())
-        if (e.kind == sim::NorEventKind::Fault) ++fault_events;
-    EXPECT_EQ(failed ? 2 : 0, fault_events);
+    EXPECT_EQ(failed ? 2u : 0u, nor.counters().failed_operations);
+    EXPECT_EQ(failed ? 2u : 0u, trace.of(sim::EventKind::Fault).size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,17 +91,22 @@ TEST(NorFault, FaultOnOneBlockTakesItsTimeFirst) {
     EXPECT_GE(nor.now_ns() - start, 1000000000u) << "the erase runs its time, then reports";
 }
 
-TEST(NorTrace, OffByDefaultAndTellsTheStepsWhenOn) {
+TEST(NorEvents, OnlyCountedUntilSomeoneListensThenTellTheSteps) {
     TestModule module("pxa270", {"nor.query_size=19"});
     NorBus nor(module);
+    sim::EventSink& events = module.module().events();
     nor.ProgramWord(0x40, 0x1);
-    EXPECT_TRUE(nor.pair().trace().events().empty());
-    nor.pair().trace().enable(true);
-    nor.ProgramWord(0x40, 0x0);
-    nor.Command(0x40, 0xFF);
+    EXPECT_FALSE(events.wants(sim::EventKind::Command)) << "nobody listens: an event costs one test";
+    EXPECT_FALSE(events.wants(sim::EventKind::Read));
+    EXPECT_EQ(2u, nor.counters().operations(sim::Operation::WordProgram)) << "the counters always listen";
     std::vector<std::string> chip1;
-    for (const sim::NorEvent& e : nor.pair().trace().events())
-        if (e.chip == 1) chip1.push_back(sim::describe(e));
+    {
+        testing_support::EventRecorder trace(module.module());
+        nor.ProgramWord(0x40, 0x0);
+        nor.Command(0x40, 0xFF);
+        chip1 = trace.lines(sim::EventSource::Nor, 1);
+    }
+    EXPECT_FALSE(events.wants(sim::EventKind::Command)) << "the recorder is gone";
     // The first program ended with its ready read at 210.3 us; each bus
     // access costs 100 ns; the second program is busy 210 us from its data write.
     std::vector<std::string> expected = {
@@ -116,7 +118,7 @@ TEST(NorTrace, OffByDefaultAndTellsTheStepsWhenOn) {
     EXPECT_EQ(expected, chip1);
 }
 
-TEST(NorCounters, CountWhatTheChipsDid) {
+TEST(NorEvents, CountWhatTheChipsDid) {
     TestModule module("pxa270", {"nor.query_size=19", "nor.locked=[0x80000]"});
     NorBus nor(module);
     nor.ProgramWord(0x0, 0x0);
@@ -127,13 +129,13 @@ TEST(NorCounters, CountWhatTheChipsDid) {
     nor.Erase(0x80000);  // locked: refused
     nor.Command(0, 0x20);
     nor.Command(0, 0x00);  // sequence error
-    sim::NorCounters c = nor.pair().counters();
+    const sim::FlashCounters& c = nor.counters();
     // Byte counts are the device's; operation counts add up both chips.
     EXPECT_EQ(8u + 64u, c.bytes_programmed);
     EXPECT_EQ(0x40000u, c.bytes_erased);
-    EXPECT_EQ(4u, c.word_programs);
-    EXPECT_EQ(2u, c.buffer_programs);
-    EXPECT_EQ(4u, c.block_erases);
+    EXPECT_EQ(4u, c.operations(sim::Operation::WordProgram));
+    EXPECT_EQ(2u, c.operations(sim::Operation::BufferProgram));
+    EXPECT_EQ(4u, c.operations(sim::Operation::BlockErase));
     EXPECT_EQ(2u, c.failed_operations);
     EXPECT_EQ(2u, c.sequence_errors);
 }

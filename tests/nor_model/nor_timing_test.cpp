@@ -140,7 +140,7 @@ TEST_P(NeverReadyTest, BusyForeverAndEachPollCostsAMillisecond) {
     const NeverReadyCase& c = GetParam();
     TestModule module(c.profile, {"nor.query_size=19", "nor.fault.never_ready=true"});
     NorBus nor(module);
-    nor.pair().trace().enable(true);
+    testing_support::EventRecorder trace(module.module());
     Start(nor, c.op, c.offset);
     uint64_t started = nor.now_ns();
     int reads = 0;
@@ -150,10 +150,10 @@ TEST_P(NeverReadyTest, BusyForeverAndEachPollCostsAMillisecond) {
     nor.Command(c.offset, 0xFF);
     EXPECT_EQ(kBusy, nor.Read(c.offset)) << "Read Array is ignored while busy";
     int faults = 0;
-    for (const sim::NorEvent& e : nor.pair().trace().events())
-        if (e.kind == sim::NorEventKind::Fault && e.fault == sim::NorFaultKind::NeverReady) ++faults;
+    for (const sim::DeviceEvent& e : trace.of(sim::EventKind::Fault))
+        if (e.fault == sim::FaultKind::NeverReady) ++faults;
     EXPECT_EQ(2, faults);
-    EXPECT_EQ(2u, nor.pair().counters().failed_operations);
+    EXPECT_EQ(2u, nor.counters().failed_operations);
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, NeverReadyTest,
@@ -169,17 +169,17 @@ INSTANTIATE_TEST_SUITE_P(Operations, NeverReadyTest,
 TEST(NorTiming, ReadStatusIsTheOneCommandABusyChipTakes) {
     TestModule module("pxa270", {"nor.query_size=19"});
     NorBus nor(module);
-    nor.pair().trace().enable(true);
+    testing_support::EventRecorder trace(module.module());
     Start(nor, Op::Erase, 0x40000);
     nor.Command(0x40000, 0x70);
     nor.Command(0x40000, 0x50);
     nor.Command(0x40000, 0x90);
-    std::vector<sim::NorEventKind> chip0;
-    for (const sim::NorEvent& e : nor.pair().trace().events())
-        if (e.chip == 0) chip0.push_back(e.kind);
-    using K = sim::NorEventKind;
+    std::vector<sim::EventKind> chip0;
+    for (const sim::DeviceEvent& e : trace.events())
+        if (e.source == sim::EventSource::Nor && e.unit == 0) chip0.push_back(e.kind);
+    using K = sim::EventKind;
     EXPECT_EQ((std::vector<K>{K::Command, K::Started, K::Command, K::Ignored, K::Ignored}), chip0);
-    EXPECT_EQ(4u, nor.pair().counters().ignored_while_busy);
+    EXPECT_EQ(4u, nor.counters().ignored_while_busy);
 }
 
 }  // namespace

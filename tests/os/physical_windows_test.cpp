@@ -44,7 +44,7 @@ protected:
 
 TEST_F(WindowsTest, RegisterAccessesReachTheBusAtTheirPhysicalAddress) {
     volatile ULONG* window = map(kScratchBase, 0x2000);
-    BusRecorder recorder(module_.module().bus());
+    BusRecorder recorder(module_.module());
     WRITE_REGISTER_ULONG(window + 0xB4 / 4, 0x12345678);
     EXPECT_EQ(READ_REGISTER_ULONG(window + 0xB4 / 4), 0x12345678u);
     EXPECT_EQ(READ_REGISTER_ULONG(window + 0x1FFC / 4), 0xA0001FFCu);

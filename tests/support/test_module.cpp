@@ -10,6 +10,8 @@
 
 #include "flash/flash_ops.h"
 #include "flash/nor/nor_flash.h"
+#include "module/hw/gpio/gpio_blocks.h"
+#include "module/hw/nand/nand_controller.h"
 #include "module/profiles.h"
 
 namespace testing_support {
@@ -51,11 +53,13 @@ std::vector<uint8_t> TestModule::read_file(const std::string& name) const {
     return read_binary(dir_.path() / "module" / name);
 }
 
-BusRecorder::BusRecorder(sim::Bus& bus) : bus_(bus) { bus_.set_trace(&BusRecorder::hook, this); }
-BusRecorder::~BusRecorder() { bus_.set_trace(nullptr, nullptr); }
+BusRecorder::BusRecorder(sim::Module& module) : events_(module.events()) {
+    events_.listen(this, sim::event_bit(sim::EventKind::Read) | sim::event_bit(sim::EventKind::Write));
+}
+BusRecorder::~BusRecorder() { events_.forget(this); }
 
-void BusRecorder::hook(void* context, const sim::BusAccess& access) {
-    static_cast<BusRecorder*>(context)->accesses_.push_back({access.phys, access.value, access.write});
+void BusRecorder::on_event(const sim::DeviceEvent& event) {
+    accesses_.push_back({event.address, event.value, event.kind == sim::EventKind::Write});
 }
 
 std::vector<RecordedAccess> BusRecorder::writes() const {
@@ -63,6 +67,36 @@ std::vector<RecordedAccess> BusRecorder::writes() const {
     for (const RecordedAccess& a : accesses_)
         if (a.write) out.push_back(a);
     return out;
+}
+
+EventRecorder::EventRecorder(sim::Module& module, uint32_t kinds) : sink_(module.events()) {
+    sink_.listen(this, kinds);
+}
+EventRecorder::~EventRecorder() { sink_.forget(this); }
+
+std::vector<sim::DeviceEvent> EventRecorder::of(sim::EventKind kind) const {
+    std::vector<sim::DeviceEvent> out;
+    for (const sim::DeviceEvent& e : events_)
+        if (e.kind == kind) out.push_back(e);
+    return out;
+}
+
+std::vector<std::string> EventRecorder::lines(sim::EventSource source, unsigned unit) const {
+    std::vector<std::string> out;
+    for (const sim::DeviceEvent& e : events_)
+        if (e.source == source && e.unit == unit) out.push_back(sim::describe(e));
+    return out;
+}
+
+sim::NandController* find_nand_controller(sim::Module& module) {
+    uint32_t offset = 0;
+    return dynamic_cast<sim::NandController*>(module.bus().decode(sim::kNandControllerBase, &offset));
+}
+
+sim::GpioPins* find_gpio_pins(sim::Module& module) {
+    uint32_t offset = 0;
+    auto* gpio = dynamic_cast<sim::GpioBlock*>(module.bus().decode(sim::kGpioBase, &offset));
+    return gpio ? &gpio->pins() : nullptr;
 }
 
 void reset_flash_state() {

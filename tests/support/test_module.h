@@ -8,6 +8,11 @@
 
 #include "module/module.h"
 
+namespace sim {
+class GpioPins;
+class NandController;
+}  // namespace sim
+
 namespace testing_support {
 
 class TempDir {
@@ -43,20 +48,41 @@ struct RecordedAccess {
     bool write;
 };
 
-// Records every bus access while it lives.
-class BusRecorder {
+// Records every bus access of the module while it lives.
+class BusRecorder : public sim::EventListener {
 public:
-    explicit BusRecorder(sim::Bus& bus);
-    ~BusRecorder();
+    explicit BusRecorder(sim::Module& module);
+    ~BusRecorder() override;
     const std::vector<RecordedAccess>& accesses() const { return accesses_; }
     std::vector<RecordedAccess> writes() const;
     void clear() { accesses_.clear(); }
+    void on_event(const sim::DeviceEvent& event) override;
 
 private:
-    static void hook(void* context, const sim::BusAccess& access);
-    sim::Bus& bus_;
+    sim::EventSink& events_;
     std::vector<RecordedAccess> accesses_;
 };
+
+// Keeps the module's device events of the kinds asked for while it lives.
+class EventRecorder : public sim::EventListener {
+public:
+    explicit EventRecorder(sim::Module& module, uint32_t kinds = sim::kAllEventKinds);
+    ~EventRecorder() override;
+    const std::vector<sim::DeviceEvent>& events() const { return events_; }
+    // The events of one kind, or describe() of those of one source and unit.
+    std::vector<sim::DeviceEvent> of(sim::EventKind kind) const;
+    std::vector<std::string> lines(sim::EventSource source, unsigned unit) const;
+    void on_event(const sim::DeviceEvent& event) override { events_.push_back(event); }
+
+private:
+    sim::EventSink& sink_;
+    std::vector<sim::DeviceEvent> events_;
+};
+
+// The device models of an open module found on its bus: null when the module
+// has none.
+sim::NandController* find_nand_controller(sim::Module& module);
+sim::GpioPins* find_gpio_pins(sim::Module& module);
 
 // Puts the program's process-wide flash state back to its start: no back-end
 // selected, empty operations table, no erase hook, no NOR window.

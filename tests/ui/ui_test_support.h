@@ -11,11 +11,11 @@
 #include "module/observer.h"
 #include "module/ui/dialog_input.h"
 #include "module/ui/front_end.h"
-#include "module/ui/scripted_front_end.h"
 #include "module/ui/ui_config.h"
 #include "platform/commctrl.h"
 #include "platform/windows.h"
 #include "res/resources.h"
+#include "tests/support/scripted_front_end.h"
 
 namespace ui_test {
 

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
 #include "flash/flash_ops.h"
 #include "module/observer.h"
 #include "module/ui/ui_config.h"
 #include "platform/commctrl.h"
 #include "res/resources.h"
+#include "shell/shell_state.h"
 #include "tests/support/test_module.h"
 #include "update/section_map.h"
 #include "update/update.h"

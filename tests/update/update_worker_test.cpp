@@ -2,9 +2,9 @@
 // pieces, exact lengths, progress shown, the reset question.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
 #include "flash/flash_ops.h"
 #include "res/resource_ids.h"
+#include "shell/shell_state.h"
 #include "tests/support/test_module.h"
 #include "tests/update/bin_builder.h"
 #include "tests/update/fake_flash.h"

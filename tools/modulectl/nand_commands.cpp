@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "module/config.h"
-#include "module/hw/gpio_blocks.h"
-#include "module/hw/nand_profile.h"
-#include "module/hw/nand_view.h"
+#include "module/hw/gpio/gpio_blocks.h"
+#include "module/hw/nand/nand_profile.h"
+#include "module/hw/nand/nand_view.h"
 
 namespace modulectl {
 

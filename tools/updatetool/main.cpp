@@ -8,7 +8,6 @@
 #include <fstream>
 #include <mutex>
 
-#include "module/flash_stats.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/os/program_threads.h"
@@ -48,9 +47,9 @@ void finish_report() {
     std::lock_guard<std::mutex> lock(report_mutex);
     if (sim::Module* m = sim::Module::current()) {
         report.virtual_time_ns = m->clock().now_ns();
-        sim::FlashStats stats = sim::total_flash_stats(*m);
-        report.bytes_erased = stats.bytes_erased;
-        report.bytes_written = stats.bytes_programmed;
+        const sim::FlashCounters& flash = m->events().counters();
+        report.bytes_erased = flash.bytes_erased;
+        report.bytes_written = flash.bytes_programmed;
     }
     report.abort_requested = report.abort_requested || AbortRequested != 0;
     if (report_path.empty()) return;

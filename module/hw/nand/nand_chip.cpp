@@ -1,0 +1,255 @@
+#include "module/hw/nand/nand_chip.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace sim {
+
+static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+
+NandChip::NandChip(NandChipConfig config, NandStorage& storage, EventSink& events)
+    : config_(std::move(config)), storage_(storage), events_(events), register_(config_.part->raw_page_bytes(), 0xFF) {
+    if (config_.faults.never_ready) busy_until_ = kNever;
+}
+
+DeviceEvent NandChip::event(EventKind kind, uint64_t now, uint32_t value, Operation op, FaultKind fault) const {
+    const NandPart& p = part();
+    uint32_t block = pending_row_ / p.pages_per_block;
+    uint32_t address = 0, length = 0;
+    if (op == Operation::PageRead || op == Operation::PageProgram) {
+        address = pending_row_ * p.page_bytes;
+        length = p.page_bytes;
+    } else if (op == Operation::BlockErase) {
+        length = p.pages_per_block * p.page_bytes;
+        address = block * length;
+    }
+    if (op == Operation::None || op == Operation::Reset) block = 0;
+    return DeviceEvent{now,  address, value, length, block, EventSource::NandChip, static_cast<uint8_t>(config_.index),
+                       kind, op,      fault};
+}
+
+uint8_t NandChip::status(uint64_t now) const {
+    uint8_t value = kNandStatusNotProtected;
+    if (ready(now)) value |= kNandStatusReady;
+    if (failed_) value |= kNandStatusFail;
+    return value;
+}
+
+void NandChip::start_busy(Operation op, uint32_t ns, uint64_t now, uint8_t cmd) {
+    // A reset cuts short what runs: it ends here.
+    if (pending_ != Operation::None) finish(std::min(now, busy_until_));
+    ++busy_operations_;
+    pending_ = op;
+    pending_row_ = row_;
+    emit(EventKind::Started, now, cmd, op);
+    if (config_.faults.hang_after != 0 && busy_operations_ == config_.faults.hang_after) {
+        busy_until_ = kNever;
+        emit(EventKind::Fault, now, busy_operations_, op, FaultKind::NeverReady);
+        return;
+    }
+    busy_until_ = now + ns;
+}
+
+void NandChip::finish(uint64_t at) {
+    Operation op = pending_;
+    pending_ = Operation::None;
+    bool failed = failed_ && (op == Operation::PageProgram || op == Operation::BlockErase);
+    emit(EventKind::Finished, at, status(at), op, failed ? FaultKind::BadBlock : FaultKind::None);
+}
+
+// Status and reset are the commands a busy chip takes; a command the part
+// does not know, or one that finds no operation set up, is ignored.
+bool NandChip::takes(uint8_t cmd) const {
+    switch (cmd) {
+        case 0xFF:
+        case 0x90:
+        case 0x70:
+        case 0x00:
+        case 0x80:
+        case 0x60: return true;
+        case 0x01:
+        case 0x50: return part().small_page();
+        case 0x30: return mode_ == Mode::ReadConfirm;
+        case 0x10:
+        case 0x15: return mode_ == Mode::ProgramData;
+        case 0xD0: return mode_ == Mode::EraseConfirm;
+        default: return false;
+    }
+}
+
+void NandChip::command(uint8_t cmd, uint64_t now) {
+    settle(now);
+    if (!ready(now) && cmd != 0x70 && cmd != 0xFF) {
+        emit(EventKind::Ignored, now, cmd, pending_);
+        return;
+    }
+    if (!takes(cmd)) {
+        emit(EventKind::Ignored, now, cmd);
+        return;
+    }
+    emit(EventKind::Command, now, cmd);
+    switch (cmd) {
+        case 0xFF:
+            mode_ = Mode::Idle;
+            small_area_ = 0;
+            area_one_shot_ = false;
+            if (busy_until_ != kNever) start_busy(Operation::Reset, config_.reset_ns, now, cmd);
+            break;
+        case 0x90: mode_ = Mode::IdAddress; break;
+        case 0x70: mode_ = Mode::StatusOut; break;
+        case 0x00:
+            if (part().small_page()) {
+                small_area_ = 0;
+                area_one_shot_ = false;
+            }
+            mode_ = Mode::ReadAddress;
+            break;
+        case 0x01:
+        case 0x50:
+            small_area_ = cmd == 0x01 ? 1 : 2;
+            area_one_shot_ = cmd == 0x01;
+            mode_ = Mode::ReadAddress;
+            break;
+        case 0x30: load_page(row_, now, cmd); break;
+        case 0x80:
+            std::fill(register_.begin(), register_.end(), 0xFF);
+            mode_ = Mode::ProgramAddress;
+            break;
+        case 0x10:
+        case 0x15: program(now, cmd); break;
+        case 0x60: mode_ = Mode::EraseAddress; break;
+        case 0xD0: erase(now, cmd); break;
+    }
+}
+
+void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
+    settle(now);
+    if (!ready(now)) {
+        emit(EventKind::Ignored, now, count, pending_);
+        return;
+    }
+    const NandPart& p = part();
+    auto take = [&](unsigned first, unsigned n) {
+        uint32_t value = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            if (first + i < count) value |= uint32_t{cycles[first + i]} << (8 * i);
+        }
+        return value;
+    };
+    unsigned needed = 0;
+    switch (mode_) {
+        case Mode::IdAddress: needed = 1; break;
+        case Mode::ReadAddress:
+        case Mode::ProgramAddress: needed = p.column_cycles() + p.row_cycles(); break;
+        case Mode::EraseAddress: needed = p.row_cycles(); break;
+        default: emit(EventKind::Ignored, now, count); return;
+    }
+    // Too few cycles: the missing ones count as 0.
+    if (count < needed) emit(EventKind::SequenceError, now, count);
+    uint32_t column = 0;
+    if (mode_ == Mode::ReadAddress || mode_ == Mode::ProgramAddress) {
+        if (p.small_page()) {
+            uint32_t low = take(0, 1);
+            column = small_area_ == 2 ? p.page_bytes + (low & 0x0F) : small_area_ * 256 + low;
+        } else {
+            column = take(0, 2) & 0xFFF;
+        }
+        // Address bits above the chip's last page are not connected.
+        row_ = take(p.column_cycles(), p.row_cycles()) & (p.pages() - 1);
+    } else if (mode_ == Mode::EraseAddress) {
+        row_ = take(0, p.row_cycles()) & (p.pages() - 1);
+    }
+    switch (mode_) {
+        case Mode::IdAddress:
+            id_position_ = 0;
+            mode_ = Mode::IdOut;
+            break;
+        case Mode::ReadAddress:
+            position_ = column;
+            if (p.small_page()) {
+                // Small-page parts start reading after the last address cycle.
+                load_page(row_, now, count ? cycles[count - 1] : 0);
+            } else {
+                mode_ = Mode::ReadConfirm;
+            }
+            break;
+        case Mode::ProgramAddress:
+            position_ = column;
+            mode_ = Mode::ProgramData;
+            break;
+        case Mode::EraseAddress: mode_ = Mode::EraseConfirm; break;
+        default: break;
+    }
+}
+
+void NandChip::load_page(uint32_t page, uint64_t now, uint8_t cmd) {
+    mode_ = Mode::DataOut;
+    start_busy(Operation::PageRead, config_.read_ns, now, cmd);
+    storage_.read_page(page, register_.data());
+    const NandChipFaults& f = config_.faults;
+    if (f.uncorrectable_pages.count(page)) {
+        register_[kBitflipByte] ^= kBitflipMask;
+        register_[kSecondFlipByte] ^= kSecondFlipMask;
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::DoubleBitFlip);
+    } else if (f.bitflip_pages.count(page)) {
+        register_[kBitflipByte] ^= kBitflipMask;
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
+    }
+}
+
+void NandChip::program(uint64_t now, uint8_t cmd) {
+    mode_ = Mode::Idle;
+    if (area_one_shot_) {
+        small_area_ = 0;
+        area_one_shot_ = false;
+    }
+    start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
+    failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
+    if (failed_)
+        emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
+    else
+        storage_.program_page(row_, register_.data());
+}
+
+void NandChip::erase(uint64_t now, uint8_t cmd) {
+    const NandPart& p = part();
+    uint32_t block = row_ / p.pages_per_block;
+    mode_ = Mode::Idle;
+    start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
+    failed_ = config_.faults.bad_blocks.count(block) != 0;
+    if (failed_)
+        emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
+    else
+        storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
+}
+
+void NandChip::read_data(uint8_t* out, size_t count, uint64_t now) {
+    settle(now);
+    for (size_t i = 0; i < count; ++i) {
+        switch (mode_) {
+            case Mode::DataOut:
+                out[i] = position_ < register_.size() ? register_[position_] : 0xFF;
+                ++position_;
+                break;
+            case Mode::IdOut:
+                out[i] = id_position_ < part().id_length ? part().id_bytes[id_position_] : 0x00;
+                ++id_position_;
+                break;
+            case Mode::StatusOut: out[i] = status(now); break;
+            default:
+                out[i] = 0xFF;  // nothing driven: the bus floats high
+                break;
+        }
+    }
+}
+
+void NandChip::write_data(const uint8_t* in, size_t count, uint64_t now) {
+    if (mode_ != Mode::ProgramData) {
+        emit(EventKind::Ignored, now, static_cast<uint32_t>(count));
+        return;
+    }
+    for (size_t i = 0; i < count; ++i, ++position_)
+        if (position_ < register_.size()) register_[position_] = in[i];
+}
+
+}  // namespace sim

@@ -1,0 +1,121 @@
+// One 8-bit NAND chip as its pins see it: command, address and data cycles,
+// the ready/busy line and the status register, over its page register and
+// its array in NandStorage. Commands: reset (FFh), read ID (90h), status
+// (70h), read (00h, with 30h on large-page parts; 01h and 50h pointers on
+// small-page parts), page program (80h ... 10h or 15h), block erase (60h ...
+// D0h). Not modelled: sequential row reads past the page, cache reads, copy-
+// back, OTP areas, the partial-program limit (NOP) and write protection.
+// The chip acts on an address when the controller ends the address phase;
+// cycles it did not get count as 0. A program or erase takes effect when it
+// starts; its Finished event comes when its busy time has passed and the chip
+// is next touched (or settled).
+#pragma once
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "module/hw/device_events.h"
+#include "module/hw/nand/nand_parts.h"
+#include "module/hw/nand/nand_storage.h"
+
+namespace sim {
+
+// Faults of one chip; block and page numbers are the chip's own.
+struct NandChipFaults {
+    std::set<uint32_t> bad_blocks;           // program and erase fail (status bit 0)
+    std::set<uint32_t> bitflip_pages;        // one data bit reads flipped (ECC corrects it)
+    std::set<uint32_t> uncorrectable_pages;  // two data bits of one ECC chunk read flipped
+    bool never_ready = false;                // the ready/busy line never rises after power-up
+    uint32_t hang_after = 0;                 // this busy operation (1 = the first) never ends; 0 = none
+};
+
+struct NandChipConfig {
+    const NandPart* part = nullptr;
+    unsigned index = 0;  // N of nand-N.main
+    uint32_t read_ns = 0;
+    uint32_t program_ns = 0;
+    uint32_t erase_ns = 0;
+    uint32_t reset_ns = kNandResetNs;
+    NandChipFaults faults;
+};
+
+// Where the flipped bits of a faulty page sit: byte 0x10 bit 3, and for an
+// uncorrectable page also byte 0x21 bit 5 (both in the first ECC chunk).
+constexpr uint32_t kBitflipByte = 0x10;
+constexpr uint8_t kBitflipMask = 0x08;
+constexpr uint32_t kSecondFlipByte = 0x21;
+constexpr uint8_t kSecondFlipMask = 0x20;
+
+constexpr uint8_t kNandStatusFail = 0x01;
+constexpr uint8_t kNandStatusReady = 0x40;
+constexpr uint8_t kNandStatusNotProtected = 0x80;
+
+class NandChip {
+public:
+    // The chip tells what it does to events.
+    NandChip(NandChipConfig config, NandStorage& storage, EventSink& events);
+
+    const NandChipConfig& config() const { return config_; }
+    const NandPart& part() const { return *config_.part; }
+    NandChipFaults& faults() { return config_.faults; }
+
+    void command(uint8_t cmd, uint64_t now);
+    void address(const uint8_t* cycles, unsigned count, uint64_t now);
+    void read_data(uint8_t* out, size_t count, uint64_t now);
+    void write_data(const uint8_t* in, size_t count, uint64_t now);
+
+    // The ready/busy line: high (ready) from ready_at() on; UINT64_MAX when it never rises.
+    bool ready(uint64_t now) const { return now >= busy_until_; }
+    uint64_t ready_at() const { return busy_until_; }
+    uint8_t status(uint64_t now) const;
+    // The page the last address phase named.
+    uint32_t page() const { return row_; }
+    // Ends an operation whose busy time has passed by now.
+    void settle(uint64_t now) {
+        if (pending_ != Operation::None && now >= busy_until_) finish(busy_until_);
+    }
+
+private:
+    enum class Mode {
+        Idle,
+        ReadAddress,
+        ReadConfirm,
+        DataOut,
+        IdAddress,
+        IdOut,
+        StatusOut,
+        ProgramAddress,
+        ProgramData,
+        EraseAddress,
+        EraseConfirm,
+    };
+    bool takes(uint8_t cmd) const;
+    void start_busy(Operation op, uint32_t ns, uint64_t now, uint8_t cmd);
+    void finish(uint64_t at);
+    void load_page(uint32_t page, uint64_t now, uint8_t cmd);
+    void program(uint64_t now, uint8_t cmd);
+    void erase(uint64_t now, uint8_t cmd);
+    void emit(EventKind kind, uint64_t now, uint32_t value, Operation op = Operation::None,
+              FaultKind fault = FaultKind::None) {
+        if (events_.wants(kind)) events_.deliver(event(kind, now, value, op, fault));
+    }
+    DeviceEvent event(EventKind kind, uint64_t now, uint32_t value, Operation op, FaultKind fault) const;
+
+    NandChipConfig config_;
+    NandStorage& storage_;
+    EventSink& events_;
+    Mode mode_ = Mode::Idle;
+    unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
+    bool area_one_shot_ = false;  // 01h lasts one operation
+    uint32_t row_ = 0;
+    uint32_t position_ = 0;  // next byte of the page register
+    uint32_t id_position_ = 0;
+    bool failed_ = false;  // status bit 0 of the last program or erase
+    uint64_t busy_until_ = 0;
+    uint32_t busy_operations_ = 0;
+    Operation pending_ = Operation::None;  // the operation that keeps the chip busy
+    uint32_t pending_row_ = 0;
+    std::vector<uint8_t> register_;
+};
+
+}  // namespace sim

@@ -1,0 +1,60 @@
+#include "module/hw/nand/nand_profile.h"
+
+#include <cstdio>
+
+namespace sim {
+
+// Spreads numbers counted across the chips onto each chip's own numbering.
+static bool spread(const std::vector<uint32_t>& numbers, uint32_t per_chip, const char* key,
+                   std::vector<NandChipConfig>* chips, std::set<uint32_t> NandChipFaults::*field, std::string* error) {
+    for (uint32_t n : numbers) {
+        uint32_t chip = n / per_chip;
+        if (chip >= chips->size()) {
+            if (error)
+                *error = std::string("module.toml: ") + key + ": " + std::to_string(n) + " is beyond the last of " +
+                         std::to_string(per_chip * chips->size());
+            return false;
+        }
+        ((*chips)[chip].faults.*field).insert(n % per_chip);
+    }
+    return true;
+}
+
+bool nand_config_from_profile(const Config& profile, NandBoardConfig* config, std::string* error) {
+    uint32_t id = profile.get_u32("nand.id", 0);
+    const NandPart* part = find_nand_part(id);
+    if (!part) {
+        char text[96];
+        std::snprintf(text, sizeof text, "module.toml: nand.id 0x%04X is not a known NAND part", id);
+        if (error) *error = text;
+        return false;
+    }
+    config->part = part;
+    config->chips.clear();
+    for (unsigned n = 0; n < part->chip_count(); ++n) {
+        NandChipConfig chip;
+        chip.part = part;
+        chip.index = n;
+        chip.read_ns = profile.get_u32("nand.time.read_ns", part->read_ns);
+        chip.program_ns = profile.get_u32("nand.time.program_ns", part->program_ns);
+        chip.erase_ns = profile.get_u32("nand.time.erase_ns", part->erase_ns);
+        chip.reset_ns = profile.get_u32("nand.time.reset_ns", kNandResetNs);
+        chip.faults.never_ready = profile.get_bool("nand.fault.never_ready", false);
+        chip.faults.hang_after = profile.get_u32("nand.fault.never_ready_after", 0);
+        config->chips.push_back(chip);
+    }
+    config->bad_blocks = profile.get_u32_list("nand.bad_blocks");
+    if (!spread(config->bad_blocks, part->blocks, "nand.bad_blocks", &config->chips, &NandChipFaults::bad_blocks,
+                error))
+        return false;
+    if (!spread(profile.get_u32_list("nand.fault.bitflip"), part->pages(), "nand.fault.bitflip", &config->chips,
+                &NandChipFaults::bitflip_pages, error))
+        return false;
+    if (!spread(profile.get_u32_list("nand.fault.uncorrectable"), part->pages(), "nand.fault.uncorrectable",
+                &config->chips, &NandChipFaults::uncorrectable_pages, error))
+        return false;
+    config->os_builds_bbmt = profile.get_bool("nand.os_builds_bbmt", true);
+    return true;
+}
+
+}  // namespace sim

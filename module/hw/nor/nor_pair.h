@@ -1,0 +1,85 @@
+// The PXA27x boot flash: two 16-bit NOR chips side by side on the 32-bit bus
+// at physical address 0. Each 32-bit access goes to both chips at once: the
+// low half to chip 0, the high half to chip 1; chip word address k lies at
+// byte offset 4k. Every device block is two chip blocks side by side.
+//
+// Modelled: the bus split, the array and lock files, the virtual time the
+// CPU spends polling a busy chip.
+// Not modelled: byte or half-word bus accesses (the chips see every access as
+// a full bus word; the low address bits are not wired to them), bus timing
+// beyond the bus's own cycle cost.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "module/clock.h"
+#include "module/hw/device.h"
+#include "module/hw/device_events.h"
+#include "module/hw/nor/nor_chip.h"
+#include "module/hw/nor/nor_profile.h"
+#include "module/hw/nor/nor_storage.h"
+
+namespace sim {
+
+class NorPair : public Device {
+public:
+    static constexpr const char* kArrayFile = "nor.bin";
+    static constexpr const char* kLockFile = "nor.locks";
+
+    // Maps dir/nor.bin (and dir/nor.locks for chips with non-volatile lock
+    // bits); null with a reason when a file is missing or the wrong size. The
+    // chips tell what they do to events.
+    static std::unique_ptr<NorPair> open(const NorPairConfig& config, const std::filesystem::path& dir,
+                                         VirtualClock& clock, EventSink& events, std::string* error);
+    // Writes the files of a new module: the array erased, the lock bits of
+    // config.initially_locked set.
+    static bool create_files(const NorPairConfig& config, const std::filesystem::path& dir, std::string* error);
+    ~NorPair() override;
+
+    const char* name() const override { return "nor"; }
+    uint32_t read32(uint32_t offset) override {
+        uint32_t k = offset >> 2;
+        uint64_t now = clock_.now_ns();
+        uint32_t value = chip0_->read(k, now) | static_cast<uint32_t>(chip1_->read(k, now)) << 16;
+        if (chip0_->busy_at(now) || chip1_->busy_at(now)) spend_polling(now);
+        return value;
+    }
+    void write32(uint32_t offset, uint32_t value) override {
+        uint32_t k = offset >> 2;
+        uint64_t now = clock_.now_ns();
+        chip0_->write(k, static_cast<uint16_t>(value), now);
+        chip1_->write(k, static_cast<uint16_t>(value >> 16), now);
+    }
+    // The array file, byte for byte the flash as the bus reads it in
+    // read-array mode. A view of it is only right while both chips are in
+    // read-array mode; the system reads it only then.
+    std::optional<DirectBacking> direct_backing(uint32_t offset, uint32_t size) override;
+
+    const NorPairConfig& config() const { return config_; }
+    uint32_t device_size() const { return static_cast<uint32_t>(array_.size()); }
+    // Erase-block size of the device block holding offset.
+    uint32_t block_size_at(uint32_t offset) const;
+    NorChip& chip(int index) { return index == 0 ? *chip0_ : *chip1_; }
+    // The array as stored (what read-array mode returns).
+    std::span<const uint8_t> contents() const { return {array_.data(), static_cast<size_t>(array_.size())}; }
+
+private:
+    NorPair(const NorPairConfig& config, VirtualClock& clock) : config_(config), clock_(clock) {}
+    // A read that finds a chip busy costs the CPU polling time: up to the
+    // end of the operation, at most 1 ms per read.
+    void spend_polling(uint64_t now);
+
+    NorPairConfig config_;
+    VirtualClock& clock_;
+    MappedFile array_;
+    MappedFile lock_file_;                 // J3: non-volatile lock bytes
+    std::vector<uint8_t> volatile_locks_;  // P30/K3: lost at power-off
+    std::unique_ptr<NorChip> chip0_;
+    std::unique_ptr<NorChip> chip1_;
+};
+
+}  // namespace sim
