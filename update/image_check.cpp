@@ -1,7 +1,7 @@
 #include "update/image_check.h"
 
-#include "app/app_state.h"
 #include "flash/flash_ops.h"
+#include "shell/shell_state.h"
 #include "update/update.h"
 
 #define TEXT_CHARS 256
