@@ -1,8 +1,7 @@
 // What a front-end sees of the dialog manager: snapshots of dialogs and
 // controls, message boxes and the file-open dialog, and the one way back in:
-// user actions delivered to a dialog (dialog_input.h). The line front-end
-// and the scripted test front-end implement it; a terminal front-end can be
-// added beside them.
+// user actions delivered to a dialog (dialog_input.h). The line front-end,
+// the terminal front-end and the scripted test front-end implement it.
 #pragma once
 #include <functional>
 #include <optional>
@@ -95,6 +94,11 @@ public:
     // Something the user should know that is no window's text (a refused
     // template, for instance).
     virtual void note(const std::string& text) = 0;
+
+    // Any thread, before the program ends (also at a reboot or an interrupt):
+    // gives the terminal back. Later calls get default answers; a message box
+    // already waiting stays unanswered, as the program is about to end.
+    virtual void end() {}
 };
 
 // Button names as message boxes show them ("Yes", "Cancel" ...).

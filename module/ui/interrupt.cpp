@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "module/ui/dialog_input.h"
+#include "module/ui/front_end.h"
 #include "module/ui/ui_config.h"
 
 namespace sim::ui {
@@ -24,6 +25,7 @@ void watch_interrupts() {
     while (read(interrupt_pipe[0], &byte, 1) == 1) {
         HWND dialog = active_dialog();
         if (dialog != nullptr && deliver_command(dialog, IDCANCEL)) continue;
+        front_end()->end();
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
     }

@@ -1,5 +1,8 @@
-// The host's settings for the user interface.
+// The host's settings for the user interface. UPDATETOOL_TERMINAL_UI (1 or 0)
+// tells whether this build has the terminal front-end.
 #include "module/ui/ui_config.h"
+
+#include <unistd.h>
 
 #include <deque>
 #include <iostream>
@@ -36,17 +39,54 @@ bool answer_word_known(const std::string& word) {
 
 }  // namespace
 
-bool select_front_end(const std::string& name, std::string* error) {
-    if (name == "line" || name == "auto") {
-        set_front_end(make_line_front_end(std::cin, std::cout));
-        return true;
+bool terminal_front_end_built() { return UPDATETOOL_TERMINAL_UI != 0; }
+
+#if !UPDATETOOL_TERMINAL_UI
+std::shared_ptr<FrontEnd> make_terminal_front_end(std::string* error) {
+    *error = "the terminal front-end is not part of this build; use --ui line";
+    return nullptr;
+}
+#endif
+
+std::optional<FrontEndKind> choose_front_end(const std::string& name, bool main_dialog, bool at_terminal,
+                                             bool terminal_built, std::string* error) {
+    if (name == "line") return FrontEndKind::line;
+    if (name == "auto")
+        return main_dialog && at_terminal && terminal_built ? FrontEndKind::terminal : FrontEndKind::line;
+    if (name != "terminal") {
+        *error = "unknown front-end \"" + name + "\" (line, terminal, auto)";
+        return std::nullopt;
     }
-    if (name == "terminal") {
+    if (!terminal_built) {
         *error = "the terminal front-end is not part of this build; use --ui line";
-        return false;
+        return std::nullopt;
     }
-    *error = "unknown front-end \"" + name + "\" (line, auto)";
-    return false;
+    if (!at_terminal) {
+        *error = "--ui terminal needs a terminal on stdin and stdout; use --ui line";
+        return std::nullopt;
+    }
+    return FrontEndKind::terminal;
+}
+
+bool select_front_end(const std::string& name, bool main_dialog, std::string* error) {
+    bool at_terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    std::optional<FrontEndKind> kind =
+        choose_front_end(name, main_dialog, at_terminal, terminal_front_end_built(), error);
+    if (!kind) return false;
+    if (*kind == FrontEndKind::terminal) {
+        std::string reason;
+        std::shared_ptr<FrontEnd> terminal = make_terminal_front_end(&reason);
+        if (terminal) {
+            set_front_end(terminal);
+            return true;
+        }
+        if (name == "terminal") {
+            *error = reason;
+            return false;
+        }
+    }
+    set_front_end(make_line_front_end(std::cin, std::cout));
+    return true;
 }
 
 void set_front_end(std::shared_ptr<FrontEnd> front_end) {

@@ -96,6 +96,15 @@ std::string ModuleDir::report() const {
     return ss.str();
 }
 
+std::string bootloader_on_flash(const ModuleDir& module) {
+    std::string image = module.scratch("boot.bin").string();
+    ToolRun made = run_tool("mkbin", {"-o", image, "--start", "0", "--length", "0x1000", "--fill", "pattern", "--rom"});
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    module.update_tool({}, "/u " + image);
+    EXPECT_EQ(json_value(module.report(), "outcome"), "success") << module.report();
+    return image;
+}
+
 static nlohmann::json parse_report(const std::string& json) {
     nlohmann::json report = nlohmann::json::parse(json, nullptr, false);
     EXPECT_TRUE(report.is_object()) << "not a JSON report: " << json;

@@ -43,6 +43,10 @@ private:
     testing_support::TempDir dir_;
 };
 
+// A bootloader image (Windows CE ROM image at flash offset 0), written once
+// quietly so that the next update finds a Bootloader section to warn about.
+std::string bootloader_on_flash(const ModuleDir& module);
+
 // The value of a report's top-level key as text (strings without quotes,
 // null as "null"); empty when the key is missing.
 std::string json_value(const std::string& json, const std::string& key);

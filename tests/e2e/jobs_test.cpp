@@ -48,21 +48,9 @@ TEST(MainDialog, ButtonsByTextOrIdRunTheirJobs) {
     EXPECT_NE(events(module).find("registry"), std::string::npos);
 }
 
-// A bootloader image (Windows CE ROM image at flash offset 0), written once
-// quietly so that the next update finds a Bootloader section to warn about.
-std::string bootloader_on_flash(const e2e::ModuleDir& module) {
-    std::string image = module.scratch("boot.bin").string();
-    e2e::ToolRun made =
-        e2e::run_tool("mkbin", {"-o", image, "--start", "0", "--length", "0x1000", "--fill", "pattern", "--rom"});
-    EXPECT_EQ(made.exit_code, 0) << made.output;
-    module.update_tool({}, "/u " + image);
-    EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "success") << module.report();
-    return image;
-}
-
 TEST(MainDialog, UpdateAsksForTheFileWarnsAndOffersTheReset) {
     e2e::ModuleDir module("pxa270");
-    std::string image = bootloader_on_flash(module);
+    std::string image = e2e::bootloader_on_flash(module);
     std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
     // Update button, then the file dialog's path; the warning is answered OK,
     // the reset question No; end of input closes the main dialog.
@@ -82,7 +70,7 @@ TEST(MainDialog, UpdateAsksForTheFileWarnsAndOffersTheReset) {
 
 TEST(MainDialog, DeclinedWarningWritesNothing) {
     e2e::ModuleDir module("pxa270");
-    bootloader_on_flash(module);
+    e2e::bootloader_on_flash(module);
     std::vector<uint8_t> before = read_binary(module.file("nor.bin"));
     std::string other = module.scratch("other.bin").string();
     ASSERT_EQ(e2e::run_tool("mkbin", {"-o", other, "--start", "0", "--length", "0x1000", "--fill", "0x22"}).exit_code,
@@ -222,7 +210,7 @@ namespace {
 
 TEST(ModuleTool, SectionsShowsWhatAnUpdateDetectsWithoutChangingTheModule) {
     e2e::ModuleDir module("pxa270");
-    bootloader_on_flash(module);
+    e2e::bootloader_on_flash(module);
     // A configuration block at its old place: detection on the module itself
     // would move it.
     std::string config = module.scratch("config.bin").string();

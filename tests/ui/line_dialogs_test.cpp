@@ -1,6 +1,7 @@
 // Dialogs through the line front-end: the main dialog's buttons from input
 // lines and IDCANCEL at the end of input, progress printed in steps, and a
-// dialog without visible buttons leaving the input alone.
+// dialog without visible buttons leaving the input alone; when a run gets
+// this front-end rather than the terminal one.
 #include <thread>
 
 #include "res/resource_ids.h"
@@ -196,6 +197,40 @@ TEST_F(LineDialogs, CaptionChangesAreShownUnderTheOldCaption) {
     renamer.join();
     EXPECT_EQ(lines(), (std::vector<std::string>{"[Updating IMAGE] opened", "[Updating IMAGE] caption: Renamed",
                                                  "[Renamed] closed: 1"}));
+}
+
+// The terminal front-end only for the main dialog at a terminal, or when
+// asked for; the line protocol wherever a script may be reading.
+TEST(FrontEndChoice, TerminalOnlyForTheMainDialogAtATerminalOrWhenAsked) {
+    using sim::ui::FrontEndKind;
+    struct Case {
+        const char* name;
+        bool main_dialog, at_terminal, built;
+        std::optional<FrontEndKind> kind;  // nothing: refused with a reason
+    };
+    const FrontEndKind line = FrontEndKind::line, terminal = FrontEndKind::terminal;
+    // clang-format off
+    const Case cases[] = {
+        {"auto",     true,  true,  true,  terminal},
+        {"auto",     false, true,  true,  line},      // a command-line job
+        {"auto",     true,  false, true,  line},      // stdin or stdout is no terminal
+        {"auto",     true,  true,  false, line},      // a build without it
+        {"line",     true,  true,  true,  line},
+        {"terminal", false, true,  true,  terminal},
+        {"terminal", true,  false, true,  std::nullopt},
+        {"terminal", true,  true,  false, std::nullopt},
+        {"curses",   true,  true,  true,  std::nullopt},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.main_dialog ? " main dialog" : " job") +
+                     (c.at_terminal ? " at a terminal" : "") + (c.built ? "" : " not built"));
+        std::string error;
+        std::optional<FrontEndKind> kind =
+            sim::ui::choose_front_end(c.name, c.main_dialog, c.at_terminal, c.built, &error);
+        EXPECT_EQ(kind, c.kind);
+        EXPECT_EQ(error.empty(), c.kind.has_value()) << error;
+    }
 }
 
 }  // namespace

@@ -79,6 +79,7 @@ void watch_module() {
             report.reboot = cold ? "cold" : "warm";
         }
         // The module restarts: the program ends here, as it would on the board.
+        end_host_ui();
         finish_report();
         std::fflush(stdout);
         _exit(1);
@@ -115,6 +116,7 @@ int run(int argc, char** argv) {
     WinMain(reinterpret_cast<HINSTANCE>(const_cast<RESOURCE_ENTRY*>(ProgramResources)), nullptr,
             reinterpret_cast<LPWSTR>(command_line.data()), 1);
     sim::wait_for_program_threads();
+    end_host_ui();
     if (report.job == "reboot") report.reboot_returned = true;
     finish_report();
     std::fflush(stdout);

@@ -33,8 +33,8 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
                    "default-module, a PXA270 NOR module created on first use")
         ->type_name("DIR");
     app.add_option("--ui", o->ui,
-                   "line: dialogs as lines on stdout; terminal: full-screen dialogs (not yet\n"
-                   "available: falls back to line); auto (default): line when stdout is not a TTY")
+                   "line: dialogs as lines on stdout; terminal: full-screen dialogs, keys and\n"
+                   "mouse; auto (default): terminal for the main dialog at a TTY, else line")
         ->check(cli::one_of({"line", "terminal", "auto"}))
         ->type_name("line|terminal|auto");
     app.add_option("--answer", o->answers,
