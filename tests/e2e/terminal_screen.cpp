@@ -81,7 +81,7 @@ bool TerminalRun::timed_out(int polls) const {
 
 void TerminalRun::keys(const std::vector<std::string>& names) {
     std::string arguments = "send-keys";
-    for (const std::string& name : names) arguments += " " + name;
+    for (const std::string& name : names) arguments += " " + shell_quote(name);
     tmux(arguments);
 }
 

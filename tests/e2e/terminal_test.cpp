@@ -36,7 +36,7 @@ protected:
     }
 };
 
-TEST_F(Terminal, MainDialogIsDrawnFromItsTemplateAndEscapeGivesTheTerminalBack) {
+TEST_F(Terminal, MainDialogIsDrawnFromItsTemplateAndItsCloseButtonEndsIt) {
     e2e::ModuleDir module("pxa270");
     TerminalRun run(args(module));
     std::string shown = run.wait_for(kCaption);
@@ -68,7 +68,10 @@ TEST_F(Terminal, MainDialogIsDrawnFromItsTemplateAndEscapeGivesTheTerminalBack) 
         EXPECT_EQ(at.row - corner.row - 1, place.row) << shown;
         EXPECT_EQ(at.column - corner.column - 1, place.column) << shown;
     }
-    run.keys({"Escape"});
+    // The system menu's close button, at the caption's right end, is IDCANCEL.
+    Cell close = find_on(shown, "[X]");
+    EXPECT_EQ(close.row, corner.row);
+    run.click(close.column + 1, close.row);
     expect_restored(run, 1);
     EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "success");
 }
@@ -172,6 +175,16 @@ TEST_F(Terminal, UpdateWalksTheFileDialogAnswersTheWarningAndShowsProgress) {
         run.keys({"-l", "missing.bin"});
         run.keys({"Enter"});
         run.wait_for("file not found: \\images\\missing.bin");
+        // A folder typed in full is walked into: a host folder, then a module one.
+        std::string host = image.module.path().parent_path().string();
+        run.keys({"-l", host});
+        run.keys({"Enter"});
+        shown = run.wait_for("Look in: " + host + " ");
+        EXPECT_NE(shown.find("  boot.bin"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("  m/"), std::string::npos) << shown;
+        run.keys({"-l", "\\images"});
+        run.keys({"Enter"});
+        run.wait_for("Look in: \\images");
         run.keys({"Down", "Down"});
         run.wait_for("File name: big.bin");
         run.keys({"Enter"});
@@ -204,7 +217,9 @@ TEST_F(Terminal, UpdateWalksTheFileDialogAnswersTheWarningAndShowsProgress) {
         ASSERT_EQ(boxes.size(), go_on ? 2u : 1u) << report;
         EXPECT_EQ(boxes[0].rfind("WARNING: ", 0), 0u);
         EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
-        if (go_on) EXPECT_EQ(boxes[1], "RESET: To finish the update reset the system.\n Reset now?");
+        if (go_on) {
+            EXPECT_EQ(boxes[1], "RESET: To finish the update reset the system.\n Reset now?");
+        }
         // The flash is written only when the warning was answered OK.
         std::string same = "cmp -s " + e2e::shell_quote(image.module.file("nor.bin").string()) + " " +
                            e2e::shell_quote(image.module.scratch("nor.before").string());

@@ -176,6 +176,12 @@ std::vector<HotZone> draw_dialog(const DialogLayer& layer, CellSize area) {
     frame(outside, wide(view.caption));
     CellRect client{outside.x + 1, outside.y + 1, size.cols - 2, size.rows - 2};
     std::vector<HotZone> zones;
+    // The caption's close button, with the system menu: it sends IDCANCEL.
+    if ((view.style & WS_SYSMENU) && outside.w >= 10) {
+        CellRect close{outside.x + outside.w - 4, outside.y, 3, 1};
+        put(close.y, close.x, L"[X]", close.x + close.w);
+        zones.push_back(HotZone{close, HotZone::Kind::button, IDCANCEL});
+    }
     for (const ControlView& control : view.controls) {
         if (!control.visible()) continue;
         CellRect place = cells_of(control.x, control.y, control.cx, control.cy);
