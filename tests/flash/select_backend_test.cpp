@@ -2,6 +2,7 @@
 // product number read directly or through the HAL's kernel-mode call.
 #include <gtest/gtest.h>
 
+#include "board/cpu_product.h"
 #include "flash/flash_ops.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nor/nor_flash.h"
