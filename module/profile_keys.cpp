@@ -49,6 +49,7 @@ const std::vector<KeyRule> kRules = {
     {"nor.fault.erase_error",     T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose erase fails"},
     {"nor.fault.program_error",   T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose programs fail"},
     {"nor.fault.stuck_lock",      T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose lock bits never clear"},
+    {"nor.fault.silent_lock",     T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose lock bits never clear, without an error"},
     {"nor.fault.vpp_low",         T::Boolean,       0, 0,           0, 0,         nullptr,      nullptr, "every program and erase fails at once"},
     {"nand.id",                   T::Integer,       0, kU16,        0, 0,         nullptr,      "nand",  "the NAND part, by read-ID code"},
     {"nand.bad_blocks",           T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose program and erase fail"},
