@@ -7,12 +7,14 @@
 #include "platform/windows.h"
 
 #define LARGEST_GATHERED_PAGE 2048
+#define GATHERED_PAGES 8
 
-// Starts the gathering for one update's records, after the erase.
-void BeginPageWriting(void);
-// Writes a piece at a flash offset: at once on NOR; on NAND, the pages it
-// fills go out at once and a page it leaves part-filled waits for the next
-// piece. FALSE when the flash refused a write.
+// Starts the gathering for one update's records, after the erase. Records in
+// address order never come back to a page they have left.
+void BeginPageWriting(BOOL recordsInOrder);
+// Writes a piece at a flash offset: at once on NOR; on NAND, whole pages go
+// out at once and a page the piece leaves part-filled is kept for the pieces
+// that may share it. FALSE when the flash refused a write.
 BOOL WritePagedPiece(const BYTE* piece, DWORD flashOffset, DWORD size);
-// Programs the page still gathered, after the last record.
+// Programs the pages still gathered, after the last record.
 BOOL FinishPageWriting(void);

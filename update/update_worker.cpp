@@ -197,7 +197,7 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     SetProgressRange(run->dialog, IDC_PROGRESS_IMAGE, imageLength);
     SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, 0);
 
-    BeginPageWriting();
+    BeginPageWriting(run->plan.recordsInOrder);
     int written = WriteRecords(run);
     if (written == kImageFailed) return FALSE;
     if (!FinishPageWriting()) {

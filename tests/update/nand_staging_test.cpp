@@ -180,20 +180,36 @@ struct PagedCase {
 };
 
 // Above the boot area every 2 KiB page is programmed once, with all the data
-// of the records that share it. A record that comes back to a page programmed
-// before has the page's block read, erased and written again.
+// of the records that share it. Records in address order have each page
+// programmed when the data leave it; out of order, up to eight part-filled
+// pages wait, and a record that comes back to a page programmed before has
+// the page's block read, erased and written again.
 TEST_F(NandStaging, PagesAreProgrammedOnceWithAllTheirData) {
+    // Nine part-filled pages in block 0x60000, so that a page gathered
+    // before them has been programmed to make room.
+    auto around = [](PagedRecord first, PagedRecord last) {
+        std::vector<PagedRecord> records = {first};
+        for (uint32_t k = 0; k < 9; ++k) records.push_back({0x60000 + k * 0x1000, 0x10, -1});
+        records.push_back(last);
+        return records;
+    };
     // clang-format off
     const PagedCase cases[] = {
         {"records sharing pages in order", {{0x40000, 0x10, -1}, {0x40010, 0x7F0, -1}, {0x40800, 0x900, -1}},
          {{'W', 0x40000, 0x800}, {'W', 0x40800, 0x800}, {'W', 0x41000, 0x800}}, 0},
         {"a piece boundary inside a page", {{0x40010, 0x4800, -1}},
          {{'W', 0x40000, 0x800}, {'W', 0x40800, 0x3800}, {'W', 0x44000, 0x800}, {'W', 0x44800, 0x800}}, 0},
-        {"a record back to a programmed page", {{0x40100, 0x100, -1}, {0x60000, 0x10, -1}, {0x40000, 0x100, -1}},
-         {{'W', 0x40000, 0x800}, {'W', 0x60000, 0x800}, {'R', 0x40000, 0x800}, {'R', 0x40000, 0x20000},
-          {'E', 0x40000, 0x20000}, {'W', 0x40000, 0x800}}, 0},
-        {"a page of erased bytes waits for its data", {{0x40700, 0x100, 0xFF}, {0x60000, 0x10, -1}, {0x40000, 0x700, -1}},
-         {{'W', 0x60000, 0x800}, {'R', 0x40000, 0x800}, {'W', 0x40000, 0x800}}, 0},
+        {"out of order, back to a gathered page", {{0x40100, 0x100, -1}, {0x60000, 0x10, -1}, {0x40000, 0x100, -1}},
+         {{'W', 0x40000, 0x800}, {'W', 0x60000, 0x800}}, 0},
+        {"out of order, back to a programmed page", around({0x40100, 0x100, -1}, {0x40000, 0x100, -1}),
+         {{'W', 0x40000, 0x800}, {'W', 0x60000, 0x800}, {'W', 0x61000, 0x800}, {'R', 0x40000, 0x800},
+          {'R', 0x40000, 0x20000}, {'E', 0x40000, 0x20000}, {'W', 0x40000, 0x800}, {'W', 0x62000, 0x800},
+          {'W', 0x63000, 0x800}, {'W', 0x64000, 0x800}, {'W', 0x65000, 0x800}, {'W', 0x66000, 0x800},
+          {'W', 0x67000, 0x800}, {'W', 0x68000, 0x800}}, 0},
+        {"a page of erased bytes is not programmed", around({0x40700, 0x100, 0xFF}, {0x40000, 0x700, -1}),
+         {{'W', 0x60000, 0x800}, {'W', 0x61000, 0x800}, {'R', 0x40000, 0x800}, {'W', 0x40000, 0x800},
+          {'W', 0x62000, 0x800}, {'W', 0x63000, 0x800}, {'W', 0x64000, 0x800}, {'W', 0x65000, 0x800},
+          {'W', 0x66000, 0x800}, {'W', 0x67000, 0x800}, {'W', 0x68000, 0x800}}, 0},
         {"the last page is refused", {{0x40000, 0x10, -1}}, {}, 0x40000},
     };
     // clang-format on
@@ -202,7 +218,7 @@ TEST_F(NandStaging, PagesAreProgrammedOnceWithAllTheirData) {
         UpdateHarness run;
         FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
         if (c.failing_write) flash.before_write = [&](const FlashCall& call) { return call.offset != c.failing_write; };
-        BinBuilder bin(0x40000, 0x20010);
+        BinBuilder bin(0x40000, 0x40000);
         std::vector<uint8_t> expected(0x40000, 0xFF);
         for (size_t i = 0; i < c.records.size(); ++i) {
             const PagedRecord& r = c.records[i];
