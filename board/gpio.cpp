@@ -4,9 +4,9 @@
 
 #include <string.h>
 
+#include "board/cpu_product.h"
 #include "board/gpio_pin_tables.h"
 #include "board/phys_window.h"
-#include "flash/flash_ops.h"
 #include "platform/ceddk.h"
 
 BOOL GpioInitialised;

@@ -9,8 +9,6 @@
 #define MFPR_GPIO0_PXA320 0x40E10124
 #define MFPR_GPIO0_PXA300 0x40E100B4
 
-enum { kProductPxa320 = 2, kProductPxa300 = 8 };
-
 extern BOOL GpioInitialised;
 extern volatile ULONG* GpioWindow;
 extern volatile ULONG* PinFunctionWindow;

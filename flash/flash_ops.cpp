@@ -2,6 +2,7 @@
 // of back-end by processor.
 #include "flash/flash_ops.h"
 
+#include "board/cpu_product.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nor/nor_flash.h"
 

@@ -33,8 +33,6 @@ enum {
     kFlashBackendNand = 2,
 };
 
-enum { kProductPxa27x = 17 };
-
 typedef BOOL (*ERASE_PROGRESS_CALLBACK)(DWORD bytesDone, DWORD bytesTotal);
 
 typedef struct ERASE_PROGRESS_HOOK {
@@ -50,7 +48,6 @@ extern ERASE_PROGRESS_HOOK EraseProgressHook;
 
 int SelectFlashBackend(void);
 void SetEraseProgressHook(ERASE_PROGRESS_CALLBACK callback, DWORD step);
-DWORD ReadCpuProductId(void);
 
 // The block walk that both back-ends' EraseRange share once they have widened
 // the range to whole blocks: range check against FlashDeviceSize, the

@@ -34,6 +34,7 @@ void PlanImage(IMAGE_PLAN* plan, const IMAGE_HEADER* header) {
     plan->length = header->imageLength;
     PlanErasedRange(plan);
     plan->recordCount = 0;
+    plan->recordsInOrder = TRUE;
     plan->unstoredStart = 0;
     plan->unstoredEnd = 0;
     if (FlashBackend == kFlashBackendNand && FlashOps.UnstoredRange != NULL)
@@ -116,6 +117,7 @@ int CheckImageFile(HANDLE file, HWND owner, IMAGE_PLAN* plan, BYTE* piece) {
     // either: where the data go is reported once the whole file has passed.
     PLACE_PROBLEM problem;
     problem.kind = kPlaceSound;
+    unsigned long long previousEnd = 0;
     for (;;) {
         if (AbortRequested) return kCheckAborted;
         IMAGE_RECORD_HEAD head;
@@ -125,6 +127,11 @@ int CheckImageFile(HANDLE file, HWND owner, IMAGE_PLAN* plan, BYTE* piece) {
         int checked = CheckRecord(file, owner, plan, &head, piece, &problem);
         if (checked != kCheckPassed) return checked;
         plan->recordCount++;
+        DWORD flashOffset = head.address + plan->addressBias;
+        if (head.length != 0) {
+            if (flashOffset < previousEnd) plan->recordsInOrder = FALSE;
+            previousEnd = (unsigned long long)flashOffset + head.length;
+        }
     }
     if (problem.kind != kPlaceSound) {
         ReportPlaceProblem(owner, &problem);

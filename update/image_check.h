@@ -14,6 +14,8 @@ typedef struct IMAGE_PLAN {
     DWORD erasedStart;
     DWORD erasedLength;
     DWORD recordCount;  // ordinary records before the end record
+    // Each record starts at or after the end of the one before.
+    BOOL recordsInOrder;
     // NAND: boot-area bytes the device does not store, [unstoredStart, unstoredEnd).
     DWORD unstoredStart;
     DWORD unstoredEnd;

@@ -11,6 +11,7 @@
 #include "update/boot_area.h"
 #include "update/image_check.h"
 #include "update/image_file.h"
+#include "update/page_writer.h"
 #include "update/section_map.h"
 #include "update/update.h"
 #include "update/update_progress.h"
@@ -33,7 +34,7 @@ typedef struct UPDATE_RUN {
 static void ShowWriteError(HWND owner) { MessageBoxW(owner, TEXT("Error writing to Flash!"), TEXT("ERROR"), MB_OK); }
 
 // The first 256 KiB of NAND flash are staged in RAM and written last; the
-// part of a piece past the staging buffer goes to flash at once.
+// part of a piece past the staging buffer goes to flash page by page.
 static BOOL PlacePiece(HWND owner, const BYTE* piece, DWORD flashOffset, DWORD size) {
     if (FlashBackend == kFlashBackendNand && flashOffset < STAGING_BUFFER_SIZE) {
         DWORD staged = STAGING_BUFFER_SIZE - flashOffset;
@@ -46,7 +47,7 @@ static BOOL PlacePiece(HWND owner, const BYTE* piece, DWORD flashOffset, DWORD s
         if (size == 0) return TRUE;
     }
     // Exact lengths: bytes of the piece buffer past the record never reach flash.
-    if (!FlashOps.WriteBuffer(piece, flashOffset, size)) {
+    if (!WritePagedPiece(piece, flashOffset, size)) {
         ShowWriteError(owner);
         return FALSE;
     }
@@ -196,8 +197,13 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     SetProgressRange(run->dialog, IDC_PROGRESS_IMAGE, imageLength);
     SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, 0);
 
+    BeginPageWriting(run->plan.recordsInOrder);
     int written = WriteRecords(run);
     if (written == kImageFailed) return FALSE;
+    if (!FinishPageWriting()) {
+        ShowWriteError(run->dialog);
+        return FALSE;
+    }
     // The boot area is written last, after every record.
     if (BootAreaStaged && !WriteStagedBootArea(run->dialog, TranslatedImageStart, imageLength)) return FALSE;
     // An abort that stopped the erase or the records after a block was

@@ -84,6 +84,7 @@ const char* name_of(FaultKind fault) {
         case FaultKind::BadBlock: return "bad-block";
         case FaultKind::BitFlip: return "bit-flip";
         case FaultKind::DoubleBitFlip: return "double-bit-flip";
+        case FaultKind::MissedStart: return "missed-start";
     }
     return "?";
 }

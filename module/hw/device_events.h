@@ -77,6 +77,7 @@ enum class FaultKind : uint8_t {
     BadBlock,       // NAND: program and erase of the block fail
     BitFlip,        // NAND: the page reads with one flipped bit
     DoubleBitFlip,  // NAND: the page reads with two flipped bits in one ECC chunk
+    MissedStart,    // NAND: the chip missed the command that starts a read, program or erase
 };
 
 // PinChanged value: the pin's function in bits 2:0, and these.

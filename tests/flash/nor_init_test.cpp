@@ -202,11 +202,17 @@ TEST(NorUnlockBlock, EraseAfterJ3ClearReallyErases) {
     EXPECT_EQ(0u, LockWord(0x80000) & 0x00010001);
 }
 
+// Also when the unlock reports no error: the lock bit read back decides.
 TEST(NorUnlockBlock, StuckLockFailsTheErase) {
-    const char* const profiles[] = {"pxa270", "pxa270-p30"};
-    for (const char* profile : profiles) {
-        SCOPED_TRACE(profile);
-        auto module = OpenNor(profile, {"nor.fault.stuck_lock=[0x80000]"});
+    const std::pair<const char*, const char*> cases[] = {
+        {"pxa270", "nor.fault.stuck_lock=[0x80000]"},
+        {"pxa270-p30", "nor.fault.stuck_lock=[0x80000]"},
+        {"pxa270", "nor.fault.silent_lock=[0x80000]"},
+        {"pxa270-p30", "nor.fault.silent_lock=[0x80000]"},
+    };
+    for (const auto& [profile, fault] : cases) {
+        SCOPED_TRACE(std::string(profile) + " " + fault);
+        auto module = OpenNor(profile, {fault});
         flash_test::PokeFlash(*module, 0x80000, {0x00, 0x11});
         BusRecorder recorder(module->module());
         EXPECT_FALSE(NorUnlockBlock(0x80000));

@@ -2,6 +2,7 @@
 // product number read directly or through the HAL's kernel-mode call.
 #include <gtest/gtest.h>
 
+#include "board/cpu_product.h"
 #include "flash/flash_ops.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nor/nor_flash.h"
@@ -92,27 +93,28 @@ TEST(SelectFlashBackend, NorThroughHalOnNewerSystems) {
     EXPECT_EQ(0xFFFFFFFFu, FlashOps.ReadWord(0x100));
 }
 
-// Whatever the NAND back-end's initialisation says, the NAND column is in
-// the table and the result agrees with the shared state.
-void ExpectNandSelection(int selected) {
-    ExpectNandColumn();
-    if (FlashInitialised) {
-        EXPECT_EQ(kFlashBackendNand, selected);
-        EXPECT_EQ(kFlashBackendNand, FlashBackend);
-        EXPECT_EQ(1, SelectFlashBackend());
-    } else {
-        EXPECT_EQ(0, selected);
-        EXPECT_EQ(kFlashBackendNone, FlashBackend);
-    }
-}
+struct NandProfileCase {
+    const char* profile;
+    DWORD deviceSize;  // blocks less the reserve pool, times the block size
+};
 
 TEST(SelectFlashBackend, Pxa3xxSelectsNand) {
-    const char* const profiles[] = {"pxa320-d3ec", "pxa300-f1ec"};
-    for (const char* profile : profiles) {
-        SCOPED_TRACE(profile);
+    // clang-format off
+    const NandProfileCase cases[] = {
+        {"pxa320-75ec", 0x3EC0000}, {"pxa320-76ec", 0x7D78000}, {"pxa320-d3ec", 0x3EBA0000},
+        {"pxa300-f1ec", 0x7D80000}, {"pxa320-dcad", 0x3EBA0000},
+    };
+    // clang-format on
+    for (const NandProfileCase& c : cases) {
+        SCOPED_TRACE(c.profile);
         int selected = -1;
-        auto module = OpenModule(profile, {}, &selected);
-        ExpectNandSelection(selected);
+        auto module = OpenModule(c.profile, {}, &selected);
+        EXPECT_EQ(kFlashBackendNand, selected);
+        EXPECT_EQ(kFlashBackendNand, FlashBackend);
+        EXPECT_TRUE(FlashInitialised);
+        EXPECT_EQ(c.deviceSize, FlashDeviceSize);
+        ExpectNandColumn();
+        EXPECT_EQ(1, SelectFlashBackend());
     }
 }
 

@@ -174,6 +174,11 @@ TEST(NandCommands, InjectedFaultsLandInTheProfileAndTakeEffect) {
     EXPECT_EQ(text, "block 4100 (chip 1 block 4) now fails program and erase\n");
     run("inject-bitflip", {dir.string(), "77", "--uncorrectable"}, &result);
     EXPECT_EQ(result, 0);
+    // Each listing of a missed start counts once.
+    run("inject-missed-start", {dir.string(), "erase", "4101"}, &result);
+    text = run("inject-missed-start", {dir.string(), "erase", "4101", "--times", "2"}, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "block 4101 (chip 1 block 5): its next 2 erases miss their start, then it works again\n");
     text = run("inject-bad-block", {dir.string(), "8192"}, &result);
     EXPECT_EQ(result, 1);
     EXPECT_NE(text.find("beyond the last, 8191"), std::string::npos) << text;
@@ -181,10 +186,12 @@ TEST(NandCommands, InjectedFaultsLandInTheProfileAndTakeEffect) {
     ASSERT_TRUE(profile.load((dir / "module.toml").string(), nullptr));
     EXPECT_EQ(profile.get_u32_list("nand.bad_blocks"), std::vector<uint32_t>{4100});
     EXPECT_EQ(profile.get_u32_list("nand.fault.uncorrectable"), std::vector<uint32_t>{77});
+    EXPECT_EQ(profile.get_u32_list("nand.fault.missed_erase"), (std::vector<uint32_t>{4101, 4101, 4101}));
     text = run("bad-blocks", {dir.string()}, &result);
     EXPECT_EQ(text, "chip 1 block 4 (device block 4100): fails program and erase\n");
     m.reopen();
     EXPECT_TRUE(testing_support::find_nand_controller(m.module())->chip(1).faults().bad_blocks.count(4));
+    EXPECT_EQ(testing_support::find_nand_controller(m.module())->chip(1).faults().missed_erases.count(5), 3u);
 }
 
 TEST(NandCommands, BadBlocksListsFactoryMarkers) {

@@ -326,3 +326,117 @@ TEST(NandOperations, FailWithoutTheMapMagic) {
 }
 
 }  // namespace
+
+namespace {
+
+// The small large-page part with block 5 failing every program and erase,
+// page 0 of block 5 and page 0 of blocks 2 and 6 holding data.
+struct RetryModule {
+    std::unique_ptr<testing_support::TestModule> module;
+    std::vector<uint8_t> page = Pattern(2048, 801);
+
+    explicit RetryModule(const std::string& fault) {
+        ResetSystemState();
+        module = std::make_unique<testing_support::TestModule>("pxa300-f1ec",
+                                                               std::vector<std::string>{"nand.bad_blocks=[5]", fault});
+        for (uint64_t block : {2, 5, 6}) PokeChipFile(*module, "nand-0.main", block * 0x20000, page);
+        module->reopen();
+        EXPECT_EQ(kFlashBackendNand, SelectFlashBackend());
+    }
+};
+
+struct RetryCase {
+    const char* name;
+    const char* fault;  // each listing misses once
+    char op;            // 'W' write block 2, 'R' read it, 'E' erase block 6, 'C' write block 5 and copy page 0
+    size_t misses;
+};
+
+// A chip that misses a start never raises RDY, the wait for it runs out, and
+// the operation is tried again: each succeeds only because it is (twice
+// missed, the program succeeds on its third try). Every miss costs a wait of
+// 1,400,002 status reads.
+TEST(NandRetries, MissedStartsAreOutlastedByTheNextTry) {
+    // clang-format off
+    const RetryCase cases[] = {
+        {"page program",            "nand.fault.missed_program=[129, 129]", 'W', 2},
+        {"page read",               "nand.fault.missed_read=[128]",         'R', 1},
+        {"block erase",             "nand.fault.missed_erase=[6]",          'E', 1},
+        {"relocation's page copy",  "nand.fault.missed_read=[320]",         'C', 1},
+    };
+    // clang-format on
+    for (const RetryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RetryModule m(c.fault);
+        testing_support::EventRecorder faults(m.module->module(), sim::event_bit(sim::EventKind::Fault));
+        std::vector<uint8_t> data = Pattern(2048, 802);
+        std::vector<uint8_t> back(2048, 0);
+        switch (c.op) {
+            case 'W':
+                EXPECT_TRUE(NandWriteBuffer(data.data(), 0x40000 + 2048, 2048));
+                EXPECT_EQ(data, ReadChip(*m.module, 0).main_range(0x40000 + 2048, 2048));
+                break;
+            case 'R':
+                EXPECT_TRUE(NandReadBuffer(back.data(), 0x40000, 2048));
+                EXPECT_EQ(m.page, back);
+                break;
+            case 'E':
+                EXPECT_TRUE(NandEraseRange(0xC0000, 0x20000));
+                EXPECT_EQ(std::vector<uint8_t>(2048, 0xFF), ReadChip(*m.module, 0).main_range(0xC0000, 2048));
+                break;
+            case 'C':
+                EXPECT_TRUE(NandWriteBuffer(data.data(), 5 * 0x20000 + 2048, 2048));
+                EXPECT_EQ(1023u, BbmtMapEntry(5));
+                EXPECT_EQ(m.page, ReadChip(*m.module, 0).main_range(1023 * 0x20000, 2048));
+                break;
+        }
+        size_t missed = 0;
+        for (const sim::DeviceEvent& e : faults.events()) missed += e.fault == sim::FaultKind::MissedStart;
+        EXPECT_EQ(c.misses, missed) << "every listed start was missed";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+struct EccCase {
+    const char* name;
+    const char* fault;
+    bool read;           // ReadBuffer's result
+    size_t readsOfLast;  // reads of the range's last page: one per try
+};
+
+// The back-end reads as it finds the controller; with ECC on, a page with one
+// flipped bit reads as written, and one with two fails every try while the
+// pages after it are still read.
+TEST(NandReadBuffer, WithEccOnACorrectedPageReadsAsWrittenAndAnUncorrectableOneFails) {
+    // clang-format off
+    const EccCase cases[] = {
+        {"one flipped bit",   "nand.fault.bitflip=[129]",       true,  1},
+        {"two flipped bits",  "nand.fault.uncorrectable=[129]", false, 3},
+        {"no flipped bit",    "",                               true,  1},
+    };
+    // clang-format on
+    for (const EccCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto module =
+            OpenNand("pxa300-f1ec", *c.fault ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
+        std::vector<uint8_t> data = Pattern(3 * 2048, 901);
+        ASSERT_TRUE(NandWriteBuffer(data.data(), 0x40000, 3 * 2048));
+        testing_support::EventRecorder reads(module->module(), sim::event_bit(sim::EventKind::Started));
+        NandEnableEcc(TRUE);
+        std::vector<uint8_t> back(3 * 2048, 0);
+        EXPECT_EQ(c.read, NandReadBuffer(back.data(), 0x40000, 3 * 2048) != 0);
+        NandEnableEcc(FALSE);
+        if (c.read) {
+            EXPECT_EQ(data, back);
+        }
+        size_t readsOfLast = 0;
+        for (const sim::DeviceEvent& e : reads.events())
+            readsOfLast += e.op == sim::Operation::PageRead && e.address == 0x40000 + 2 * 2048;
+        EXPECT_EQ(c.readsOfLast, readsOfLast);
+    }
+}
+
+}  // namespace

@@ -143,6 +143,11 @@ std::string binary(const std::string& tool) {
     return (runner.empty() ? "" : runner + " ") + std::string(UPDATETOOL_BINARY_DIR) + "/" + tool;
 }
 
-std::filesystem::path fixture(const std::string& name) { return std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name; }
+std::filesystem::path fixture(const std::string& name) {
+    std::filesystem::path path = std::filesystem::path(UPDATETOOL_FIXTURES_DIR) / name;
+    // A test of a missing image would pass on the program's own error box.
+    if (!std::filesystem::is_regular_file(path)) ADD_FAILURE() << "missing fixture " << path;
+    return path;
+}
 
 }  // namespace testing_support

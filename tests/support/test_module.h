@@ -96,6 +96,7 @@ int run_command(const std::string& command, std::string* output);
 // The shell command that runs a built tool (updatetool, modulectl, mkbin),
 // through the emulator on a cross build.
 std::string binary(const std::string& tool);
+// A real image of tests/fixtures/wince-bin; the calling test fails when it is missing.
 std::filesystem::path fixture(const std::string& name);
 
 }  // namespace testing_support

@@ -1,5 +1,6 @@
 #include "tests/update/fake_flash.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "flash/flash_ops.h"
@@ -10,7 +11,7 @@ namespace update_tests {
 FakeFlash* FakeFlash::active_ = nullptr;
 
 FakeFlash::FakeFlash(uint32_t size, uint32_t block_size, uint32_t backend)
-    : contents_(size, 0xFF), block_size_(block_size) {
+    : contents_(size, 0xFF), page_programs_(size / 2048, 0), block_size_(block_size) {
     active_ = this;
     FlashOps.EraseRange = EraseRange;
     FlashOps.WriteWord = WriteWord;
@@ -62,6 +63,7 @@ int FakeFlash::EraseBlock(uint32_t offset) {
     if (f.before_erase) f.before_erase(call);
     f.record('E', offset, f.block_size_);
     std::memset(f.contents_.data() + offset, 0xFF, f.block_size_);
+    std::fill_n(f.page_programs_.begin() + offset / 2048, f.block_size_ / 2048, 0);
     return TRUE;
 }
 
@@ -74,6 +76,9 @@ int FakeFlash::WriteBuffer(const void* source, uint32_t offset, uint32_t length)
     const uint8_t* bytes = static_cast<const uint8_t*>(source);
     for (uint32_t i = 0; i < length; ++i)
         if (f.stored(offset + i)) f.contents_[offset + i] &= bytes[i];
+    if (FlashBackend == kFlashBackendNand && length != 0)
+        for (uint32_t page = offset / 2048; page <= (offset + length - 1) / 2048; ++page)
+            f.most_programs_ = std::max(f.most_programs_, ++f.page_programs_[page]);
     return TRUE;
 }
 

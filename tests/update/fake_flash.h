@@ -23,6 +23,8 @@ public:
     ~FakeFlash();
 
     std::vector<uint8_t>& contents() { return contents_; }
+    // NAND: the most programs any 2 KiB page took between two erases of its block.
+    uint32_t most_programs_of_a_page() const { return most_programs_; }
     std::vector<FlashCall> calls() const;
     std::vector<FlashCall> calls_of(char op) const;
     // Bytes that the device does not store: a write skips them, a read
@@ -53,6 +55,8 @@ private:
     void record(char op, uint32_t offset, uint32_t length);
 
     std::vector<uint8_t> contents_;
+    std::vector<uint32_t> page_programs_;
+    uint32_t most_programs_ = 0;
     uint32_t block_size_;
     uint32_t unstored_from_ = 0;
     uint32_t unstored_to_ = 0;

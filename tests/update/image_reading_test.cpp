@@ -8,6 +8,7 @@
 #include "tests/update/bin_builder.h"
 #include "tests/update/fake_flash.h"
 #include "tests/update/update_harness.h"
+#include "tools/mkbin/bin_writer.h"
 
 namespace update_tests {
 namespace {
@@ -64,6 +65,9 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
         {"no end record", one_record, "Unexpected end of file!", "ERROR"},
         {"checksum differs",
          BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, data, 12345).end().bytes(), kBadChecksum, "ERROR"},
+        {"checksum differs above the low 16 bits",
+         BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, data, mkbin::byte_sum(data) + 0x10000)
+             .end().bytes(), kBadChecksum, "ERROR"},
         {"empty record with a checksum",
          BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR"},
     };
@@ -100,6 +104,13 @@ TEST_F(ImageReading, AFileChangedAfterItsCheckIsCheckedAgainWhileWriting) {
     const ChangeCase cases[] = {
         {"second checksum now wrong",
          BinBuilder(0x80000, 0x20000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes(),
+         kBadChecksum, 3},
+        {"second checksum now wrong above the low 16 bits",
+         BinBuilder(0x80000, 0x20000)
+             .record(0x80000, first)
+             .record_with_checksum(0x90000, second, mkbin::byte_sum(second) + 0x10000)
+             .end()
+             .bytes(),
          kBadChecksum, 3},
         {"second record now outside the erased range",
          BinBuilder(0x80000, 0x20000).record(0x80000, first).record(0xA0000, second).end().bytes(),

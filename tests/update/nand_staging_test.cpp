@@ -162,8 +162,85 @@ TEST_F(NandStaging, BootAreaFailuresShowTheirMessage) {
 TEST_F(NandStaging, NothingStagedMeansNoBootAreaWrite) {
     FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
     harness.run(BinBuilder(0x40000, 0x20000).record(0x40000, pattern(0x10, 7)).end().bytes());
-    expect_calls(flash.calls_of('W'), {{'W', 0x40000, 0x10}});
+    expect_calls(flash.calls_of('W'), {{'W', 0x40000, 0x800}});
     EXPECT_TRUE(flash.calls_of('R').empty());
+}
+
+struct PagedRecord {
+    uint32_t address;
+    uint32_t length;
+    int fill;  // a byte value, or -1 for a pattern
+};
+
+struct PagedCase {
+    const char* name;
+    std::vector<PagedRecord> records;
+    std::vector<Call> calls;  // after the erase of the image's blocks
+    uint32_t failing_write;   // a write at this offset fails; 0 for none
+};
+
+// Above the boot area every 2 KiB page is programmed once, with all the data
+// of the records that share it. Records in address order have each page
+// programmed when the data leave it; out of order, up to eight part-filled
+// pages wait, and a record that comes back to a page programmed before has
+// the page's block read, erased and written again.
+TEST_F(NandStaging, PagesAreProgrammedOnceWithAllTheirData) {
+    // Nine part-filled pages in block 0x60000, so that a page gathered
+    // before them has been programmed to make room.
+    auto around = [](PagedRecord first, PagedRecord last) {
+        std::vector<PagedRecord> records = {first};
+        for (uint32_t k = 0; k < 9; ++k) records.push_back({0x60000 + k * 0x1000, 0x10, -1});
+        records.push_back(last);
+        return records;
+    };
+    // clang-format off
+    const PagedCase cases[] = {
+        {"records sharing pages in order", {{0x40000, 0x10, -1}, {0x40010, 0x7F0, -1}, {0x40800, 0x900, -1}},
+         {{'W', 0x40000, 0x800}, {'W', 0x40800, 0x800}, {'W', 0x41000, 0x800}}, 0},
+        {"a piece boundary inside a page", {{0x40010, 0x4800, -1}},
+         {{'W', 0x40000, 0x800}, {'W', 0x40800, 0x3800}, {'W', 0x44000, 0x800}, {'W', 0x44800, 0x800}}, 0},
+        {"out of order, back to a gathered page", {{0x40100, 0x100, -1}, {0x60000, 0x10, -1}, {0x40000, 0x100, -1}},
+         {{'W', 0x40000, 0x800}, {'W', 0x60000, 0x800}}, 0},
+        {"out of order, back to a programmed page", around({0x40100, 0x100, -1}, {0x40000, 0x100, -1}),
+         {{'W', 0x40000, 0x800}, {'W', 0x60000, 0x800}, {'W', 0x61000, 0x800}, {'R', 0x40000, 0x800},
+          {'R', 0x40000, 0x20000}, {'E', 0x40000, 0x20000}, {'W', 0x40000, 0x800}, {'W', 0x62000, 0x800},
+          {'W', 0x63000, 0x800}, {'W', 0x64000, 0x800}, {'W', 0x65000, 0x800}, {'W', 0x66000, 0x800},
+          {'W', 0x67000, 0x800}, {'W', 0x68000, 0x800}}, 0},
+        {"a page of erased bytes is not programmed", around({0x40700, 0x100, 0xFF}, {0x40000, 0x700, -1}),
+         {{'W', 0x60000, 0x800}, {'W', 0x61000, 0x800}, {'R', 0x40000, 0x800}, {'W', 0x40000, 0x800},
+          {'W', 0x62000, 0x800}, {'W', 0x63000, 0x800}, {'W', 0x64000, 0x800}, {'W', 0x65000, 0x800},
+          {'W', 0x66000, 0x800}, {'W', 0x67000, 0x800}, {'W', 0x68000, 0x800}}, 0},
+        {"the last page is refused", {{0x40000, 0x10, -1}}, {}, 0x40000},
+    };
+    // clang-format on
+    for (const PagedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateHarness run;
+        FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        if (c.failing_write) flash.before_write = [&](const FlashCall& call) { return call.offset != c.failing_write; };
+        BinBuilder bin(0x40000, 0x40000);
+        std::vector<uint8_t> expected(0x40000, 0xFF);
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            const PagedRecord& r = c.records[i];
+            std::vector<uint8_t> data = r.fill < 0 ? pattern(r.length, 20 + static_cast<uint32_t>(i))
+                                                   : std::vector<uint8_t>(r.length, static_cast<uint8_t>(r.fill));
+            bin.record(r.address, data);
+            std::copy(data.begin(), data.end(), expected.begin() + (r.address - 0x40000));
+        }
+        run.run(bin.end().bytes());
+        std::vector<FlashCall> calls = flash.calls();
+        expect_calls(std::vector<FlashCall>(calls.begin() + 2, calls.end()), c.calls);
+        EXPECT_LE(flash.most_programs_of_a_page(), 1u);
+        if (c.failing_write) {
+            ASSERT_EQ(run.boxes().size(), 1u);
+            EXPECT_EQ(run.boxes()[0].text, "Error writing to Flash!");
+            EXPECT_EQ(run.worker_result(), 0);
+            continue;
+        }
+        EXPECT_TRUE(run.boxes().empty());
+        EXPECT_EQ(run.worker_result(), 1);
+        EXPECT_TRUE(holds(flash, 0x40000, expected));
+    }
 }
 
 }  // namespace

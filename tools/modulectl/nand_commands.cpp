@@ -35,8 +35,9 @@ bool load_part(const std::filesystem::path& dir, sim::Config* profile, const sim
     return true;
 }
 
+// Adds the value to a list key once, or `times` more times when each listing counts.
 bool append_to_list(const std::filesystem::path& dir, const std::string& key, uint32_t value, uint32_t limit,
-                    const char* what, std::string* error) {
+                    const char* what, std::string* error, uint32_t times = 0) {
     sim::Config profile;
     const sim::NandPart* part = nullptr;
     if (!load_part(dir, &profile, &part, error)) return false;
@@ -46,9 +47,12 @@ bool append_to_list(const std::filesystem::path& dir, const std::string& key, ui
         return false;
     }
     std::vector<uint32_t> list = profile.get_u32_list(key);
-    for (uint32_t v : list)
-        if (v == value) return true;
-    list.push_back(value);
+    if (times == 0) {
+        for (uint32_t v : list)
+            if (v == value) return true;
+        times = 1;
+    }
+    list.insert(list.end(), times, value);
     profile.set_u32_list(key, list);
     return profile.save((dir / "module.toml").string(), error);
 }
@@ -248,11 +252,28 @@ bool inject_bitflip(const std::filesystem::path& dir, uint32_t page, bool uncorr
     return true;
 }
 
+bool inject_missed_start(const std::filesystem::path& dir, const std::string& operation, uint32_t number,
+                         uint32_t times, std::ostream& out, std::string* error) {
+    sim::Config profile;
+    const sim::NandPart* part = nullptr;
+    if (!load_part(dir, &profile, &part, error)) return false;
+    bool erase = operation == "erase";
+    uint32_t per_chip = erase ? part->blocks : part->pages();
+    const char* what = erase ? "block" : "page";
+    if (!append_to_list(dir, "nand.fault.missed_" + operation, number, per_chip, what, error, times)) return false;
+    out << what << " " << number << " (chip " << number / per_chip << " " << what << " " << number % per_chip
+        << "): its next "
+        << (times == 1 ? operation + " misses its start"
+                       : std::to_string(times) + " " + operation + "s miss their start")
+        << ", then it works again\n";
+    return true;
+}
+
 void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int* result) {
     // Values of the command that runs, kept alive by the commands' callbacks.
     struct Arguments {
-        std::string dir, file;
-        uint64_t number = 0, offset = 0, length = 0;
+        std::string dir, file, operation;
+        uint64_t number = 0, offset = 0, length = 0, times = 1;
         bool uncorrectable = false;
     };
     auto a = std::make_shared<Arguments>();
@@ -294,6 +315,19 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     });
     cli::add_number(*flip, "PAGE", &a->number, kMax32, "page, counted across the chips")->required();
     flip->add_flag("--uncorrectable", a->uncorrectable, "two flipped bits in one ECC chunk instead of one");
+    CLI::App* miss =
+        command("inject-missed-start", "NAND: the next reads or programs of PAGE (erases of BLOCK) miss their start",
+                [&out, a](std::string* e) {
+                    return inject_missed_start(a->dir, a->operation, static_cast<uint32_t>(a->number),
+                                               static_cast<uint32_t>(a->times), out, e);
+                });
+    miss->add_option("OPERATION", a->operation, "read, program or erase")
+        ->required()
+        ->check(CLI::IsMember({"read", "program", "erase"}))
+        ->type_name("");
+    cli::add_number(*miss, "NUMBER", &a->number, kMax32, "page (block for erase), counted across the chips")
+        ->required();
+    cli::add_number(*miss, "--times", &a->times, 1000, "how many in a row miss (default 1)");
 }
 
 }  // namespace modulectl

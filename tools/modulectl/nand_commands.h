@@ -32,5 +32,8 @@ bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::p
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);
 bool inject_bitflip(const std::filesystem::path& dir, uint32_t page, bool uncorrectable, std::ostream& out,
                     std::string* error);
+// The next `times` reads or programs of a page (erases of a block) miss their start.
+bool inject_missed_start(const std::filesystem::path& dir, const std::string& operation, uint32_t number,
+                         uint32_t times, std::ostream& out, std::string* error);
 
 }  // namespace modulectl

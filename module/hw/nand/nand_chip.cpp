@@ -8,7 +8,13 @@ namespace sim {
 static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
 NandChip::NandChip(NandChipConfig config, NandStorage& storage, EventSink& events)
-    : config_(std::move(config)), storage_(storage), events_(events), register_(config_.part->raw_page_bytes(), 0xFF) {
+    : config_(std::move(config)),
+      storage_(storage),
+      events_(events),
+      register_(config_.part->raw_page_bytes(), 0xFF),
+      reads_to_miss_(config_.faults.missed_reads),
+      programs_to_miss_(config_.faults.missed_programs),
+      erases_to_miss_(config_.faults.missed_erases) {
     if (config_.faults.never_ready) busy_until_ = kNever;
 }
 
@@ -55,6 +61,17 @@ void NandChip::finish(uint64_t at) {
     pending_ = Operation::None;
     bool failed = failed_ && (op == Operation::PageProgram || op == Operation::BlockErase);
     emit(EventKind::Finished, at, status(at), op, failed ? FaultKind::BadBlock : FaultKind::None);
+}
+
+// A start the chip misses leaves it ready, so R/B# never falls and the
+// controller never sees it rise; nothing is read, programmed or erased.
+bool NandChip::misses(std::multiset<uint32_t>& starts, uint32_t number, Operation op, uint64_t now) {
+    auto it = starts.find(number);
+    if (it == starts.end()) return false;
+    starts.erase(it);
+    pending_row_ = row_;
+    emit(EventKind::Fault, now, 0, op, FaultKind::MissedStart);
+    return true;
 }
 
 // Status and reset are the commands a busy chip takes; a command the part
@@ -184,6 +201,8 @@ void NandChip::address(const uint8_t* cycles, unsigned count, uint64_t now) {
 
 void NandChip::load_page(uint32_t page, uint64_t now, uint8_t cmd) {
     mode_ = Mode::DataOut;
+    // The page register keeps what it held.
+    if (misses(reads_to_miss_, page, Operation::PageRead, now)) return;
     start_busy(Operation::PageRead, config_.read_ns, now, cmd);
     storage_.read_page(page, register_.data());
     const NandChipFaults& f = config_.faults;
@@ -203,6 +222,7 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
         small_area_ = 0;
         area_one_shot_ = false;
     }
+    if (misses(programs_to_miss_, row_, Operation::PageProgram, now)) return;
     start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
     failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
     if (failed_)
@@ -215,6 +235,7 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
     const NandPart& p = part();
     uint32_t block = row_ / p.pages_per_block;
     mode_ = Mode::Idle;
+    if (misses(erases_to_miss_, block, Operation::BlockErase, now)) return;
     start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
     failed_ = config_.faults.bad_blocks.count(block) != 0;
     if (failed_)

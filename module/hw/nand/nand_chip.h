@@ -25,8 +25,13 @@ struct NandChipFaults {
     std::set<uint32_t> bad_blocks;           // program and erase fail (status bit 0)
     std::set<uint32_t> bitflip_pages;        // one data bit reads flipped (ECC corrects it)
     std::set<uint32_t> uncorrectable_pages;  // two data bits of one ECC chunk read flipped
-    bool never_ready = false;                // the ready/busy line never rises after power-up
-    uint32_t hang_after = 0;                 // this busy operation (1 = the first) never ends; 0 = none
+    // Transient: each entry makes the next read or program of the page (erase
+    // of the block) miss its start once; the chip stays ready and does nothing.
+    std::multiset<uint32_t> missed_reads;
+    std::multiset<uint32_t> missed_programs;
+    std::multiset<uint32_t> missed_erases;
+    bool never_ready = false;  // the ready/busy line never rises after power-up
+    uint32_t hang_after = 0;   // this busy operation (1 = the first) never ends; 0 = none
 };
 
 struct NandChipConfig {
@@ -90,6 +95,7 @@ private:
         EraseConfirm,
     };
     bool takes(uint8_t cmd) const;
+    bool misses(std::multiset<uint32_t>& starts, uint32_t number, Operation op, uint64_t now);
     void start_busy(Operation op, uint32_t ns, uint64_t now, uint8_t cmd);
     void finish(uint64_t at);
     void load_page(uint32_t page, uint64_t now, uint8_t cmd);
@@ -116,6 +122,8 @@ private:
     Operation pending_ = Operation::None;  // the operation that keeps the chip busy
     uint32_t pending_row_ = 0;
     std::vector<uint8_t> register_;
+    // The missed starts still to come, taken from the configuration at power-up.
+    std::multiset<uint32_t> reads_to_miss_, programs_to_miss_, erases_to_miss_;
 };
 
 }  // namespace sim

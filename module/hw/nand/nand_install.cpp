@@ -32,6 +32,10 @@ public:
                 module_.log_event(chip + "page " + page + " read with two flipped bits");
                 break;
             case FaultKind::BitFlip: module_.log_event(chip + "page " + page + " read with one flipped bit"); break;
+            case FaultKind::MissedStart:
+                module_.log_event(chip + "missed the start of " + what(e.op) + " " +
+                                  (e.op == Operation::BlockErase ? block : page));
+                break;
             case FaultKind::BadBlock:
                 if (e.op == Operation::BlockErase)
                     module_.log_event(chip + "erase of block " + block + " failed (bad block)");

@@ -5,8 +5,9 @@
 namespace sim {
 
 // Spreads numbers counted across the chips onto each chip's own numbering.
+template <class Numbers>
 static bool spread(const std::vector<uint32_t>& numbers, uint32_t per_chip, const char* key,
-                   std::vector<NandChipConfig>* chips, std::set<uint32_t> NandChipFaults::*field, std::string* error) {
+                   std::vector<NandChipConfig>* chips, Numbers NandChipFaults::*field, std::string* error) {
     for (uint32_t n : numbers) {
         uint32_t chip = n / per_chip;
         if (chip >= chips->size()) {
@@ -52,6 +53,14 @@ bool nand_config_from_profile(const Config& profile, NandBoardConfig* config, st
         return false;
     if (!spread(profile.get_u32_list("nand.fault.uncorrectable"), part->pages(), "nand.fault.uncorrectable",
                 &config->chips, &NandChipFaults::uncorrectable_pages, error))
+        return false;
+    // A page or block listed twice misses twice.
+    if (!spread(profile.get_u32_list("nand.fault.missed_read"), part->pages(), "nand.fault.missed_read", &config->chips,
+                &NandChipFaults::missed_reads, error) ||
+        !spread(profile.get_u32_list("nand.fault.missed_program"), part->pages(), "nand.fault.missed_program",
+                &config->chips, &NandChipFaults::missed_programs, error) ||
+        !spread(profile.get_u32_list("nand.fault.missed_erase"), part->blocks, "nand.fault.missed_erase",
+                &config->chips, &NandChipFaults::missed_erases, error))
         return false;
     config->os_builds_bbmt = profile.get_bool("nand.os_builds_bbmt", true);
     return true;

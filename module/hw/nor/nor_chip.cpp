@@ -53,7 +53,7 @@ NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* word
             bits = kNorLocked;
         else
             bits &= kNorLocked;
-        if (faults_of(b) & kNorFaultStuckLock) bits |= kNorLocked;
+        if (faults_of(b) & (kNorFaultStuckLock | kNorFaultSilentLock)) bits |= kNorLocked;
     }
 }
 
@@ -299,9 +299,12 @@ void NorChip::finish(uint64_t now) {
         case Operation::SetLock: lock_byte(block) |= kNorLocked; break;
         case Operation::LockDown: lock_byte(block) |= kNorLocked | kNorLockedDown; break;
         case Operation::UnlockBlock:
-            // With WP# low a locked-down block stays locked, and says nothing.
+            // With WP# low a locked-down block stays locked, and says
+            // nothing; so does a silently stuck bit.
             if (faults & kNorFaultStuckLock) {
                 status_ |= kSR5EraseError;
+                fault = FaultKind::StuckLock;
+            } else if (faults & kNorFaultSilentLock) {
                 fault = FaultKind::StuckLock;
             } else if (!(lock_byte(block) & kNorLockedDown)) {
                 lock_byte(block) &= static_cast<uint8_t>(~kNorLocked);
@@ -312,6 +315,8 @@ void NorChip::finish(uint64_t now) {
             for (uint32_t b = 0; b < blocks; ++b) {
                 if (faults_of(b) & kNorFaultStuckLock) {
                     status_ |= kSR5EraseError;
+                    fault = FaultKind::StuckLock;
+                } else if (faults_of(b) & kNorFaultSilentLock) {
                     fault = FaultKind::StuckLock;
                 } else {
                     lock_byte(b) &= static_cast<uint8_t>(~kNorLocked);

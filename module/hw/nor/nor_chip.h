@@ -47,6 +47,7 @@ enum NorBlockFault : uint8_t {
     kNorFaultEraseError = 1,    // erase ends with SR5, block unchanged
     kNorFaultProgramError = 2,  // program ends with SR4, array unchanged
     kNorFaultStuckLock = 4,     // lock bit set at power-up and never clears
+    kNorFaultSilentLock = 8,    // the same, but the unlock reports no error
 };
 
 struct NorChipConfig {

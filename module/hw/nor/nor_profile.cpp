@@ -51,7 +51,8 @@ constexpr uint32_t kMaxQuerySize = 26;  // 128 MiB on the pair
 
 const char* const kTimeKeys[] = {"word_program_us",    "buffer_program_us", "block_erase_ms",
                                  "parameter_erase_ms", "clear_locks_ms",    "set_lock_us"};
-const char* const kFaultKeys[] = {"never_ready", "erase_error", "program_error", "stuck_lock", "vpp_low"};
+const char* const kFaultKeys[] = {"never_ready", "erase_error", "program_error",
+                                  "stuck_lock",  "silent_lock", "vpp_low"};
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -158,7 +159,8 @@ bool nor_config_from_profile(const Config& profile, NorPairConfig* config, std::
     chip.block_faults.assign(chip.block_count(), 0);
     if (!mark_blocks(profile, "nor.fault.erase_error", *config, kNorFaultEraseError, &chip.block_faults, error) ||
         !mark_blocks(profile, "nor.fault.program_error", *config, kNorFaultProgramError, &chip.block_faults, error) ||
-        !mark_blocks(profile, "nor.fault.stuck_lock", *config, kNorFaultStuckLock, &chip.block_faults, error))
+        !mark_blocks(profile, "nor.fault.stuck_lock", *config, kNorFaultStuckLock, &chip.block_faults, error) ||
+        !mark_blocks(profile, "nor.fault.silent_lock", *config, kNorFaultSilentLock, &chip.block_faults, error))
         return false;
 
     config->chips[0] = chip;

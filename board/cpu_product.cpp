@@ -1,6 +1,7 @@
 // The processor's product number from the XScale main ID register.
+#include "board/cpu_product.h"
+
 #include "board/phys_window.h"
-#include "flash/flash_ops.h"
 #include "platform/armintr.h"
 
 // Runs in kernel mode on systems from 6.0 on, where user mode may not read
