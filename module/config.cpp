@@ -49,6 +49,17 @@ std::string problem(const KeyRule& r, const std::string& key, const Entry& e) {
     return must;
 }
 
+// Registry key paths and value names never hold control characters, and a
+// key written back with a line break in it would not read again.
+bool holds_control_character(const std::vector<std::string>& path) {
+    for (const std::string& part : path)
+        for (char c : part)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+constexpr const char* kControlCharacter = "a key holds a control character";
+
 std::string where(const std::string& source, int line) {
     return line > 0 ? source + ":" + std::to_string(line) + ": " : source + ": ";
 }
@@ -81,7 +92,9 @@ bool Config::check(const std::string& source, std::string* error) const {
     }
     for (const auto& [key, e] : entries_) {
         const KeyRule* rule = find_key_rule(e.path);
-        std::string why = rule ? problem(*rule, key, e) : "unknown key " + key;
+        std::string why = holds_control_character(e.path) ? kControlCharacter
+                          : rule                          ? problem(*rule, key, e)
+                                                          : "unknown key " + key;
         if (!why.empty()) {
             if (error) *error = where(source, e.line) + why;
             return false;
@@ -133,6 +146,10 @@ bool Config::set_from_assignment(const std::string& assignment, std::string* err
     Entry e;
     if (eq == std::string::npos || !split_key(assignment.substr(0, eq), &e.path)) {
         if (error) *error = "expected KEY=VALUE, not '" + assignment + "'";
+        return false;
+    }
+    if (holds_control_character(e.path)) {
+        if (error) *error = kControlCharacter;
         return false;
     }
     std::string key = join(e.path);

@@ -307,6 +307,7 @@ TEST(ModuleTool, BadProfilesAreRefusedWithFileLineAndKey) {
         {"", ": cpu.product is missing"},
         {good + "[os]\nmajor = 1.5\n", ":9: os.major must be an integer in 0..0xFFFFFFFF, not a float"},
         {good + "[nor\n", ":8: "},
+        {good + "[registry.\"a\\nb\"]\nc = 1\n", ":9: a key holds a control character"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
