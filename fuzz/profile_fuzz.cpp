@@ -4,7 +4,7 @@
 // modulectl and the tools' --set take one, on a built-in profile.
 //
 // Besides the sanitizers, every input must keep these:
-// - a file that does not read says why, naming the file;
+// - a file that does not read says why in one line, naming the file;
 // - a profile that reads is written whole as text that reads back as the
 //   same profile, and so is one edited in place (a change chosen by the
 //   input's size, applied and saved as modulectl saves it);
@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     if (!config.parse(text, "module.toml", &error)) {
         Require(error.rfind("module.toml:", 0) == 0, "a refused file is named in its error");
+        Require(error.find('\n') == std::string::npos, "a refused file is told in one line");
     } else {
         sim::Config written;
         Require(written.parse(config.to_toml(), "written", &error), "a profile written whole reads back");
