@@ -1,5 +1,6 @@
 #include "module/config.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +22,25 @@ bool in_range(const KeyRule& r, int64_t n) {
     return n >= 0 && static_cast<uint64_t>(n) >= r.min && static_cast<uint64_t>(n) <= r.max;
 }
 
+bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// A value as an error shows it: as module.toml writes it, but always on one
+// line (a string with a line break would be written over several).
+std::string shown(const Entry& e) {
+    const auto* s = std::get_if<std::string>(&e.value);
+    if (!s || std::none_of(s->begin(), s->end(), is_control)) return value_text(e);
+    std::string text = "\"";
+    for (char c : *s) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned char>(c));
+        text += is_control(c) ? escape : c == '"' || c == '\\' ? std::string{'\\', c} : std::string{c};
+    }
+    return text + "\"";
+}
+
 // Empty when the value keeps its key's rule; else why not.
 std::string problem(const KeyRule& r, const std::string& key, const Entry& e) {
-    std::string must = key + " must be " + describe_rule(r) + ", not " + value_text(e);
+    std::string must = key + " must be " + describe_rule(r) + ", not " + shown(e);
     const auto* n = std::get_if<int64_t>(&e.value);
     const auto* s = std::get_if<std::string>(&e.value);
     const auto* list = std::get_if<std::vector<int64_t>>(&e.value);
@@ -48,6 +65,16 @@ std::string problem(const KeyRule& r, const std::string& key, const Entry& e) {
     }
     return must;
 }
+
+// Registry key paths and value names never hold control characters, and a
+// key written back with a line break in it would not read again.
+bool holds_control_character(const std::vector<std::string>& path) {
+    for (const std::string& part : path)
+        if (std::any_of(part.begin(), part.end(), is_control)) return true;
+    return false;
+}
+
+constexpr const char* kControlCharacter = "a key holds a control character";
 
 std::string where(const std::string& source, int line) {
     return line > 0 ? source + ":" + std::to_string(line) + ": " : source + ": ";
@@ -81,7 +108,9 @@ bool Config::check(const std::string& source, std::string* error) const {
     }
     for (const auto& [key, e] : entries_) {
         const KeyRule* rule = find_key_rule(e.path);
-        std::string why = rule ? problem(*rule, key, e) : "unknown key " + key;
+        std::string why = holds_control_character(e.path) ? kControlCharacter
+                          : rule                          ? problem(*rule, key, e)
+                                                          : "unknown key " + key;
         if (!why.empty()) {
             if (error) *error = where(source, e.line) + why;
             return false;
@@ -133,6 +162,10 @@ bool Config::set_from_assignment(const std::string& assignment, std::string* err
     Entry e;
     if (eq == std::string::npos || !split_key(assignment.substr(0, eq), &e.path)) {
         if (error) *error = "expected KEY=VALUE, not '" + assignment + "'";
+        return false;
+    }
+    if (holds_control_character(e.path)) {
+        if (error) *error = kControlCharacter;
         return false;
     }
     std::string key = join(e.path);

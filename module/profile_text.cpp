@@ -3,6 +3,7 @@
 #include <toml++/toml.h>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <sstream>
 #include <type_traits>
 
@@ -204,7 +205,15 @@ bool read(const std::string& text, const std::string& source, ReadText* out, std
         std::vector<std::string> path;
         return read_table(table, text, source, &path, out, error);
     } catch (const toml::parse_error& e) {
-        *error = where(source, static_cast<int>(e.source().begin.line)) + std::string(e.description());
+        // toml++ quotes the character it stopped at as it is, a line break
+        // included: the error stays on one line.
+        std::string why;
+        for (char c : e.description()) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned char>(c));
+            why += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? std::string(escape) : std::string(1, c);
+        }
+        *error = where(source, static_cast<int>(e.source().begin.line)) + why;
         return false;
     }
 }

@@ -124,6 +124,13 @@ BOOL FindReplacementBlock(DWORD logicalBlock, DWORD* block, DWORD* slot) {
     if (entries + 1 >= RelocTableSlots()) {
         return FALSE;
     }
+    // The page is programmed again without an erase, so only bits still 1
+    // can take the new entry: on a damaged page whose end mark's slot or the
+    // next logical half is not erased, the entry would read back as another
+    // block.
+    if (RelocEntryPhysical(entries) != RELOC_TABLE_END || RelocEntryLogical(entries + 1) != RELOC_TABLE_END) {
+        return FALSE;
+    }
 
     // Start just below the lowest replacement in use, the failing one included.
     LONG candidate = blocks - 1;

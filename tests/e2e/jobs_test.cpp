@@ -307,6 +307,10 @@ TEST(ModuleTool, BadProfilesAreRefusedWithFileLineAndKey) {
         {"", ": cpu.product is missing"},
         {good + "[os]\nmajor = 1.5\n", ":9: os.major must be an integer in 0..0xFFFFFFFF, not a float"},
         {good + "[nor\n", ":8: "},
+        {good + "[os]\nmajor = t\n", ":9: Error while parsing boolean: expected 'true', saw 't\\u000A'"},
+        {good + "[registry.\"a\\nb\"]\nc = 1\n", ":9: a key holds a control character"},
+        {good + "query_size = \"a\\n\\\"b\"\n",
+         ":8: nor.query_size must be an integer in 17..26, not \"a\\u000A\\\"b\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -123,6 +123,8 @@ TEST(FindReplacementBlock, SearchesBelowEveryNamedBlock) {
         {"every reserve block named", allReserve, 9, false, 0},
         {"a damaged entry naming block 0", {{5, 0}}, 9, false, 0},
         {"an entry past the device", {{5, 4000}}, 9, true, 2047},
+        {"an end mark whose other half is programmed", {{5, 2047}, {0xFFFF, 0xE6FF}}, 9, false, 0},
+        {"a programmed slot after the end mark", {{5, 2047}, {0xFFFF, 0xFFFF}, {0x1234, 0xFFFF}}, 9, false, 0},
     };
     auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
     for (const ReplacementCase& c : cases) {

@@ -1,0 +1,36 @@
+// What the fuzz targets share: one simulated module per process, opened
+// before the first input in a temporary directory and removed at exit; a
+// scripted user who answers every message box with its default button and
+// closes every dialog; the program's process-wide state put back between
+// inputs.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "module/module.h"
+#include "module/observer.h"
+
+namespace fuzz_support {
+
+// Creates and opens the module on the first call; later calls return it.
+sim::Module& OpenModuleOnce(const std::string& profile, const std::vector<std::string>& overrides = {});
+
+// Starts an input: the program's state as a new process finds it (the flash
+// back-end and the module stay as they are) and a fresh scripted user.
+void StartInput();
+
+// The message boxes shown since StartInput, as "caption: text".
+std::vector<std::string> MessageBoxes();
+
+// Writes the bytes to a file of that name in the module's temporary
+// directory; returns its host path.
+std::filesystem::path WriteScratchFile(const std::string& name, const uint8_t* data, size_t size);
+
+// Stops the run with a message when an invariant does not hold: libFuzzer
+// keeps the input as a crash.
+void Require(bool holds, const char* what);
+
+}  // namespace fuzz_support
