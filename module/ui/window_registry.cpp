@@ -24,10 +24,13 @@ struct ThreadQueue {
     int depth = 0;  // modal loops running on the thread
     std::deque<Task> tasks;
     std::chrono::steady_clock::time_point woken;  // last woken for a report
+    bool unannounced = false;                     // a report was queued without waking the thread
+    bool sleeping = false;                        // the thread waits with no time limit
 };
 
-// A report wakes the dialog's thread at most this often; a thread that was
-// not woken finds its reports when it next looks, at most this much later.
+// A report wakes the dialog's thread at most this often, unless the thread
+// sleeps with no time limit; a thread that was not woken looks again at
+// most this much later.
 constexpr std::chrono::milliseconds kReportDelay{20};
 
 // The dialog this thread has posted reports to since it last waited for it.
@@ -115,9 +118,11 @@ bool post_report_locked(Window* dialog, std::function<void()> report) {
     queue->second.tasks.push_back(Task{dialog, std::move(report), nullptr});
     reports_pending_on = dialog;
     auto now = std::chrono::steady_clock::now();
-    if (now - queue->second.woken >= kReportDelay) {
+    if (queue->second.sleeping || now - queue->second.woken >= kReportDelay) {
         queue->second.woken = now;
         ui_signal().notify_all();
+    } else {
+        queue->second.unannounced = true;
     }
     return true;
 }
@@ -176,6 +181,8 @@ void run_modal_loop(Window* dialog) {
         }
         if (have_task) {
             task.work();
+            // A report has nobody waiting for it.
+            if (!task.state) continue;
             std::lock_guard<std::mutex> lock(ui_mutex());
             finish(task, CallState::done);
             ui_signal().notify_all();
@@ -185,8 +192,15 @@ void run_modal_loop(Window* dialog) {
         DialogView view = dialog_view(dialog);
         if (view.shown && !view.visible_buttons().empty() && front_end()->poll_input(view)) continue;
         std::unique_lock<std::mutex> lock(ui_mutex());
-        ui_signal().wait_for(lock, kReportDelay,
-                             [&] { return dialog->ended || dialog->wake || !queue->tasks.empty(); });
+        auto ready = [&] { return dialog->ended || dialog->wake || !queue->tasks.empty(); };
+        if (queue->unannounced) {
+            queue->unannounced = false;
+            ui_signal().wait_for(lock, kReportDelay, ready);
+        } else {
+            queue->sleeping = true;
+            ui_signal().wait(lock, ready);
+            queue->sleeping = false;
+        }
     }
 }
 
