@@ -3,12 +3,15 @@
 #include <fstream>
 
 #include "module/hw/cpu.h"
+#include "module/os/windows_table.h"
 
 namespace sim {
 
-static Module* current_module = nullptr;
-
-Module* Module::current() { return current_module; }
+void Module::set_current(Module* module) {
+    current_ = module;
+    // The register accessors keep the devices of the module they last used.
+    forget_register_routes();
+}
 
 Module::Module(std::filesystem::path dir, Config config) : dir_(std::move(dir)), config_(std::move(config)) {
     clock_.set_start_ms(config_.get_u32("clock.start_ms", 0));
@@ -35,13 +38,13 @@ Module* Module::open(const std::filesystem::path& dir, std::string* error) {
     }
     if (ok) ok = install_gpio(*module, error);
     if (!ok) return nullptr;
-    current_module = module.release();
-    return current_module;
+    set_current(module.release());
+    return current_;
 }
 
 void Module::close_current() {
-    delete current_module;
-    current_module = nullptr;
+    delete current_;
+    set_current(nullptr);
 }
 
 bool Module::create(const std::filesystem::path& dir, const Config& profile, std::string* error) {

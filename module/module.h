@@ -22,7 +22,7 @@ class Module {
 public:
     // Opens the module in dir; on failure returns null and says why.
     static Module* open(const std::filesystem::path& dir, std::string* error);
-    static Module* current();
+    static Module* current() { return current_; }
     // Flushes and closes the current module (flash files stay as written).
     static void close_current();
 
@@ -64,6 +64,9 @@ public:
 
 private:
     Module(std::filesystem::path dir, Config config);
+    static void set_current(Module* module);
+    static inline Module* current_ = nullptr;
+
     std::filesystem::path dir_;
     Config config_;
     VirtualClock clock_;

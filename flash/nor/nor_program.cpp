@@ -29,6 +29,11 @@ BOOL NorWriteWord(DWORD offset, DWORD value) {
 // fall on it; bytes outside [dataOffset, dataEnd) are 0xFF, which programming
 // leaves as they are.
 static DWORD NorSourceWord(const BYTE* source, DWORD dataOffset, DWORD dataEnd, DWORD wordOffset) {
+    // Every word but the first and the last lies wholly inside the data.
+    if (wordOffset >= dataOffset && wordOffset < dataEnd && dataEnd - wordOffset >= 4) {
+        const BYTE* bytes = source + (wordOffset - dataOffset);
+        return (DWORD)bytes[0] | (DWORD)bytes[1] << 8 | (DWORD)bytes[2] << 16 | (DWORD)bytes[3] << 24;
+    }
     DWORD word = 0;
     for (DWORD i = 0; i < 4; i++) {
         DWORD byteOffset = wordOffset + i;

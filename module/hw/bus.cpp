@@ -1,5 +1,6 @@
 #include "module/hw/bus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,8 +21,34 @@ Device* Bus::decode(uint32_t phys, uint32_t* offset) const {
     return nullptr;
 }
 
-const Bus::Range& Bus::find(uint32_t phys) {
-    if (last_ && phys - last_->base < last_->size) return *last_;
+Bus::Span Bus::span_at(uint32_t phys) const {
+    // The first range that decodes an address answers it: the ranges before
+    // the one that answers phys cut its run short.
+    uint32_t first = 0, last = 0xFFFFFFFF;
+    for (const Range& r : ranges_) {
+        if (phys - r.base < r.size)
+            return Span{r.device, r.base, std::max(first, r.base), std::min<uint32_t>(last, r.base + (r.size - 1))};
+        if (r.size == 0) continue;
+        if (r.base > phys)
+            last = std::min(last, r.base - 1);
+        else
+            first = std::max(first, r.base + (r.size - 1) + 1);
+    }
+    return Span{nullptr, 0, phys, phys};
+}
+
+uint32_t Bus::read_told(Device* device, uint32_t phys, uint32_t offset) {
+    uint32_t value = device->read32(offset);
+    emit(EventKind::Read, phys, value);
+    return value;
+}
+
+void Bus::write_told(Device* device, uint32_t phys, uint32_t offset, uint32_t value) {
+    emit(EventKind::Write, phys, value);
+    device->write32(offset, value);
+}
+
+const Bus::Range& Bus::find_slow(uint32_t phys) {
     for (const Range& r : ranges_) {
         if (phys - r.base < r.size) {
             last_ = &r;
@@ -30,21 +57,6 @@ const Bus::Range& Bus::find(uint32_t phys) {
     }
     std::fprintf(stderr, "module: data abort: no device at physical address 0x%08x\n", phys);
     std::abort();
-}
-
-uint32_t Bus::read32(uint32_t phys) {
-    const Range& r = find(phys);
-    clock_.advance_ns(cycle_ns_);
-    uint32_t value = r.device->read32(phys - r.base);
-    if (events_.wants(EventKind::Read)) emit(EventKind::Read, phys, value);
-    return value;
-}
-
-void Bus::write32(uint32_t phys, uint32_t value) {
-    const Range& r = find(phys);
-    clock_.advance_ns(cycle_ns_);
-    if (events_.wants(EventKind::Write)) emit(EventKind::Write, phys, value);
-    r.device->write32(phys - r.base, value);
 }
 
 }  // namespace sim

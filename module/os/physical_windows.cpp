@@ -1,10 +1,12 @@
 // Physical windows and the register accessors. READ_REGISTER_ULONG and
 // WRITE_REGISTER_ULONG are the hot path of every flash operation (tens of
-// millions of calls per update): each thread keeps the last window it used
-// and checks it against a generation number that every change of the table
-// bumps, so a hit takes no lock, allocates nothing and searches nothing.
+// millions of calls per update): each thread keeps the last window it used,
+// with the device that decodes it, and checks it against a generation number
+// that every change of the table and every module open or close bump, so a
+// hit takes no lock, allocates nothing and searches nothing.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -37,15 +39,22 @@ std::vector<Window>& windows() {
 
 std::atomic<uint64_t> generation{1};
 
+// A part of a window: all of it, or the run of it that one device decodes.
 struct WindowCache {
     uint64_t generation;
     uintptr_t virtual_base;
     uintptr_t size;
     uint32_t physical_base;
     bool writable;
+    Bus* bus;
+    // The device that decodes the part, and its offset at the part's start;
+    // null when no device does. The writer is null too in a read-only window.
+    Device* device;
+    Device* writer;
+    uint32_t device_offset;
 };
 
-thread_local WindowCache cache = {0, 0, 0, 0, false};
+thread_local WindowCache cache = {0, 0, 0, 0, false, nullptr, nullptr, nullptr, 0};
 
 [[noreturn]] void data_abort(const char* what, uintptr_t address) {
     std::fprintf(stderr, "module: data abort: %s at virtual address 0x%llx\n", what,
@@ -54,18 +63,44 @@ thread_local WindowCache cache = {0, 0, 0, 0, false};
     std::abort();
 }
 
-// Fills the cache with the window that holds address; stops the program
-// when there is none, as a data abort would.
+// Fills the cache with the part of the window around address that one
+// device decodes (or the whole window, when no device decodes address);
+// stops the program when no window holds address, or no module is open, as
+// a data abort would.
 void load_window(uintptr_t address) {
     std::lock_guard<std::mutex> lock(address_space_mutex());
     for (const Window& w : windows()) {
         if (address - w.virtual_base < w.size) {
-            cache = WindowCache{generation.load(std::memory_order_acquire), w.virtual_base, w.size, w.physical_base,
-                                w.writable};
+            // Read before the module: a module that changes after it makes the cache stale at once.
+            uint64_t current_generation = generation.load(std::memory_order_acquire);
+            Module* module = Module::current();
+            if (!module) data_abort("register access with no module open", address);
+            uint32_t physical = w.physical_base + static_cast<uint32_t>(address - w.virtual_base);
+            Bus::Span span = module->bus().span_at(physical);
+            uint32_t first = w.physical_base, last = w.physical_base + static_cast<uint32_t>(w.size - 1);
+            if (span.device) {
+                first = std::max(first, span.first);
+                last = std::min(last, span.last);
+            }
+            cache = WindowCache{current_generation,
+                                w.virtual_base + (first - w.physical_base),
+                                uintptr_t{last - first} + 1,
+                                first,
+                                w.writable,
+                                &module->bus(),
+                                span.device,
+                                w.writable ? span.device : nullptr,
+                                first - span.base};
             return;
         }
     }
     data_abort("register access outside every physical window", address);
+}
+
+// True when the cached window holds the aligned address and is current.
+inline bool cache_hit(uintptr_t address) {
+    return (address & 3) == 0 && address - cache.virtual_base < cache.size &&
+           cache.generation == generation.load(std::memory_order_acquire);
 }
 
 inline uint32_t physical_address(uintptr_t address, bool write) {
@@ -76,10 +111,18 @@ inline uint32_t physical_address(uintptr_t address, bool write) {
     return cache.physical_base + static_cast<uint32_t>(address - cache.virtual_base);
 }
 
-inline Bus& module_bus(uintptr_t address) {
-    Module* module = Module::current();
-    if (!module) data_abort("register access with no module open", address);
-    return module->bus();
+// Everything but a cache hit on a window in one device: a window to load, a
+// window over several devices, an access that stops the program.
+[[gnu::noinline]] uint32_t read_register_slow(uintptr_t address) {
+    uint32_t physical = physical_address(address, false);
+    if (!cache.device) return cache.bus->read32(physical);
+    return cache.bus->read_at(cache.device, physical, cache.device_offset + (physical - cache.physical_base));
+}
+
+[[gnu::noinline]] void write_register_slow(uintptr_t address, uint32_t value) {
+    uint32_t physical = physical_address(address, true);
+    if (!cache.device) return cache.bus->write32(physical, value);
+    cache.bus->write_at(cache.device, physical, cache.device_offset + (physical - cache.physical_base), value);
 }
 
 // Maps the device's array file over the window when the whole window lies
@@ -116,6 +159,8 @@ void drop_windows_locked(uintptr_t base, uintptr_t size) {
 using namespace sim::os;
 
 namespace sim {
+
+void forget_register_routes() { generation.fetch_add(1, std::memory_order_acq_rel); }
 
 std::vector<CommittedWindow> committed_windows() {
     std::lock_guard<std::mutex> lock(address_space_mutex());
@@ -195,12 +240,14 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
 
 ULONG READ_REGISTER_ULONG(volatile ULONG* registerAddress) {
     uintptr_t address = reinterpret_cast<uintptr_t>(registerAddress);
-    uint32_t physical = physical_address(address, false);
-    return module_bus(address).read32(physical);
+    if (!cache_hit(address) || !cache.device) return read_register_slow(address);
+    uint32_t at = static_cast<uint32_t>(address - cache.virtual_base);
+    return cache.bus->read_at(cache.device, cache.physical_base + at, cache.device_offset + at);
 }
 
 void WRITE_REGISTER_ULONG(volatile ULONG* registerAddress, ULONG value) {
     uintptr_t address = reinterpret_cast<uintptr_t>(registerAddress);
-    uint32_t physical = physical_address(address, true);
-    module_bus(address).write32(physical, value);
+    if (!cache_hit(address) || !cache.writer) return write_register_slow(address, value);
+    uint32_t at = static_cast<uint32_t>(address - cache.virtual_base);
+    cache.bus->write_at(cache.writer, cache.physical_base + at, cache.device_offset + at, value);
 }

@@ -20,6 +20,10 @@ struct CommittedWindow {
     bool direct_readable;  // plain reads see the device's array file
 };
 
+// The register accessors keep, per thread, the window and the device they
+// last used; a module opening or closing makes what they keep stale.
+void forget_register_routes();
+
 // The windows committed now, in the order they were committed.
 std::vector<CommittedWindow> committed_windows();
 

@@ -95,6 +95,7 @@ using namespace sim::ui;
 
 INT_PTR DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW dialogTemplate, HWND owner, DLGPROC dialogProc,
                                 LPARAM initParam) {
+    deliver_reports_first();
     std::shared_ptr<FrontEnd> screen = front_end();
     DialogTemplateInfo info;
     std::string error;

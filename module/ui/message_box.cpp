@@ -4,6 +4,7 @@
 #include "module/observer.h"
 #include "module/ui/front_end.h"
 #include "module/ui/ui_config.h"
+#include "module/ui/window.h"
 
 namespace sim::ui {
 namespace {
@@ -34,6 +35,8 @@ std::u16string text_of(LPCWSTR text, const char16_t* fallback) {
 using namespace sim::ui;
 
 int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+    // The box comes after the progress this thread has reported.
+    deliver_reports_first();
     MessageBoxView box;
     box.caption = text_of(caption, u"Error");
     box.text = text_of(text, u"");

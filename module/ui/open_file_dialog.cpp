@@ -4,6 +4,7 @@
 #include "module/observer.h"
 #include "module/ui/front_end.h"
 #include "module/ui/ui_config.h"
+#include "module/ui/window.h"
 #include "platform/commdlg.h"
 #include "platform/winbase.h"
 
@@ -71,6 +72,7 @@ BOOL GetOpenFileNameW(LPOPENFILENAMEW request) {
         if (must_exist && !file_exists(path)) return "file not found: " + sim::utf8(path);
         return "";
     };
+    deliver_reports_first();
     std::optional<std::u16string> chosen = front_end()->open_file(view, check);
     // A front-end that skips the check still never overruns the buffer.
     if (!chosen || chosen->empty() || !check(*chosen).empty()) return FALSE;

@@ -3,10 +3,13 @@
 // while the process runs, so a stale handle is recognised (alive is false)
 // instead of reaching reused memory.
 //
-// Threading: a window's own data (text, progress values, ended, result) is
-// changed only on its dialog's thread; the registry, the thread queues and
-// the alive/ended flags that other threads read are guarded by ui_mutex().
+// Threading: a window's own data (text, ended, result) is changed only on
+// its dialog's thread; the registry, the thread queues, the alive/ended flags
+// that other threads read and the progress values are guarded by ui_mutex().
+// A progress bar's message is carried out at once on the sender's thread;
+// the dialog's thread reports the change (report_on_dialog_thread).
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -41,8 +44,9 @@ struct Window {
     short x = 0, y = 0, cx = 0, cy = 0;
     std::vector<Window*> controls;
 
-    // Progress bar state, as msctls_progress32 keeps it.
-    long low = 0, high = 100, position = 0, step = 10;
+    // Progress bar state, as msctls_progress32 keeps it. Changed under
+    // ui_mutex(); read without it where a moment's lag does not matter.
+    std::atomic<long> low{0}, high{100}, position{0}, step{10};
 
     HWND handle() { return reinterpret_cast<HWND>(this); }
 };
@@ -62,6 +66,17 @@ Window* window_from_handle(HWND handle);
 bool run_on_dialog_thread(Window* window, const std::function<void()>& work);
 // Queues work for the dialog's thread without waiting.
 bool post_to_dialog_thread(Window* dialog, std::function<void()> work);
+// True when work queued for the dialog's thread will be run or refused by
+// a modal loop there (ui_mutex held).
+bool takes_work_locked(Window* dialog);
+// Queues a report for the dialog's thread without waiting (ui_mutex held).
+// Reports wake the thread at most once per few milliseconds; it takes them
+// in order with everything else queued. False when the dialog is gone or
+// ending: the report is dropped.
+bool post_report_locked(Window* dialog, std::function<void()> report);
+// Waits until the reports this thread posted have been made, so that what
+// it shows next comes after them.
+void deliver_reports_first();
 
 // The modal loop's side of the thread queues.
 void enter_modal_loop(Window* dialog);

@@ -1,5 +1,6 @@
 // The window registry and the per-thread queues that carry calls from other
 // threads onto a dialog's own thread.
+#include <chrono>
 #include <deque>
 #include <map>
 #include <unordered_set>
@@ -22,7 +23,18 @@ struct Task {
 struct ThreadQueue {
     int depth = 0;  // modal loops running on the thread
     std::deque<Task> tasks;
+    std::chrono::steady_clock::time_point woken;  // last woken for a report
+    bool unannounced = false;                     // a report was queued without waking the thread
+    bool sleeping = false;                        // the thread waits with no time limit
 };
+
+// A report wakes the dialog's thread at most this often, unless the thread
+// sleeps with no time limit; a thread that was not woken looks again at
+// most this much later.
+constexpr std::chrono::milliseconds kReportDelay{20};
+
+// The dialog this thread has posted reports to since it last waited for it.
+thread_local Window* reports_pending_on = nullptr;
 
 struct Registry {
     std::vector<std::unique_ptr<Window>> storage;
@@ -74,6 +86,7 @@ Window* window_from_handle(HWND handle) {
 
 bool run_on_dialog_thread(Window* window, const std::function<void()>& work) {
     Window* dialog = window->dialog;
+    if (reports_pending_on != nullptr && reports_pending_on != dialog) deliver_reports_first();
     if (dialog->thread == std::this_thread::get_id()) {
         {
             std::lock_guard<std::mutex> lock(ui_mutex());
@@ -89,7 +102,35 @@ bool run_on_dialog_thread(Window* window, const std::function<void()>& work) {
     queue->second.tasks.push_back(Task{dialog, work, state});
     ui_signal().notify_all();
     ui_signal().wait(lock, [&] { return *state != CallState::pending; });
+    // Queued behind this thread's reports, it ran (or was refused) after them.
+    if (reports_pending_on == dialog) reports_pending_on = nullptr;
     return *state == CallState::done;
+}
+
+bool takes_work_locked(Window* dialog) {
+    auto queue = registry().queues.find(dialog->thread);
+    return dialog->alive && !dialog->ended && queue != registry().queues.end() && queue->second.depth != 0;
+}
+
+bool post_report_locked(Window* dialog, std::function<void()> report) {
+    if (!takes_work_locked(dialog)) return false;
+    auto queue = registry().queues.find(dialog->thread);
+    queue->second.tasks.push_back(Task{dialog, std::move(report), nullptr});
+    reports_pending_on = dialog;
+    auto now = std::chrono::steady_clock::now();
+    if (queue->second.sleeping || now - queue->second.woken >= kReportDelay) {
+        queue->second.woken = now;
+        ui_signal().notify_all();
+    } else {
+        queue->second.unannounced = true;
+    }
+    return true;
+}
+
+void deliver_reports_first() {
+    Window* dialog = reports_pending_on;
+    reports_pending_on = nullptr;
+    if (dialog != nullptr && dialog->thread != std::this_thread::get_id()) run_on_dialog_thread(dialog, [] {});
 }
 
 bool post_to_dialog_thread(Window* dialog, std::function<void()> work) {
@@ -140,6 +181,8 @@ void run_modal_loop(Window* dialog) {
         }
         if (have_task) {
             task.work();
+            // A report has nobody waiting for it.
+            if (!task.state) continue;
             std::lock_guard<std::mutex> lock(ui_mutex());
             finish(task, CallState::done);
             ui_signal().notify_all();
@@ -149,7 +192,15 @@ void run_modal_loop(Window* dialog) {
         DialogView view = dialog_view(dialog);
         if (view.shown && !view.visible_buttons().empty() && front_end()->poll_input(view)) continue;
         std::unique_lock<std::mutex> lock(ui_mutex());
-        ui_signal().wait(lock, [&] { return dialog->ended || dialog->wake || !queue->tasks.empty(); });
+        auto ready = [&] { return dialog->ended || dialog->wake || !queue->tasks.empty(); };
+        if (queue->unannounced) {
+            queue->unannounced = false;
+            ui_signal().wait_for(lock, kReportDelay, ready);
+        } else {
+            queue->sleeping = true;
+            ui_signal().wait(lock, ready);
+            queue->sleeping = false;
+        }
     }
 }
 

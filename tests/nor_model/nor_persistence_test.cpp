@@ -74,6 +74,22 @@ TEST(NorPersistence, ProgrammedDataAndJ3LocksSurviveReopen) {
     EXPECT_EQ(0u, nor.LockWord(0x80000));
 }
 
+TEST(NorPersistence, RegionsLetGoFromMemoryKeepWhatWasWritten) {
+    // More MiB than the pair keeps in memory at once: what it let go comes back.
+    TestModule module("pxa270");
+    NorBus nor(module);
+    constexpr uint32_t kMiB = 32;
+    for (uint32_t mib = 0; mib < kMiB; ++mib)
+        ASSERT_EQ(kReady, nor.ProgramBuffer(mib << 20 | 0x40, {0x12340000u | mib})) << mib;
+    nor.Command(0, 0xFF);
+    for (uint32_t mib = 0; mib < kMiB; ++mib) {
+        SCOPED_TRACE(mib);
+        EXPECT_EQ(0x12340000u | mib, nor.Read(mib << 20 | 0x40));
+        EXPECT_EQ(0xFFFFFFFFu, nor.Read(mib << 20 | 0x44));
+        EXPECT_EQ(0x12340000u | mib, nor.FileWord(mib << 20 | 0x40));
+    }
+}
+
 TEST(NorPersistence, ModuleClosingKeepsFinishedWorkAndDropsRunningWork) {
     TestModule module("pxa270", {"nor.query_size=19"});
     {

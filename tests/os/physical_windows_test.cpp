@@ -69,6 +69,32 @@ TEST_F(WindowsTest, TwoWindowsAreTwoPlacesOnTheBus) {
     EXPECT_EQ(scratch_->values[0x4], 3u);
 }
 
+TEST_F(WindowsTest, AWindowOverTwoDevicesReachesEachAtItsOwnOffsets) {
+    auto* second = module_.module().own(std::make_unique<os_tests::ScratchRegisters>());
+    module_.module().bus().map(kScratchBase + 0x2000, 0x1000, second);
+    volatile ULONG* window = map(kScratchBase, 0x4000);  // its last page decodes nothing
+    // Back and forth across the boundary: what is kept for one device must not answer for the other.
+    WRITE_REGISTER_ULONG(window + 0x1FFC / 4, 1);
+    WRITE_REGISTER_ULONG(window + 0x2000 / 4, 2);
+    WRITE_REGISTER_ULONG(window + 0x1FFC / 4, 3);
+    WRITE_REGISTER_ULONG(window + 0x2FFC / 4, 4);
+    EXPECT_EQ(READ_REGISTER_ULONG(window + 0x2000 / 4), 2u);
+    EXPECT_EQ(scratch_->values, (std::map<uint32_t, uint32_t>{{0x1FFC, 3}}));
+    EXPECT_EQ(second->values, (std::map<uint32_t, uint32_t>{{0x0, 2}, {0xFFC, 4}}));
+    EXPECT_DEATH(READ_REGISTER_ULONG(window + 0x3000 / 4), "no device at physical address 0x40e13000");
+}
+
+TEST_F(WindowsTest, AReopenedModuleAnswersThroughTheSameWindow) {
+    volatile ULONG* window = map(0, 0x10000);  // the NOR pair
+    WRITE_REGISTER_ULONG(window, 0x00900090);  // Read Identifier
+    EXPECT_EQ(READ_REGISTER_ULONG(window), 0x00890089u);
+    module_.reopen();
+    // A new pair starts in read-array mode: the erased array answers, not the old pair.
+    EXPECT_EQ(READ_REGISTER_ULONG(window), 0xFFFFFFFFu);
+    sim::Module::close_current();
+    EXPECT_DEATH(READ_REGISTER_ULONG(window), "no module open");
+}
+
 TEST_F(WindowsTest, TheTableListsCommittedWindowsUntilReleased) {
     volatile ULONG* window = map(kScratchBase, 0x2000);
     std::vector<sim::CommittedWindow> list = sim::committed_windows();

@@ -12,7 +12,10 @@ namespace {
 
 using sim::ui::UiEvent;
 
+void progress_worker(HWND dialog);
+
 struct WorkerRun {
+    void (*body)(HWND dialog) = progress_worker;
     std::thread worker;
     std::atomic<int> abort_requested{0};
     std::thread::id dialog_thread;
@@ -51,7 +54,7 @@ void progress_worker(HWND dialog) {
 BOOL CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         run->dialog_thread = std::this_thread::get_id();
-        run->worker = std::thread(progress_worker, dialog);
+        run->worker = std::thread(run->body, dialog);
         return TRUE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
@@ -113,6 +116,28 @@ TEST_F(DialogThreads, WorkerTextsArriveInOrderOnTheDialogThread) {
     ASSERT_EQ(closed.size(), 1u);
     EXPECT_EQ(closed[0].result, 7);
     EXPECT_EQ(screen->events().front().kind, UiEvent::Kind::dialog_opened);
+}
+
+// Progress is reported without the worker waiting, but a message box from
+// the worker still comes after every position it set.
+void progress_then_message_box(HWND dialog) {
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_RECORD);
+    SendMessageW(bar, PBM_SETRANGE32, 0, 100);
+    for (int position = 1; position <= 100; ++position) SendMessageW(bar, PBM_SETPOS, position, 0);
+    MessageBoxW(dialog, u"Error writing to Flash!", u"ERROR", MB_OK);
+    EndDialog(dialog, 7);
+}
+
+TEST_F(DialogThreads, AMessageBoxFromTheWorkerComesAfterItsProgress) {
+    state->body = progress_then_message_box;
+    EXPECT_EQ(run_progress_dialog(), 7);
+    std::vector<long> positions;
+    for (const UiEvent& event : screen->events()) {
+        if (event.kind == UiEvent::Kind::progress) positions.push_back(event.position);
+        if (event.kind == UiEvent::Kind::message_box) break;
+    }
+    ASSERT_EQ(positions.size(), 101u) << "the range and every position before the box";
+    EXPECT_EQ(positions.back(), 100);
 }
 
 // Which text the scripted Escape follows decides the first text after which

@@ -1,6 +1,7 @@
 #include "module/hw/nand/nand_chip.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace sim {
@@ -244,8 +245,21 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
         storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
 }
 
+// Bytes of the page register from position_ on: copied while they last,
+// 0xFF past its end.
+static size_t copy_from_register(const std::vector<uint8_t>& page, uint32_t position, uint8_t* out, size_t count) {
+    size_t held = position < page.size() ? std::min(count, page.size() - position) : 0;
+    if (held) std::memcpy(out, page.data() + position, held);
+    std::memset(out + held, 0xFF, count - held);
+    return count;
+}
+
 void NandChip::read_data(uint8_t* out, size_t count, uint64_t now) {
     settle(now);
+    if (mode_ == Mode::DataOut) {
+        position_ += static_cast<uint32_t>(copy_from_register(register_, position_, out, count));
+        return;
+    }
     for (size_t i = 0; i < count; ++i) {
         switch (mode_) {
             case Mode::DataOut:
@@ -269,8 +283,10 @@ void NandChip::write_data(const uint8_t* in, size_t count, uint64_t now) {
         emit(EventKind::Ignored, now, static_cast<uint32_t>(count));
         return;
     }
-    for (size_t i = 0; i < count; ++i, ++position_)
-        if (position_ < register_.size()) register_[position_] = in[i];
+    // Bytes past the page register are lost.
+    if (position_ < register_.size())
+        std::memcpy(&register_[position_], in, std::min(count, register_.size() - position_));
+    position_ += static_cast<uint32_t>(count);
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #include "module/hw/nand/nand_controller.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "module/hw/nand/nand_ecc.h"
@@ -42,7 +43,8 @@ void NandController::emit_page(EventKind kind, const NandChip& chip, uint32_t va
                                 static_cast<uint8_t>(chip.config().index), kind, command_.op, FaultKind::None});
 }
 
-uint32_t NandController::read32(uint32_t offset) {
+// Out of line, so that the data-word paths stay free of calls.
+[[gnu::noinline]] uint32_t NandController::read_register(uint32_t offset) {
     uint64_t now = clock_.now_ns();
     step(now);
     switch (offset & ~3u) {
@@ -62,14 +64,14 @@ uint32_t NandController::read32(uint32_t offset) {
         }
         case NDDB: {
             uint32_t word = pop_word();
-            if (phase_ == Phase::ReadData && fifo_size() == 0) complete();
+            if (phase_ == Phase::ReadData && fifo_.size() == 0) complete();
             return word;
         }
         default: return 0;
     }
 }
 
-void NandController::write32(uint32_t offset, uint32_t value) {
+[[gnu::noinline]] void NandController::write_register(uint32_t offset, uint32_t value) {
     uint64_t now = clock_.now_ns();
     step(now);
     switch (offset & ~3u) {
@@ -91,8 +93,7 @@ void NandController::write32(uint32_t offset, uint32_t value) {
             uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                                 static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
             push_bytes(bytes, 4);
-            if (phase_ == Phase::WriteData && fifo_size() >= uint64_t{command_.lane_bytes} * command_.lanes)
-                take_write_data(now);
+            if (phase_ == Phase::WriteData && fifo_.size() >= command_.transfer_bytes) take_write_data(now);
             break;
         }
         case NDCB0:
@@ -124,7 +125,6 @@ void NandController::abandon() {
     emit(EventKind::SequenceError, NDCR, command_.word);  // ND_RUN cleared in the middle of a command
     phase_ = Phase::Idle;
     fifo_.clear();
-    fifo_head_ = 0;
 }
 
 void NandController::accept_command(uint64_t now) {
@@ -163,6 +163,7 @@ void NandController::accept_command(uint64_t now) {
     uint32_t spare = 0;
     if (ndcr_ & kNdcrSpareEn) spare = c.ecc ? c.ecc_offset : c.spare_full;
     c.lane_bytes = c.page_bytes + spare;
+    c.transfer_bytes = c.lane_bytes * c.lanes;
     command_ = c;
     phase_ = Phase::WaitChips;
     emit(EventKind::Command, words_[1], c.word);
@@ -222,7 +223,7 @@ void NandController::issue(uint64_t now) {
             phase_ = Phase::WriteData;
             emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, c.lane_bytes * c.lanes);
             // Bytes already waiting in the FIFO count as the first of the page.
-            if (fifo_size() >= uint64_t{c.lane_bytes} * c.lanes) take_write_data(now);
+            if (fifo_.size() >= c.transfer_bytes) take_write_data(now);
             break;
         case NandCommandType::ReadId: {
             // Gathered one byte per cycle from the lane-0 chip, whatever the bus width.
@@ -301,7 +302,7 @@ void NandController::finish_busy(uint64_t now) {
 void NandController::deliver_read(uint64_t now) {
     Command& c = command_;
     uint32_t from_chip = c.ecc ? c.page_bytes + c.spare_full : c.lane_bytes;
-    std::vector<uint8_t> stream(uint64_t{c.lane_bytes} * c.lanes);
+    stream_.resize(c.transfer_bytes);
     bool corrected = false, uncorrectable = false;
     lane_buffer_.resize(from_chip);
     for (unsigned lane = 0; lane < c.lanes; ++lane) {
@@ -321,35 +322,40 @@ void NandController::deliver_read(uint64_t now) {
                 emit_page(EventKind::EccCorrected, *chip, 0);
             }
         }
-        for (uint32_t j = 0; j < c.lane_bytes; ++j) stream[j * c.lanes + lane] = lane_buffer_[j];
+        // The lanes' bytes interleave on the bus, one byte of each per cycle.
+        if (c.lanes == 1)
+            std::memcpy(stream_.data(), lane_buffer_.data(), c.lane_bytes);
+        else
+            for (uint32_t j = 0; j < c.lane_bytes; ++j) stream_[j * c.lanes + lane] = lane_buffer_[j];
     }
-    push_bytes(stream.data(), stream.size());
+    push_bytes(stream_.data(), stream_.size());
     if (uncorrectable)
         ndsr_ |= kNdsrDbErr;
     else if (corrected)
         ndsr_ |= kNdsrSbErr;
     ndsr_ |= kNdsrRdDReq;
     phase_ = Phase::ReadData;
-    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, static_cast<uint32_t>(stream.size()));
+    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, static_cast<uint32_t>(stream_.size()));
 }
 
 void NandController::take_write_data(uint64_t now) {
     Command& c = command_;
-    const uint8_t* stream = fifo_.data() + fifo_head_;
+    const uint8_t* stream = fifo_.data();
     uint32_t to_chip = c.ecc ? c.page_bytes + c.spare_full : c.lane_bytes;
+    lane_buffer_.resize(to_chip);
     for (unsigned lane = 0; lane < c.lanes; ++lane) {
         NandChip* chip = c.lane[lane];
         if (!chip) continue;
-        lane_buffer_.assign(to_chip, 0xFF);
-        for (uint32_t j = 0; j < c.lane_bytes; ++j) lane_buffer_[j] = stream[j * c.lanes + lane];
+        if (c.lanes == 1)
+            std::memcpy(lane_buffer_.data(), stream, c.lane_bytes);
+        else
+            for (uint32_t j = 0; j < c.lane_bytes; ++j) lane_buffer_[j] = stream[j * c.lanes + lane];
+        // The spare bytes the host did not send stay erased.
+        std::fill(lane_buffer_.begin() + c.lane_bytes, lane_buffer_.end(), 0xFF);
         if (c.ecc) ecc_compute(lane_buffer_.data(), c.page_bytes, lane_buffer_.data() + c.page_bytes + c.ecc_offset);
         chip->write_data(lane_buffer_.data(), to_chip, now);
     }
-    fifo_head_ += uint64_t{c.lane_bytes} * c.lanes;
-    if (fifo_head_ == fifo_.size()) {
-        fifo_.clear();
-        fifo_head_ = 0;
-    }
+    fifo_.drop(c.transfer_bytes);
     if (c.dbc)
         for (NandChip* chip : c.lane)
             if (chip) chip->command(c.cmd2, now);
@@ -367,28 +373,23 @@ void NandController::complete() {
 }
 
 uint32_t NandController::pop_word() {
+    size_t available = fifo_.size();
+    if (available >= 4) return fifo_.pop_word();
+    emit(EventKind::SequenceError, NDDB, 0, static_cast<uint32_t>(available));
     uint32_t word = 0;
-    size_t available = fifo_size();
-    if (available < 4) emit(EventKind::SequenceError, NDDB, 0, static_cast<uint32_t>(available));
-    for (unsigned i = 0; i < 4 && i < available; ++i) word |= uint32_t{fifo_[fifo_head_ + i]} << (8 * i);
-    fifo_head_ += std::min<size_t>(4, available);
-    if (fifo_head_ == fifo_.size()) {
-        fifo_.clear();
-        fifo_head_ = 0;
-    }
+    for (unsigned i = 0; i < available; ++i) word |= uint32_t{fifo_.data()[i]} << (8 * i);
+    fifo_.drop(available);
     return word;
 }
 
 void NandController::push_bytes(const uint8_t* bytes, size_t count) {
-    // The data buffer holds one command's transfer at most (a 2112-byte page
-    // on either bus width, and what an earlier command left behind); more is lost.
-    constexpr size_t kCapacity = 2 * 2112 + 8;
-    size_t room = kCapacity > fifo_size() ? kCapacity - fifo_size() : 0;
+    // More than the buffer holds is lost.
+    size_t room = fifo_.room();
     if (count > room) {
         emit(EventKind::SequenceError, NDDB, 0, static_cast<uint32_t>(count - room));  // FIFO full: lost
         count = room;
     }
-    fifo_.insert(fifo_.end(), bytes, bytes + count);
+    fifo_.push(bytes, count);
 }
 
 }  // namespace sim

@@ -38,6 +38,7 @@
 #include "module/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/nand/nand_chip.h"
+#include "module/hw/nand/nand_fifo.h"
 
 namespace sim {
 
@@ -96,8 +97,19 @@ public:
     ~NandController() override;
 
     const char* name() const override { return "NAND controller"; }
-    uint32_t read32(uint32_t offset) override;
-    void write32(uint32_t offset, uint32_t value) override;
+    // The data words of a page (a word out of the FIFO while a read has more
+    // than one left, a word into it while a program waits for data) take
+    // the short way; every other access goes through the registers.
+    uint32_t read32(uint32_t offset) override {
+        if ((offset & ~3u) == NDDB && phase_ == Phase::ReadData && fifo_.size() > 4) return fifo_.pop_word();
+        return read_register(offset);
+    }
+    void write32(uint32_t offset, uint32_t value) override {
+        if ((offset & ~3u) != NDDB || phase_ != Phase::WriteData || !fifo_.fits_at_tail(4))
+            return write_register(offset, value);
+        fifo_.push_word(value);
+        if (fifo_.size() >= command_.transfer_bytes) take_write_data(clock_.now_ns());
+    }
 
     // The registers as another driver left them before the program starts.
     void preset(uint32_t ndcr, uint32_t ndtr0, uint32_t ndtr1) {
@@ -124,15 +136,18 @@ private:
         uint32_t ndcr = 0;
         NandChip* lane[2] = {nullptr, nullptr};
         unsigned lanes = 1;
-        uint32_t page_bytes = 0;  // per lane
-        uint32_t spare_full = 0;  // per lane
-        uint32_t ecc_offset = 0;  // in the spare area
-        uint32_t lane_bytes = 0;  // bytes per lane through the FIFO
+        uint32_t page_bytes = 0;      // per lane
+        uint32_t spare_full = 0;      // per lane
+        uint32_t ecc_offset = 0;      // in the spare area
+        uint32_t lane_bytes = 0;      // bytes per lane through the FIFO
+        uint32_t transfer_bytes = 0;  // bytes of all lanes through the FIFO
         bool ecc = false;
         bool went_busy = false;
         uint64_t busy_end = 0;
     };
 
+    uint32_t read_register(uint32_t offset);
+    void write_register(uint32_t offset, uint32_t value);
     void step(uint64_t now);
     std::optional<uint64_t> next_event() const;
     void start_run();
@@ -146,7 +161,6 @@ private:
     void abandon();
     uint32_t pop_word();
     void push_bytes(const uint8_t* bytes, size_t count);
-    size_t fifo_size() const { return fifo_.size() - fifo_head_; }
     void emit(EventKind kind, uint32_t address, uint32_t value, uint32_t length = 0) {
         if (events_.wants(kind))
             events_.deliver(DeviceEvent{clock_.now_ns(), address, value, length, 0, EventSource::NandController,
@@ -169,9 +183,9 @@ private:
     uint32_t words_[3] = {};
     unsigned word_count_ = 0;
     Command command_;
-    std::vector<uint8_t> fifo_;
-    size_t fifo_head_ = 0;
+    NandFifo fifo_;
     std::vector<uint8_t> lane_buffer_;
+    std::vector<uint8_t> stream_;
 };
 
 }  // namespace sim

@@ -1,23 +1,13 @@
 #include "module/hw/nand/nand_ecc.h"
 
-#include <array>
 #include <bit>
+#include <cstring>
 
 namespace sim {
 
-namespace {
+static_assert(std::endian::native == std::endian::little, "the chunk is read as little-endian 64-bit words");
 
-// For a byte index: the 16 line-parity bits its byte parity feeds.
-constexpr std::array<uint16_t, 256> make_line_masks() {
-    std::array<uint16_t, 256> masks{};
-    for (unsigned index = 0; index < 256; ++index) {
-        uint16_t mask = 0;
-        for (unsigned i = 0; i < 8; ++i) mask |= static_cast<uint16_t>(1u << (2 * i + ((index >> i) & 1)));
-        masks[index] = mask;
-    }
-    return masks;
-}
-constexpr std::array<uint16_t, 256> kLineMasks = make_line_masks();
+namespace {
 
 // Byte 2's six column-parity bits for the column XOR of the chunk.
 uint8_t column_parities(uint8_t column) {
@@ -41,15 +31,41 @@ uint32_t pack(const uint8_t ecc[3]) { return ecc[0] | ecc[1] << 8 | ecc[2] << 16
 
 constexpr uint32_t kUsedBits = 0xFCFFFF;
 
+int parity(uint64_t word) { return std::popcount(word) & 1; }
+
 }  // namespace
 
+// Eight bytes at a time: the XOR of all words gives the column byte and the
+// parities of the byte positions within a word (index bits 0-2); XORs of the
+// words whose number has bit j set give index bit 3 + j. A byte-index bit
+// clear takes the whole chunk's parity less the set half.
 void ecc_compute_chunk(const uint8_t* data, uint8_t ecc[3]) {
-    uint16_t line = 0;
-    uint8_t column = 0;
-    for (unsigned index = 0; index < kEccChunkBytes; ++index) {
-        column ^= data[index];
-        if (std::popcount(static_cast<unsigned>(data[index])) & 1) line ^= kLineMasks[index];
+    constexpr unsigned kWords = kEccChunkBytes / 8;
+    uint64_t level[kWords];
+    std::memcpy(level, data, sizeof level);  // little-endian: byte p of a word is bits 8p..8p+7
+    uint64_t set_by_word_bit[5];
+    // Halving: at each step the odd entries are the words with the next bit set.
+    unsigned count = kWords;
+    for (unsigned j = 0; j < 5; ++j) {
+        uint64_t odd = 0;
+        for (unsigned n = 0; n < count / 2; ++n) {
+            odd ^= level[2 * n + 1];
+            level[n] = level[2 * n] ^ level[2 * n + 1];
+        }
+        set_by_word_bit[j] = odd;
+        count /= 2;
     }
+    uint64_t all = level[0];
+    int total = parity(all);
+    const uint64_t byte_position_set[3] = {0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+    uint32_t line = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+        int set = i < 3 ? parity(all & byte_position_set[i]) : parity(set_by_word_bit[i - 3]);
+        line |= static_cast<uint32_t>(set ^ total) << (2 * i);
+        line |= static_cast<uint32_t>(set) << (2 * i + 1);
+    }
+    uint8_t column = 0;
+    for (unsigned p = 0; p < 8; ++p) column ^= static_cast<uint8_t>(all >> (8 * p));
     ecc[0] = static_cast<uint8_t>(line);
     ecc[1] = static_cast<uint8_t>(line >> 8);
     ecc[2] = column_parities(column);

@@ -114,19 +114,24 @@ void NandStorage::read_page(uint32_t page, uint8_t* raw) const {
     read_at(oob_, uint64_t{page} * spare_bytes_, raw + page_bytes_, spare_bytes_);
 }
 
-void NandStorage::program_page(uint32_t page, const uint8_t* raw) {
-    std::vector<uint8_t> cell(page_bytes_ + spare_bytes_);
-    read_page(page, cell.data());
-    bool main_changed = false, spare_changed = false;
-    for (uint32_t i = 0; i < cell.size(); ++i) {
-        uint8_t programmed = cell[i] & raw[i];  // programming only clears bits
-        if (programmed != cell[i]) {
-            cell[i] = programmed;
-            (i < page_bytes_ ? main_changed : spare_changed) = true;
-        }
+// Programming only clears bits: cell becomes cell AND raw. True when a bit changed.
+static bool program_bytes(uint8_t* cell, const uint8_t* raw, uint32_t count) {
+    uint8_t changed = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t programmed = cell[i] & raw[i];
+        changed |= programmed ^ cell[i];
+        cell[i] = programmed;
     }
-    if (main_changed) write_at(main_, uint64_t{page} * page_bytes_, cell.data(), page_bytes_);
-    if (spare_changed) write_at(oob_, uint64_t{page} * spare_bytes_, cell.data() + page_bytes_, spare_bytes_);
+    return changed != 0;
+}
+
+void NandStorage::program_page(uint32_t page, const uint8_t* raw) {
+    cell_.resize(page_bytes_ + spare_bytes_);
+    read_page(page, cell_.data());
+    if (program_bytes(cell_.data(), raw, page_bytes_))
+        write_at(main_, uint64_t{page} * page_bytes_, cell_.data(), page_bytes_);
+    if (program_bytes(cell_.data() + page_bytes_, raw + page_bytes_, spare_bytes_))
+        write_at(oob_, uint64_t{page} * spare_bytes_, cell_.data() + page_bytes_, spare_bytes_);
 }
 
 void NandStorage::erase_pages(uint32_t first_page, uint32_t count) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -49,6 +50,7 @@ private:
     uint32_t pages_;
     File main_;
     File oob_;
+    std::vector<uint8_t> cell_;  // a page as programmed
 };
 
 }  // namespace sim

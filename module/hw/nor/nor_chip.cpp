@@ -35,8 +35,13 @@ bool is_program(Operation op) { return op == Operation::WordProgram || op == Ope
 
 }  // namespace
 
-NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, EventSink& events)
-    : config_(config), chip_index_(chip_index), words_(words), locks_(locks), events_(events) {
+NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, MappedFile& array, uint8_t* locks, EventSink& events)
+    : config_(config),
+      chip_index_(chip_index),
+      array_(array),
+      words_(reinterpret_cast<uint16_t*>(array.data()) + chip_index),
+      locks_(locks),
+      events_(events) {
     main_shift_ = static_cast<uint32_t>(std::countr_zero(config_.main_block_bytes / 2));
     parameter_shift_ = config_.parameter_blocks
                            ? static_cast<uint32_t>(std::countr_zero(config_.parameter_block_bytes / 2))
@@ -281,8 +286,10 @@ void NorChip::finish(uint64_t now) {
                 status_ |= kSR4ProgramError;
                 fault = FaultKind::ProgramError;
             } else if (pending_ == Operation::WordProgram) {
+                array_.use(4ull * k, 4, true);
                 program_word(k, pending_value_);
             } else {
+                array_.use(4ull * k, 4ull * buffer_count_, true);
                 for (uint32_t i = 0; i < buffer_count_; ++i) program_word(k + i, buffer_[i]);
             }
             break;
@@ -293,6 +300,7 @@ void NorChip::finish(uint64_t now) {
             } else {
                 // Erase sets every bit of the block.
                 uint32_t first = block_start(block), count = block_words(block);
+                array_.use(4ull * first, 4ull * count, true);
                 for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
             }
             break;

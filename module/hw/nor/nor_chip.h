@@ -15,14 +15,15 @@
 // effect as a whole when its busy time ends), the 0x8922 command erratum.
 //
 // The chip does not own its array: it works on every second 16-bit word of
-// the pair's storage (its half of each bus word) and on every second byte of
-// the pair's lock bytes, so the pair's files read like the bus.
+// the pair's array file (its half of each bus word) and on every second byte
+// of the pair's lock bytes, so the pair's files read like the bus.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "module/hw/device_events.h"
+#include "module/hw/nor/nor_storage.h"
 
 namespace sim {
 
@@ -94,9 +95,10 @@ enum NorLockBits : uint8_t {
 
 class NorChip {
 public:
-    // words: the chip's word 0 (the array is every second uint16_t from
-    // there); locks: the chip's block 0 lock byte (every second byte).
-    NorChip(const NorChipConfig& config, uint8_t chip_index, uint16_t* words, uint8_t* locks, EventSink& events);
+    // array: the pair's array file, whose every second uint16_t from the
+    // chip's index on is the chip's; locks: the chip's block 0 lock byte
+    // (every second byte).
+    NorChip(const NorChipConfig& config, uint8_t chip_index, MappedFile& array, uint8_t* locks, EventSink& events);
 
     // A bus access at chip word address k (k < chip words) at virtual time now.
     uint16_t read(uint32_t k, uint64_t now) {
@@ -116,13 +118,24 @@ public:
             }
             finish(now);
         }
-        // The buffer load is the hot write path: one store and a count.
-        if (mode_ == Mode::BufferData && k - buffer_start_ < buffer_count_) {
-            buffer_[k - buffer_start_] = value;
-            if (++buffer_loaded_ == buffer_count_) mode_ = Mode::BufferConfirm;
+        if (loads_buffer(k)) {
+            load_buffer(k, value);
             return;
         }
         write_slow(k, value, now);
+    }
+
+    // The two hot paths, which the pair takes for both chips at once when
+    // both are on them. With no operation running: a read in read-array
+    // mode is the array word; a data word inside the window of a buffer
+    // program is one store and a count.
+    bool reads_array() const { return !busy_ && mode_ == Mode::ReadArray; }
+    bool loads_buffer(uint32_t k) const {
+        return !busy_ && mode_ == Mode::BufferData && k - buffer_start_ < buffer_count_;
+    }
+    void load_buffer(uint32_t k, uint16_t value) {
+        buffer_[k - buffer_start_] = value;
+        if (++buffer_loaded_ == buffer_count_) mode_ = Mode::BufferConfirm;
     }
 
     // True while an operation runs at time now.
@@ -201,6 +214,7 @@ private:
 
     const NorChipConfig config_;
     const uint8_t chip_index_;
+    MappedFile& array_;
     uint16_t* const words_;
     uint8_t* const locks_;
     EventSink& events_;

@@ -29,9 +29,8 @@ std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::f
         pair->volatile_locks_.assign(lock_bytes, 0);
         locks = pair->volatile_locks_.data();
     }
-    auto* words = reinterpret_cast<uint16_t*>(pair->array_.data());
-    pair->chip0_ = std::make_unique<NorChip>(config.chips[0], 0, words, locks, events);
-    pair->chip1_ = std::make_unique<NorChip>(config.chips[1], 1, words + 1, locks + 1, events);
+    pair->chip0_ = std::make_unique<NorChip>(config.chips[0], 0, pair->array_, locks, events);
+    pair->chip1_ = std::make_unique<NorChip>(config.chips[1], 1, pair->array_, locks + 1, events);
     return pair;
 }
 
@@ -69,6 +68,23 @@ std::optional<DirectBacking> NorPair::direct_backing(uint32_t offset, uint32_t s
 uint32_t NorPair::block_size_at(uint32_t offset) const {
     const NorChipConfig& chip = config_.chips[0];
     return 2 * (config_.block_at(offset) < chip.parameter_blocks ? chip.parameter_block_bytes : chip.main_block_bytes);
+}
+
+// Out of line, so that the hot paths stay free of calls.
+[[gnu::noinline]] uint32_t NorPair::read_chips(uint32_t offset) {
+    array_.use(offset, false);
+    uint32_t k = offset >> 2;
+    uint64_t now = clock_.now_ns();
+    uint32_t value = chip0_->read(k, now) | static_cast<uint32_t>(chip1_->read(k, now)) << 16;
+    if (chip0_->busy_at(now) || chip1_->busy_at(now)) spend_polling(now);
+    return value;
+}
+
+[[gnu::noinline]] void NorPair::write_chips(uint32_t offset, uint32_t value) {
+    uint32_t k = offset >> 2;
+    uint64_t now = clock_.now_ns();
+    chip0_->write(k, static_cast<uint16_t>(value), now);
+    chip1_->write(k, static_cast<uint16_t>(value >> 16), now);
 }
 
 void NorPair::spend_polling(uint64_t now) {

@@ -10,6 +10,7 @@
 // beyond the bus's own cycle cost.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <span>
@@ -41,18 +42,21 @@ public:
     ~NorPair() override;
 
     const char* name() const override { return "nor"; }
+    // Both chips on a hot path (reading the array, loading their buffers)
+    // take the access here; anything else goes through each chip in turn.
     uint32_t read32(uint32_t offset) override {
-        uint32_t k = offset >> 2;
-        uint64_t now = clock_.now_ns();
-        uint32_t value = chip0_->read(k, now) | static_cast<uint32_t>(chip1_->read(k, now)) << 16;
-        if (chip0_->busy_at(now) || chip1_->busy_at(now)) spend_polling(now);
+        if (!chip0_->reads_array() || !chip1_->reads_array() || !array_.in_last_region(offset))
+            return read_chips(offset);
+        // In read-array mode the bus word is the two chips' array words side by side.
+        uint32_t value;
+        std::memcpy(&value, array_.data() + (offset & ~3u), sizeof value);
         return value;
     }
     void write32(uint32_t offset, uint32_t value) override {
         uint32_t k = offset >> 2;
-        uint64_t now = clock_.now_ns();
-        chip0_->write(k, static_cast<uint16_t>(value), now);
-        chip1_->write(k, static_cast<uint16_t>(value >> 16), now);
+        if (!chip0_->loads_buffer(k) || !chip1_->loads_buffer(k)) return write_chips(offset, value);
+        chip0_->load_buffer(k, static_cast<uint16_t>(value));
+        chip1_->load_buffer(k, static_cast<uint16_t>(value >> 16));
     }
     // The array file, byte for byte the flash as the bus reads it in
     // read-array mode. A view of it is only right while both chips are in
@@ -69,6 +73,8 @@ public:
 
 private:
     NorPair(const NorPairConfig& config, VirtualClock& clock) : config_(config), clock_(clock) {}
+    uint32_t read_chips(uint32_t offset);
+    void write_chips(uint32_t offset, uint32_t value);
     // A read that finds a chip busy costs the CPU polling time: up to the
     // end of the operation, at most 1 ms per read.
     void spend_polling(uint64_t now);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -17,9 +18,14 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
         fd_ = other.fd_;
         data_ = other.data_;
         size_ = other.size_;
+        resident_ = std::move(other.resident_);
+        last_region_ = other.last_region_;
+        last_writable_ = other.last_writable_;
         other.fd_ = -1;
         other.data_ = nullptr;
         other.size_ = 0;
+        other.resident_.clear();
+        other.last_region_ = UINT64_MAX;
     }
     return *this;
 }
@@ -32,6 +38,37 @@ void MappedFile::close() {
     data_ = nullptr;
     fd_ = -1;
     size_ = 0;
+    resident_.clear();
+    last_region_ = UINT64_MAX;
+}
+
+void MappedFile::bring_in(uint64_t region, bool write) {
+    auto it =
+        std::find_if(resident_.begin(), resident_.end(), [region](const Resident& r) { return r.region == region; });
+    if (it == resident_.end()) {
+        if (resident_.size() == kResidentRegions) {
+            // Written pages stay in the page cache, dirty: letting them go loses nothing.
+            uint64_t start = resident_.front().region << kRegionShift;
+            madvise(data_ + start, std::min<uint64_t>(size_ - start, uint64_t{1} << kRegionShift), MADV_DONTNEED);
+            resident_.erase(resident_.begin());
+        }
+        populate(region, write);
+        resident_.push_back(Resident{region, write});
+        it = resident_.end() - 1;
+    } else if (write && !it->writable) {
+        populate(region, true);
+        it->writable = true;
+    }
+    last_region_ = region;
+    last_writable_ = it->writable;
+}
+
+void MappedFile::populate(uint64_t region, bool write) {
+    uint64_t start = region << kRegionShift;
+    if (start >= size_) return;
+    // Where the kernel cannot populate, the pages fault in one by one instead.
+    madvise(data_ + start, std::min<uint64_t>(size_ - start, uint64_t{1} << kRegionShift),
+            write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
 }
 
 bool MappedFile::open(const std::filesystem::path& path, uint64_t size, std::string* error) {

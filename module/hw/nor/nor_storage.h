@@ -1,10 +1,18 @@
 // Files behind the NOR pair: the array image (nor.bin) and the J3 lock bytes
 // (nor.locks), mapped shared and read-write so every program, erase and lock
 // change is in the file at once.
+//
+// The array's mapping is let into the process's memory a region at a time
+// (use): a region is brought in whole when it is first read or written, one
+// call instead of a page fault per page, and once more than a few regions
+// are in, the one brought in longest ago is let go. Its pages stay in the
+// file's page cache, written or not; the process keeps a few MiB of the
+// array at any image size.
 #pragma once
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -23,11 +31,37 @@ public:
     uint64_t size() const { return size_; }
     int fd() const { return fd_; }
 
+    // Called before the bytes at offset are read or written: one compare
+    // when offset lies in the region used last.
+    void use(uint64_t offset, bool write) {
+        uint64_t region = offset >> kRegionShift;
+        if (region != last_region_ || (write && !last_writable_)) bring_in(region, write);
+    }
+    // True when offset lies in the region used last: use(offset, false) would do nothing.
+    bool in_last_region(uint64_t offset) const { return offset >> kRegionShift == last_region_; }
+    // The same for bytes at [offset, offset + count), count at least 1.
+    void use(uint64_t offset, uint64_t count, bool write) {
+        for (uint64_t region = offset >> kRegionShift; region <= (offset + count - 1) >> kRegionShift; ++region)
+            use(region << kRegionShift, write);
+    }
+
 private:
+    static constexpr unsigned kRegionShift = 20;  // 1 MiB
+    static constexpr size_t kResidentRegions = 8;
+    struct Resident {
+        uint64_t region;
+        bool writable;
+    };
     void close();
+    void bring_in(uint64_t region, bool write);
+    void populate(uint64_t region, bool write);
+
     int fd_ = -1;
     uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
+    std::vector<Resident> resident_;  // brought in longest ago first
+    uint64_t last_region_ = UINT64_MAX;
+    bool last_writable_ = false;
 };
 
 // Writes path as size bytes of fill, replacing what was there.
