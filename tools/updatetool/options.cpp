@@ -51,7 +51,9 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
         ->type_name("line|terminal|auto");
     app.add_option("--answer", o->answers,
                    "answer the next message box so; repeat for later boxes. Without one,\n"
-                   "a line on stdin names the button; at end of input the default is taken")
+                   "a line on stdin names the button; at end of input the default is taken.\n"
+                   "A word that is no button of the box is refused: asked again when stdin\n"
+                   "is a terminal, else the run ends with exit status 2")
         ->check(cli::one_of({"yes", "no", "ok", "cancel"}))
         ->type_name("yes|no|ok|cancel")
         ->allow_extra_args(false);
