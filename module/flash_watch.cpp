@@ -115,6 +115,8 @@ FlashWatch::FlashWatch(const Config& profile, const EventSink& sink, Hooks hooks
 }
 
 void FlashWatch::on_event(const DeviceEvent& e) {
+    // The common case first: a NOR program or erase that went well.
+    if (e.kind == EventKind::Finished && e.fault == FaultKind::None && !nand_) return;
     bool failed = (e.kind == EventKind::Finished && e.fault != FaultKind::None) ||
                   (e.kind == EventKind::Fault && e.fault == FaultKind::NeverReady);
     if (failed) {

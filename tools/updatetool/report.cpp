@@ -37,10 +37,12 @@ std::string error_text(const std::vector<ReportedMessageBox>& boxes) {
 }
 
 std::string update_outcome(const RunReport& r) {
-    if (r.abort_requested) return "aborted";
-    if (r.worker_result ? *r.worker_result == 1 : r.update_started && !r.reboot.empty()) {
-        // The reset question was answered Yes before the worker's end: only a
-        // completed update asks it.
+    // The reset question answered Yes reboots before the worker's end: only
+    // a completed update asks it.
+    bool completed = r.worker_result ? *r.worker_result == 1 : r.update_started && !r.reboot.empty();
+    // An abort noticed after the last record came too late to stop anything.
+    if (r.abort_requested && !(completed && (r.bytes_erased || r.bytes_written))) return "aborted";
+    if (completed) {
         if (r.verify && !r.verify->matches()) return "failure";
         return r.verify_error.empty() ? "success" : "failure";
     }
