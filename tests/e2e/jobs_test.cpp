@@ -554,7 +554,7 @@ TEST(ModuleTool, VerifyFindsWhatDiffers) {
         {"the boot area", "pxa300-f1ec", "", 0, "matches: 1 record, 0x00002000 bytes\n"},
         // The page keeps its ECC: a reader with ECC would get the byte back.
         {"the boot area, flipped", "pxa300-f1ec", "flip", 1,
-         "differs at 0x0001f800: 1 of 0x00002000 bytes in 1 record\n"
+         "differs at 0x0001f800: 1 of 0x00002000 bytes in 1 record; 1 page with ECC errors, 0 uncorrectable\n"
          "modulectl verify: chip 0 page 64: ECC corrects a flipped bit\n"},
     };
     for (const Case& c : cases) {

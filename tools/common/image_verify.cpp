@@ -36,9 +36,15 @@ uint32_t image_address_bias(uint32_t s, uint32_t image_place) {
 
 std::string VerifyResult::summary() const {
     std::string counts = std::to_string(records) + (records == 1 ? " record" : " records");
-    if (matches()) return "matches: " + counts + ", " + hex8(bytes) + " bytes";
-    return "differs at " + hex8(first_difference.value_or(0)) + ": " + std::to_string(differing) + " of " +
-           hex8(bytes) + " bytes in " + counts;
+    std::string text = matches() ? "matches: " + counts + ", " + hex8(bytes) + " bytes"
+                                 : "differs at " + hex8(first_difference.value_or(0)) + ": " +
+                                       std::to_string(differing) + " of " + hex8(bytes) + " bytes in " + counts;
+    // The bytes are compared as stored; a reader with ECC would meet these.
+    if (page_problems.empty()) return text;
+    size_t uncorrectable = 0;
+    for (const sim::PageProblem& p : page_problems) uncorrectable += p.uncorrectable;
+    return text + "; " + std::to_string(page_problems.size()) + (page_problems.size() == 1 ? " page" : " pages") +
+           " with ECC errors, " + std::to_string(uncorrectable) + " uncorrectable";
 }
 
 bool verify_image(const std::filesystem::path& module_dir, const std::filesystem::path& image, VerifyResult* result,
