@@ -58,6 +58,9 @@ public:
         int line = 0;      // where it was read, 0 when set here
     };
 
+    // Every value by dotted key.
+    const std::map<std::string, Entry>& entries() const { return entries_; }
+
 private:
     void put(Entry entry);
     std::string edited_text() const;

@@ -1,5 +1,9 @@
 #include "module/module.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 
 #include "module/hw/cpu.h"
@@ -17,6 +21,10 @@ Module::Module(std::filesystem::path dir, Config config) : dir_(std::move(dir)),
     clock_.set_start_ms(config_.get_u32("clock.start_ms", 0));
     bus_.set_cycle_ns(config_.get_u32("bus.cycle_ns", 100));
     cpu_ = std::make_unique<CpuModel>(config_.get_u32("cpu.product", 17), config_.get_u32("os.major", 5));
+    opened_ms_ =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    run_title_ = program_invocation_short_name;
 }
 
 Module::~Module() = default;
@@ -69,10 +77,27 @@ bool Module::create(const std::filesystem::path& dir, const Config& profile, std
     return false;
 }
 
+std::string format_utc_ms(int64_t ms) {
+    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
 void Module::log_event(const std::string& text) {
     std::ofstream log(dir_ / "events.log", std::ios::app);
+    if (!run_logged_) {
+        run_logged_ = true;
+        log << kRunHeader << format_utc_ms(opened_ms_) << " " << run_title_ << "\n";
+    }
     uint64_t ns = clock_.now_ns();
-    log << "t=" << ns / 1000000u << "." << (ns / 1000u) % 1000u << "ms " << text << "\n";
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "t=%llu.%03llums ", static_cast<unsigned long long>(ns / 1000000u),
+                  static_cast<unsigned long long>(ns / 1000u % 1000u));
+    log << stamp << text << "\n";
 }
 
 }  // namespace sim

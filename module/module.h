@@ -57,8 +57,11 @@ public:
     }
 
     // Appends a line to the module's event log (events.log), stamped with the
-    // virtual time.
+    // virtual time. The first line of a run is preceded by a header with the
+    // wall-clock time the module was opened and what opened it.
     void log_event(const std::string& text);
+    // What the header names (default: the program's name).
+    void set_run_title(std::string title) { run_title_ = std::move(title); }
 
     ~Module();
 
@@ -74,11 +77,20 @@ private:
     Bus bus_{clock_, events_};
     std::unique_ptr<CpuModel> cpu_;
     NorPair* nor_ = nullptr;
+    std::string run_title_;
+    int64_t opened_ms_ = 0;  // wall clock, milliseconds since 1970
+    bool run_logged_ = false;
     // Declared after the sink and the listeners, so devices go first: a
     // device that settles on its way out still has its listeners.
     std::vector<std::unique_ptr<EventListener>> listeners_;
     std::vector<std::unique_ptr<Device>> devices_;
 };
+
+// events.log: a line "# run 2026-03-12T10:20:30.123Z updatetool /u os.bin"
+// starts each run's lines, which are "t=MS.USms text" from the module's
+// opening on. format_utc_ms writes such a time.
+constexpr const char* kRunHeader = "# run ";
+std::string format_utc_ms(int64_t ms_since_1970);
 
 // Device installers, one per hardware family, called by Module::open and
 // Module::create. Each reads its own keys from the profile.

@@ -13,6 +13,8 @@ struct ModuleObserver {
         message_box;
     // A window's text was set (dialog caption or a control's text).
     std::function<void(int control_id, const std::u16string& text)> window_text;
+    // A thread was started with CreateThread (called before it runs).
+    std::function<void()> thread_start;
     // A thread started with CreateThread returned this exit code.
     std::function<void(unsigned long exit_code)> thread_exit;
     // The HAL was asked to reboot. When set, the host ends the process here (as

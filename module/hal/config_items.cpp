@@ -6,17 +6,22 @@
 
 namespace sim::hal {
 
-static std::filesystem::path item_file(const Module& module, uint32_t item) {
-    return module.dir() / "hal" / ("item-" + std::to_string(item) + ".bin");
+static std::filesystem::path item_file(const std::filesystem::path& dir, uint32_t item) {
+    return dir / "hal" / ("item-" + std::to_string(item) + ".bin");
 }
 
 bool read_config_item(Module& module, uint32_t item, std::vector<uint8_t>* bytes) {
-    std::ifstream stored(item_file(module, item), std::ios::binary);
+    return read_config_item(module.dir(), module.config(), item, bytes);
+}
+
+bool read_config_item(const std::filesystem::path& dir, const Config& profile, uint32_t item,
+                      std::vector<uint8_t>* bytes) {
+    std::ifstream stored(item_file(dir, item), std::ios::binary);
     if (stored) {
         bytes->assign(std::istreambuf_iterator<char>(stored), std::istreambuf_iterator<char>());
         return true;
     }
-    std::vector<uint32_t> words = module.config().get_u32_list("hal.item" + std::to_string(item));
+    std::vector<uint32_t> words = profile.get_u32_list("hal.item" + std::to_string(item));
     if (words.empty()) return false;
     bytes->clear();
     for (uint32_t word : words)
@@ -25,7 +30,7 @@ bool read_config_item(Module& module, uint32_t item, std::vector<uint8_t>* bytes
 }
 
 bool store_config_item(Module& module, uint32_t item, const uint8_t* bytes, size_t length) {
-    std::filesystem::path target = item_file(module, item);
+    std::filesystem::path target = item_file(module.dir(), item);
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
     if (ec) return false;

@@ -11,6 +11,9 @@
 namespace sim::hal {
 
 bool read_config_item(Module& module, uint32_t item, std::vector<uint8_t>* bytes);
+// The same from a module directory and its profile, without opening it.
+bool read_config_item(const std::filesystem::path& dir, const Config& profile, uint32_t item,
+                      std::vector<uint8_t>* bytes);
 bool store_config_item(Module& module, uint32_t item, const uint8_t* bytes, size_t length);
 
 }  // namespace sim::hal

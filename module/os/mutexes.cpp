@@ -171,8 +171,9 @@ bool named_object_path(const std::u16string& name, const char* suffix, std::file
     return true;
 }
 
-DWORD hold_named_mutex(const std::u16string& name, std::string* error) {
+DWORD hold_named_mutex(const std::u16string& name, std::string* error, HANDLE* handle) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (handle) *handle = mutex;
     if (!mutex) {
         if (error) *error = "cannot create the mutex " + utf8(name) + " (error " + std::to_string(GetLastError()) + ")";
         return WAIT_FAILED;

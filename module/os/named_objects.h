@@ -18,7 +18,7 @@ bool named_object_path(const std::u16string& name, const char* suffix, std::file
 // Takes the named mutex through the platform calls and keeps it for the
 // rest of the process (modulectl's hold-flash: the running system's flash
 // driver). Returns the wait result (WAIT_OBJECT_0 or WAIT_ABANDONED), or
-// WAIT_FAILED with *error set.
-DWORD hold_named_mutex(const std::u16string& name, std::string* error);
+// WAIT_FAILED with *error set; *handle (when asked) lets it go again.
+DWORD hold_named_mutex(const std::u16string& name, std::string* error, HANDLE* handle = nullptr);
 
 }  // namespace sim

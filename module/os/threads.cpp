@@ -67,6 +67,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE startAd
         std::lock_guard<std::mutex> lock(running_mutex);
         ++running_threads;
     }
+    if (sim::observer().thread_start) sim::observer().thread_start();
     try {
         std::thread([thread, startAddress, parameter] {
             DWORD code = startAddress(parameter);

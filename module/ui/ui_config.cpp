@@ -120,6 +120,11 @@ std::optional<std::string> take_answer() {
     return word;
 }
 
+std::vector<std::string> unused_answers() {
+    std::lock_guard<std::mutex> lock(settings().mutex);
+    return {settings().answers.begin(), settings().answers.end()};
+}
+
 void add_escape_on_text(const std::u16string& prefix) {
     std::lock_guard<std::mutex> lock(settings().mutex);
     settings().escape_prefixes.push_back(prefix);

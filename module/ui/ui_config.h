@@ -45,6 +45,8 @@ std::shared_ptr<FrontEnd> front_end();
 bool set_answers(const std::vector<std::string>& words, std::string* error);
 // The next scripted answer, taken off the list.
 std::optional<std::string> take_answer();
+// The scripted answers no message box has taken, in order.
+std::vector<std::string> unused_answers();
 
 // Escape (WM_COMMAND IDCANCEL) is delivered to a dialog right after one of
 // its windows shows a text starting with one of these prefixes, before the

@@ -89,6 +89,8 @@ TEST(BadImage, EachEndsWithItsMessageAndLeavesTheFlashAsItWas) {
         EXPECT_EQ(run.exit_code, 1) << run.output;
         std::string report = module.report();
         EXPECT_EQ(e2e::json_value(report, "outcome"), "failure") << report;
+        // A damaged file is no failure of the flash: no operation is named.
+        EXPECT_EQ(e2e::json_value(report, "failed_operation"), "null") << report;
         std::vector<std::string> boxes = e2e::message_boxes(report);
         ASSERT_EQ(boxes.size(), 1u) << report << run.output;
         EXPECT_EQ(boxes[0], c.box);

@@ -4,6 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -20,18 +25,54 @@ std::string shell_quote(const std::string& text) {
     return out + "'";
 }
 
+std::string ToolRun::last_error_line() const {
+    std::string text = errors;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+}
+
+static std::string command_line(const std::string& tool, const std::vector<std::string>& args) {
+    std::string command = testing_support::binary(tool);
+    for (const std::string& a : args) command += " " + shell_quote(a);
+    return command;
+}
+
 ToolRun run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& stdin_text) {
     testing_support::TempDir scratch;
-    std::filesystem::path input = scratch.path() / "stdin";
+    std::filesystem::path input = scratch.path() / "stdin", errors = scratch.path() / "stderr";
     {
         std::ofstream f(input);
         f << stdin_text;
     }
-    std::string command = testing_support::binary(tool);
-    for (const std::string& a : args) command += " " + shell_quote(a);
-    command += " < " + shell_quote(input.string()) + " 2>&1";
+    std::string command =
+        command_line(tool, args) + " < " + shell_quote(input.string()) + " 2> " + shell_quote(errors.string());
     ToolRun run;
     run.exit_code = testing_support::run_command(command, &run.output);
+    std::vector<uint8_t> bytes = testing_support::read_binary(errors);
+    run.errors.assign(bytes.begin(), bytes.end());
+    run.output += run.errors;
+    return run;
+}
+
+ToolRun run_tool_on_terminal(const std::string& tool, const std::vector<std::string>& args) {
+    std::string command = "exec " + command_line(tool, args);
+    struct winsize size = {24, 80, 0, 0};
+    int terminal = -1;
+    pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ToolRun run;
+    if (pid < 0) return run;
+    char buffer[4096];
+    // The terminal reads EIO once the tool and every holder of it are gone.
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        if (n > 0) run.output.append(buffer, static_cast<size_t>(n));
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 

@@ -12,11 +12,17 @@ namespace e2e {
 
 struct ToolRun {
     int exit_code = -1;
-    std::string output;  // stdout and stderr
+    std::string output;  // stdout, then stderr
+    std::string errors;  // stderr alone
+    // The last line on stderr.
+    std::string last_error_line() const;
 };
 
 // Runs a tool with shell-quoted arguments; stdin_text (may be empty) is its input.
 ToolRun run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& stdin_text = "");
+// Runs a tool on a pseudo-terminal of 80 columns (stdin, stdout and stderr):
+// output is everything the terminal received, "\r\n" line ends and all.
+ToolRun run_tool_on_terminal(const std::string& tool, const std::vector<std::string>& args);
 
 constexpr uint64_t kNandFileSpan = 1 << 20;
 

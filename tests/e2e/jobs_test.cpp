@@ -13,6 +13,8 @@
 #include <regex>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -29,7 +31,8 @@ std::string events(const e2e::ModuleDir& module) {
 TEST(MainDialog, ShowsItsCaptionAndButtonsAndClosesAtEndOfInput) {
     e2e::ModuleDir module("pxa270");
     e2e::ToolRun run = module.update_tool({}, "", "");
-    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.last_error_line(), "updatetool: main dialog closed");
     EXPECT_NE(run.output.find("Update Tool 2.7"), std::string::npos) << run.output;
     for (const char* button : {"Save Registry to Flash", "Clear Registry on Flash", "Update Bootloader/Image",
                                "BSP Version", "Coldboot", "Warmboot"})
@@ -56,6 +59,7 @@ TEST(MainDialog, UpdateAsksForTheFileWarnsAndOffersTheReset) {
     // the reset question No; end of input closes the main dialog.
     e2e::ToolRun run =
         module.update_tool({"--answer", "ok", "--answer", "no"}, "", "Update Bootloader/Image\n" + image + "\n");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
     std::string report = module.report();
     EXPECT_EQ(e2e::json_value(report, "outcome"), "success") << report << run.output;
     std::vector<std::string> boxes = e2e::message_boxes(report);
@@ -75,10 +79,276 @@ TEST(MainDialog, DeclinedWarningWritesNothing) {
     std::string other = module.scratch("other.bin").string();
     ASSERT_EQ(e2e::run_tool("mkbin", {"-o", other, "--start", "0", "--length", "0x1000", "--fill", "0x22"}).exit_code,
               0);
-    module.update_tool({"--answer", "cancel"}, "", "Update Bootloader/Image\n" + other + "\n");
+    e2e::ToolRun run = module.update_tool({"--answer", "cancel"}, "", "Update Bootloader/Image\n" + other + "\n");
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_EQ(run.last_error_line(), "updatetool: update declined at the overwrite warning");
     std::string report = module.report();
     EXPECT_EQ(e2e::json_value(report, "outcome"), "declined") << report;
     EXPECT_EQ(read_binary(module.file("nor.bin")), before);
+}
+
+std::string make_image(const e2e::ModuleDir& module, const std::string& name, std::vector<std::string> args) {
+    std::string image = module.scratch(name).string();
+    args.insert(args.begin(), {"-o", image});
+    e2e::ToolRun made = e2e::run_tool("mkbin", args);
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    return image;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A script can tell every outcome by the exit status and read it in the last
+// line on stderr; a failed flash operation is named as the device saw it.
+TEST(Updates, ExitStatusLastLineAndTheFailedOperation) {
+    struct Case {
+        const char* name;
+        const char* profile;
+        std::vector<std::string> sets;
+        bool old_data;  // nor.bin holds data: the erase has blocks to erase
+        std::vector<std::string> host_args;
+        const char* command;  // IMG stands for the image's path (also in input)
+        const char* input;
+        int status;
+        const char* last_line;  // the start of it
+        const char* says;       // somewhere in the output ("" for nothing)
+    };
+    const Case cases[] = {
+        {"success",
+         "pxa270",
+         {},
+         true,
+         {},
+         "/u IMG",
+         "",
+         0,
+         "updatetool: update succeeded (1.0 MiB erased, 1.0 MiB written)",
+         ""},
+        {"verified",
+         "pxa270",
+         {},
+         false,
+         {"--verify"},
+         "/u IMG",
+         "",
+         0,
+         "updatetool: update succeeded (0 B erased, 1.0 MiB written); verified, matches: 1 record, 0x00100000 bytes",
+         ""},
+        {"the program's own exit status",
+         "pxa270",
+         {},
+         false,
+         {"--module-exit-status"},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update succeeded",
+         ""},
+        {"program error",
+         "pxa270",
+         {"nor.fault.program_error=[0x80000]"},
+         false,
+         {},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update failed: Error writing to Flash!",
+         "module: buffer program at 0x00080000 failed: chip 0 status 0x90 = program error\n"},
+        {"stuck lock bit",
+         "pxa270-p30",
+         {"nor.fault.stuck_lock=[0xC0000]"},
+         false,
+         {},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update failed: Error erasing Flash!",
+         "module: unlock at 0x000c0000 failed: chip 0 status 0xa0 = unlock error (the block's lock bit is stuck)\n"},
+        {"erase error",
+         "pxa270",
+         {"nor.fault.erase_error=[0xC0000]"},
+         true,
+         {},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update failed: Error erasing Flash!",
+         "module: block erase at 0x000c0000 failed: chip 0 status 0xa0 = erase error\n"},
+        {"never ready",
+         "pxa270",
+         {"nor.fault.never_ready=true"},
+         true,
+         {},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update failed: Error erasing Flash!",
+         "module: block erase at 0x00080000 never ended: chip 0 status 0x00 = busy; the program gave up waiting\n"},
+        {"NAND never ready",
+         "pxa300-f1ec",
+         {"nand.fault.never_ready_after=3"},
+         false,
+         {},
+         "/u IMG",
+         "",
+         1,
+         "updatetool: update failed: Error erasing Flash!",
+         "module: block erase at 0x000a0000 never ended: chip 0 block 5 status 0x80 = busy; the program gave up "
+         "waiting\n"},
+        {"NAND bad block",
+         "pxa300-f1ec",
+         {"nand.bad_blocks=[5]"},
+         false,
+         {},
+         "/u IMG",
+         "",
+         0,
+         "updatetool: update succeeded",
+         "module: bad block found: chip 0 block 5 (block erase at 0x000a0000, status 0xc1 = failed)\n"
+         "module: logical block 5 now lies in physical block 1023\n"},
+        {"no file chosen",
+         "pxa270",
+         {},
+         false,
+         {},
+         "",
+         "Update Bootloader/Image\n\n",
+         3,
+         "updatetool: update declined: no image file was chosen",
+         ""},
+        {"aborted",
+         "pxa270",
+         {},
+         false,
+         {"--escape-at", "Erasing Flash Sector"},
+         "/u IMG",
+         "",
+         4,
+         "updatetool: update aborted before anything was erased",
+         ""},
+        // The reset question comes before the worker's end: the abort still counts.
+        {"aborted, then reset",
+         "pxa270",
+         {},
+         false,
+         {"--escape-at", "Erasing Flash Sector", "--answer", "ok", "--answer", "yes"},
+         "",
+         "Update Bootloader/Image\nIMG\n",
+         4,
+         "updatetool: update aborted before anything was erased",
+         "module: cold reboot\n"},
+        {"unused answers",
+         "pxa270",
+         {},
+         false,
+         {"--answer", "no", "--answer", "ok"},
+         "/u IMG",
+         "",
+         0,
+         "updatetool: update succeeded",
+         "updatetool: --answer values left unused (no message box took them): no, ok\n"},
+        {"an answer that is no button",
+         "pxa270",
+         {},
+         false,
+         {"--answer", "yes"},
+         "/f",
+         "",
+         2,
+         "updatetool: --answer yes is not a button of the box \"Registry\" (OK)",
+         "[Registry] refused: "},
+        {"a typed answer that is no button",
+         "pxa270",
+         {},
+         false,
+         {},
+         "/f",
+         "maybe\n",
+         2,
+         "updatetool: \"maybe\" is not a button of the box \"Registry\" (OK)",
+         ""},
+        {"no such file",
+         "pxa270",
+         {},
+         false,
+         {},
+         "/u /no/such.bin",
+         "",
+         1,
+         "updatetool: update failed: Cannot Open Image File /no/such.bin",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::ModuleDir module(c.profile, c.sets);
+        if (c.old_data) module.fill_nor(0x00);
+        std::string image =
+            make_image(module, "os.bin", {"--start", "0x80080000", "--length", "0x100000", "--fill", "pattern"});
+        e2e::ToolRun run =
+            module.update_tool(c.host_args, replace_all(c.command, "IMG", image), replace_all(c.input, "IMG", image));
+        EXPECT_EQ(run.exit_code, c.status) << run.output;
+        EXPECT_EQ(run.last_error_line().rfind(c.last_line, 0), 0u) << run.errors;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        std::string report = module.report();
+        EXPECT_EQ(e2e::json_value(report, "summary"), run.last_error_line());
+        bool diagnosed = std::string(c.says).find(" chip 0 status") != std::string::npos ||
+                         std::string(c.says).find(" chip 0 block 5 status") != std::string::npos;
+        EXPECT_EQ(e2e::json_value(report, "failed_operation") != "null", diagnosed) << report;
+    }
+}
+
+// On a terminal the progress is one line drawn over itself, phase by phase.
+TEST(Updates, ProgressOnATerminalIsOneLineRedrawn) {
+    struct Case {
+        const char* profile;
+        std::vector<std::string> image;
+        std::vector<std::string> phases;  // in the order the line shows them
+    };
+    const Case cases[] = {
+        {"pxa270", {"--start", "0x80080000", "--length", "0x100000", "--fill", "pattern"}, {"erasing", "writing"}},
+        // The boot area is written back after the records, then read back.
+        {"pxa300-f1ec",
+         {"--start", "0", "--length", "0x30000", "--fill", "pattern"},
+         {"erasing", "writing", "staging the boot area", "verifying"}},
+    };
+    const std::regex segment(
+        "(erasing|writing|staging the boot area|verifying) +[0-9.]+ (B|KiB|MiB) of [0-9.]+ (B|KiB|MiB) +[0-9]+%"
+        "(  [0-9.]+ (B|KiB|MiB|GiB)/s(  [0-9:]+ left)?)?\\x1b\\[K");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profile);
+        e2e::ModuleDir module(c.profile);
+        if (std::string(c.profile) == "pxa270") module.fill_nor(0x00);
+        std::string image = make_image(module, "image.bin", c.image);
+        e2e::ToolRun run =
+            e2e::run_tool_on_terminal("updatetool", {"--module", module.path().string(), "--verify", "/u", image});
+        EXPECT_EQ(run.exit_code, 0) << run.output;
+        // The terminal ends lines with \r\n; a redraw starts with \r alone.
+        std::vector<std::string> lines;
+        std::istringstream all(replace_all(run.output, "\r\n", "\n"));
+        for (std::string line; std::getline(all, line);)
+            if (line.find("\x1b[K") != std::string::npos) lines.push_back(line);
+        // The dialog's line, then the host's verify.
+        ASSERT_EQ(lines.size(), 2u) << run.output;
+        std::vector<std::string> phases;
+        size_t draws = 0;
+        std::istringstream redraws(lines[0]);
+        for (std::string draw; std::getline(redraws, draw, '\r');) {
+            if (draw.empty()) continue;
+            EXPECT_TRUE(std::regex_match(draw, segment)) << draw;
+            ++draws;
+            std::string phase = draw.substr(0, draw.find("  "));
+            phase.erase(phase.find_last_not_of(' ') + 1);
+            if (phases.empty() || phases.back() != phase) phases.push_back(phase);
+        }
+        EXPECT_EQ(phases, c.phases);
+        EXPECT_GE(draws, 10u);
+        EXPECT_NE(lines[0].find(" 100%"), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1].rfind("\rverifying", 0), 0u) << lines[1];
+        EXPECT_NE(run.output.find("updatetool: update succeeded"), std::string::npos) << run.output;
+    }
 }
 
 TEST(Commands, RegistryJobsReportTheirOutcome) {
@@ -87,21 +357,36 @@ TEST(Commands, RegistryJobsReportTheirOutcome) {
         std::vector<std::string> sets;
         const char* outcome;
         const char* box;  // empty: no box (quiet)
+        const char* last_line;
     };
     const Case cases[] = {
-        {"/f", {}, "success", "Registry: Registry Successfully Saved"},
-        {"/fx", {}, "success", "Registry: Registry Successfully Saved"},
-        {"/fu", {}, "success", ""},
-        {"/f", {"registry.flush_fails=true"}, "failure", "Registry: Registry Save FAILED!"},
-        {"/fuxyz", {"registry.flush_fails=true"}, "failure", ""},
-        {"/c", {}, "success", "Registry: Registry Successfully Cleared"},
-        {"/c", {"hal.clear_registry=false"}, "failure", "Registry: Registry Clear FAILED!"},
-        {"/cu", {"hal.clear_registry=false"}, "failure", ""},
+        {"/f", {}, "success", "Registry: Registry Successfully Saved", "registry saved to flash"},
+        {"/fx", {}, "success", "Registry: Registry Successfully Saved", "registry saved to flash"},
+        {"/fu", {}, "success", "", "registry saved to flash"},
+        {"/f",
+         {"registry.flush_fails=true"},
+         "failure",
+         "Registry: Registry Save FAILED!",
+         "saving the registry failed: Registry Save FAILED!"},
+        {"/fuxyz",
+         {"registry.flush_fails=true"},
+         "failure",
+         "",
+         "saving the registry failed: the registry flush failed"},
+        {"/c", {}, "success", "Registry: Registry Successfully Cleared", "registry in flash cleared"},
+        {"/c",
+         {"hal.clear_registry=false"},
+         "failure",
+         "Registry: Registry Clear FAILED!",
+         "clearing the registry failed: Registry Clear FAILED!"},
+        {"/cu", {"hal.clear_registry=false"}, "failure", "", "clearing the registry failed: the HAL did not clear it"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         e2e::ModuleDir module("pxa270", c.sets);
-        module.update_tool({}, c.command);
+        e2e::ToolRun run = module.update_tool({}, c.command);
+        EXPECT_EQ(run.exit_code, std::string(c.outcome) == "success" ? 0 : 1);
+        EXPECT_EQ(run.last_error_line(), std::string("updatetool: ") + c.last_line);
         std::string report = module.report();
         EXPECT_EQ(e2e::json_value(report, "outcome"), c.outcome) << report;
         std::vector<std::string> boxes = e2e::message_boxes(report);
@@ -118,13 +403,24 @@ TEST(Commands, RebootEndsTheProgramAndIsLoggedByTheModule) {
     struct Case {
         const char* command;
         const char* reboot;
+        std::vector<std::string> host_args;
+        std::vector<std::string> sets;
     };
-    for (const Case& c : {Case{"/rc", "cold"}, Case{"/rc2000", "cold"}, Case{"/r", "warm"}, Case{"/r 5", "warm"},
-                          Case{"/ru", "warm"}, Case{"/rcx", "cold"}, Case{"/r-1", "warm"}}) {
+    for (const Case& c :
+         {Case{"/rc", "cold"}, Case{"/rc2000", "cold"}, Case{"/r", "warm"}, Case{"/r 5", "warm"}, Case{"/ru", "warm"},
+          Case{"/rcx", "cold"}, Case{"/r-1", "warm"}, Case{"/rc", "cold", {"--module-exit-status"}},
+          Case{"/r", "warm", {}, {"hal.reboot_returns=true"}}}) {
         SCOPED_TRACE(c.command);
-        e2e::ModuleDir module("pxa270");
-        e2e::ToolRun run = module.update_tool({}, c.command);
-        EXPECT_EQ(run.exit_code, 1);
+        e2e::ModuleDir module("pxa270", c.sets);
+        e2e::ToolRun run = module.update_tool(c.host_args, c.command);
+        bool returns = !c.sets.empty();
+        EXPECT_EQ(run.exit_code, returns || !c.host_args.empty() ? 1 : 0);
+        std::string announced =
+            std::string("module: ") + c.reboot + " reboot" + (returns ? " requested; the HAL returned" : "") + "\n";
+        EXPECT_NE(run.errors.find(announced), std::string::npos) << run.errors;
+        EXPECT_EQ(run.last_error_line(), returns
+                                             ? "updatetool: reboot failed: the HAL returned from the reboot request"
+                                             : std::string("updatetool: ") + c.reboot + " reboot: the module restarts");
         std::string report = module.report();
         EXPECT_EQ(e2e::json_value(report, "reboot"), c.reboot) << report;
         std::string log = events(module);
@@ -148,7 +444,9 @@ TEST(Commands, UnknownAndUpperCaseCommandsDoNothing) {
         SCOPED_TRACE(command);
         e2e::ModuleDir module("pxa270");
         e2e::ToolRun run = module.update_tool({}, command);
-        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.last_error_line(), std::string("updatetool: the program did nothing: '") + command +
+                                             "' is none of its commands (/u PATH, /f, /fu, /c, /cu, /rMS, /rcMS)");
         std::string report = module.report();
         EXPECT_TRUE(e2e::message_boxes(report).empty()) << report;
         EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
@@ -225,6 +523,90 @@ TEST(ModuleTool, SectionsShowsWhatAnUpdateDetectsWithoutChangingTheModule) {
     EXPECT_EQ(read_binary(module.file("nor.bin")), before);
 }
 
+// verify reads the flash as the program addresses it (bias and boot area
+// applied) and names the first byte that differs and how many do.
+TEST(ModuleTool, VerifyFindsWhatDiffers) {
+    struct Case {
+        const char* name;
+        const char* profile;
+        const char* tamper;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"as written", "pxa270", "", 0, "matches: 2 records, 0x00002000 bytes\n"},
+        {"a flipped byte", "pxa270", "flip", 1, "differs at 0x00081234: 1 of 0x00002000 bytes in 2 records\n"},
+        {"a missing record", "pxa270", "missing", 1, "differs at 0x00090000: 4096 of 0x00002000 bytes in 2 records\n"},
+        {"a wrong bias", "pxa270", "bias", 1, "differs at 0x00101000: 8192 of 0x00002000 bytes in 2 records\n"},
+        // Logical 0x1F800 on, past the relocation table page, is physical block 1.
+        {"the boot area", "pxa300-f1ec", "", 0, "matches: 1 record, 0x00002000 bytes\n"},
+        // The page keeps its ECC: a reader with ECC would get the byte back.
+        {"the boot area, flipped", "pxa300-f1ec", "flip", 1,
+         "differs at 0x0001f800: 1 of 0x00002000 bytes in 1 record; 1 page with ECC errors, 0 uncorrectable\n"
+         "modulectl verify: chip 0 page 64: ECC corrects a flipped bit\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::ModuleDir module(c.profile);
+        std::vector<uint8_t> raw(0x1000);
+        for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>((i * 5 + 1) % 255);  // no 0xFF
+        testing_support::write_binary(module.scratch("a.raw"), raw);
+        std::string a = "=" + module.scratch("a.raw").string();
+        bool nand = std::string(c.profile) != "pxa270";
+        std::vector<std::string> first = {"--start", "0x80080000", "--length", "0x11000", "--data", "0x80081000" + a};
+        std::vector<std::string> both = first;
+        both.insert(both.end(), {"--data", "0x80090000" + a});
+        if (nand)
+            both = first = {"--start", "0", "--length", "0x21000", "--data", "0x1F000" + a, "--data", "0x20000" + a};
+        std::string image = make_image(module, "image.bin", both);
+        std::string written = std::string(c.tamper) == "missing" ? make_image(module, "first.bin", first) : image;
+        ASSERT_EQ(module.update_tool({}, "/u " + written).exit_code, 0);
+        if (std::string(c.tamper) == "flip") {
+            std::string file = nand ? "nand-0.main" : "nor.bin";
+            uint64_t at = nand ? 0x20000 : 0x81234;
+            uint8_t old = read_binary(module.file(file))[at];
+            module.poke(file, at, {static_cast<uint8_t>(old ^ 0x10)});
+        }
+        if (std::string(c.tamper) == "bias") {
+            ASSERT_EQ(e2e::run_tool("modulectl", {"set", module.path().string(), "hal.item5=[0x100000]"}).exit_code, 0);
+        }
+        e2e::ToolRun run = e2e::run_tool("modulectl", {"verify", module.path().string(), image});
+        EXPECT_EQ(run.exit_code, c.status) << run.output;
+        EXPECT_EQ(run.output, c.says);
+    }
+}
+
+// The event log by program run: a header for each, absolute times.
+TEST(ModuleTool, EventsAreListedByRunWithAbsoluteTimes) {
+    e2e::ModuleDir module("pxa270");
+    module.update_tool({}, "/fu");
+    module.update_tool({}, "/rc1500");
+    e2e::ToolRun run = e2e::run_tool("modulectl", {"events", module.path().string()});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    const std::string stamp = "20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
+    EXPECT_TRUE(std::regex_match(run.output, std::regex("run 1: updatetool /fu, module opened " + stamp +
+                                                        " UTC\n"
+                                                        "  " +
+                                                        stamp +
+                                                        "  registry flushed\n"
+                                                        "run 2: updatetool /rc1500, module opened " +
+                                                        stamp +
+                                                        " UTC\n"
+                                                        "  " +
+                                                        stamp +
+                                                        "  clean reboot requested\n"
+                                                        "  " +
+                                                        stamp + "  reboot cold\n")))
+        << run.output;
+    nlohmann::json runs =
+        nlohmann::json::parse(e2e::run_tool("modulectl", {"events", module.path().string(), "--json"}).output);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1]["program"], "updatetool /rc1500");
+    // The reboot waited 1.5 s of the module's time.
+    EXPECT_GE(runs[1]["events"][1]["offset_ms"].get<double>(), 1500.0);
+    EXPECT_EQ(runs[1]["events"][1]["text"], "reboot cold");
+}
+
 }  // namespace
 
 namespace {
@@ -247,14 +629,19 @@ TEST(CommandLines, EachToolReadsItsOptionsOneWay) {
         {"updatetool", {"--module", dir, "--answer", "maybe"}, 2, "--answer: maybe not in"},
         {"updatetool",
          {"--module=" + dir, "--ui=line", report, "/f", "--report", "x"},
-         1,
+         0,
          "Registry Successfully Saved"},
         {"modulectl", {"--version"}, 0, ""},
         {"modulectl", {"frob", dir}, 2, "modulectl: unknown command 'frob'"},
         {"modulectl", {"show", dir, "extra"}, 2, "modulectl show: unexpected argument 'extra'"},
         {"modulectl", {"dump", dir, "--bogus"}, 2, "modulectl dump: unknown option --bogus"},
-        {"modulectl", {"dump", dir, "--offset=0x100", "--length", "2"}, 0, "00000100  ff ff\n"},
-        {"modulectl", {"dump", dir, "--offset", "256", "--length=0x2"}, 0, "00000100  ff ff\n"},
+        {"modulectl", {"dump", dir, "--offset=0x100", "--length", "2"}, 0, "00000100  ff ff    "},
+        {"modulectl", {"dump", dir, "--offset", "256", "--length=0x2"}, 0, "       |..|\n"},
+        {"modulectl", {"show", dir, "--json"}, 0, "\"flash\": {\n    \"kind\": \"nor\""},
+        {"modulectl", {"sections", dir, "--json"}, 0, "\"section\": \"Bootloader\""},
+        {"modulectl", {"events", dir, "--json"}, 0, "\"program\": \"updatetool /f --report x\""},
+        {"modulectl", {"verify", dir}, 2, "modulectl verify: IMAGE is required"},
+        {"modulectl", {"verify", dir, dir}, 1, "modulectl verify: cannot read"},
         {"modulectl", {"dump", dir, "--length", "0x40000001"}, 2, "--length: '0x40000001' is over 1 GiB"},
         {"modulectl", {"pin", dir, "zz"}, 2, "modulectl pin: N: 'zz' is not a number"},
         {"modulectl", {"hold-flash", dir, "--seconds", "86401"}, 2, "--seconds: '86401' is over 86400"},
@@ -390,6 +777,12 @@ TEST(ModuleTool, FlashFilesOfAnotherSizeAreRefused) {
         std::filesystem::resize_file(module.file(c.file), chip + c.change);
         e2e::ToolRun run = e2e::run_tool("modulectl", {"show", module.path().string()});
         EXPECT_EQ(run.exit_code, c.status) << run.output;
+        if (!c.status) {
+            EXPECT_NE(run.output.find("flash:    NAND K9F1G08U0B (ID 0xF1EC), one chip; chip: 2048+64-byte pages, 64 "
+                                      "pages a block, 1024 blocks; 128 MiB, 125 MiB addressed after 20 reserve blocks"),
+                      std::string::npos)
+                << run.output;
+        }
         if (c.status) {
             EXPECT_NE(run.output.find(std::string(c.file) + " is " + std::to_string(chip + c.change) + " bytes"),
                       std::string::npos)

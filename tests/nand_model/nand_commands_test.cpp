@@ -6,8 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "module/config.h"
 #include "module/hw/nand/nand_controller.h"
+#include "module/hw/nand/nand_ecc.h"
 #include "tests/support/test_module.h"
 #include "tools/modulectl/nand_commands.h"
 // The commands are part of the modulectl program, not of a library.
@@ -32,6 +35,14 @@ void write_at(const std::filesystem::path& file, uint64_t offset, const std::vec
     }
     f.seekp(static_cast<std::streamoff>(offset));
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The logical view as the commands read it.
+bool read_view(const std::filesystem::path& dir, uint64_t offset, uint64_t length, std::vector<uint8_t>* bytes,
+               std::string* error) {
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
+    bytes->resize(length);
+    return view && view->read(offset, length, bytes->data(), error);
 }
 
 // Runs one command as modulectl's command line reads it.
@@ -59,6 +70,11 @@ TEST(NandCommands, RelocationTableOfANewModuleAndAfterEntries) {
     EXPECT_NE(text.find("entry 0: logical block 5 -> physical block 2040\n"), std::string::npos) << text;
     EXPECT_NE(text.find("entry 1: logical block 0 -> physical block 2041 (void)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("2 entries, then the end mark\n"), std::string::npos) << text;
+    nlohmann::json j = nlohmann::json::parse(run("reloc-table", {module_dir(m).string(), "--json"}, &result));
+    EXPECT_EQ(j["entries"][0], nlohmann::json::parse(R"({"logical": 5, "physical": 2040, "void": false,
+                                                          "damaged": null})"));
+    EXPECT_EQ(j["entries"][1]["void"], true);
+    EXPECT_EQ(j["end_mark"], true);
 }
 
 TEST(NandCommands, BlockMapShowsMovedBlocksAndItsSource) {
@@ -72,6 +88,9 @@ TEST(NandCommands, BlockMapShowsMovedBlocksAndItsSource) {
     write_at(module_dir(m) / "objects/NAND_FLASH_BBMT.map", 4 + 2 * 3, {0xF2, 0x03});
     text = run("block-map", {module_dir(m).string()}, &result);
     EXPECT_NE(text.find("logical block 3 -> physical block 1010\n"), std::string::npos) << text;
+    nlohmann::json j = nlohmann::json::parse(run("block-map", {module_dir(m).string(), "--json"}, &result));
+    EXPECT_EQ(j["moved"], nlohmann::json::parse(R"([{"logical": 3, "physical": 1010, "damaged": null}])"));
+    EXPECT_EQ(j["reserve_blocks"], 20);
 }
 
 // Entries an update would not follow are flagged, in the table page and in
@@ -134,12 +153,12 @@ TEST(NandCommands, LogicalViewFollowsTheBootAreaAndTheBlockMap) {
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes;
         std::string error;
-        ASSERT_TRUE(modulectl::read_nand_view(dir, c.offset, c.expected.size(), &bytes, &error)) << error;
+        ASSERT_TRUE(read_view(dir, c.offset, c.expected.size(), &bytes, &error)) << error;
         EXPECT_EQ(bytes, c.expected) << std::hex << c.offset;
     }
     std::vector<uint8_t> bytes;
     std::string error;
-    EXPECT_FALSE(modulectl::read_nand_view(dir, 0x7D80000 - 2, 4, &bytes, &error)) << "past the logical end";
+    EXPECT_FALSE(read_view(dir, 0x7D80000 - 2, 4, &bytes, &error)) << "past the logical end";
 
     int result = -1;
     std::filesystem::path out = m.dir() / "view.bin";
@@ -152,16 +171,17 @@ TEST(NandCommands, DoubledBusViewReadsBlockZeroEightBitsWide) {
     TestModule m("pxa320-75ec");
     std::filesystem::path dir = module_dir(m);
     write_at(dir / "nand-0.main", 0x100, {0x11, 0x22});   // device 0x100, 8-bit
-    write_at(dir / "nand-0.main", 0x4000, {0x33, 0x44});  // device 0x4000 = logical 0x3E00
+    write_at(dir / "nand-0.main", 0x4000, {0x33, 0x44});  // device 0x4000: logical block 1's low lane
     write_at(dir / "nand-0.main", 0x4100, {0x55, 0x66});  // device 0x8200 lane 0 = logical 0x8200, 0x8202
     write_at(dir / "nand-1.main", 0x4100, {0x77, 0x88});  // lane 1
     std::vector<uint8_t> bytes;
     std::string error;
-    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x100, 2, &bytes, &error));
+    ASSERT_TRUE(read_view(dir, 0x100, 2, &bytes, &error));
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x11, 0x22}));
-    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x3E00, 2, &bytes, &error));
-    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x33, 0x44}));
-    ASSERT_TRUE(modulectl::read_nand_view(dir, 0x8200, 4, &bytes, &error));
+    // The boot area stores nothing past chip 0's first block.
+    ASSERT_TRUE(read_view(dir, 0x3E00, 2, &bytes, &error));
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0xFF, 0xFF}));
+    ASSERT_TRUE(read_view(dir, 0x8200, 4, &bytes, &error));
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x55, 0x77, 0x66, 0x88}));
 }
 
@@ -202,6 +222,52 @@ TEST(NandCommands, BadBlocksListsFactoryMarkers) {
     write_at(module_dir(m) / "nand-0.oob", 9 * 64 * 64 + 64, {0x00});  // a marker in page 1 of block 9
     text = run("bad-blocks", {module_dir(m).string()}, &result);
     EXPECT_NE(text.find("chip 0 block 9 (device block 9): factory marker\n"), std::string::npos) << text;
+    nlohmann::json j = nlohmann::json::parse(run("bad-blocks", {module_dir(m).string(), "--json"}, &result));
+    EXPECT_EQ(j[1], nlohmann::json::parse(R"({"chip": 0, "block": 9, "device_block": 9,
+                                               "fails_program_and_erase": false, "factory_marker": true})"));
+}
+
+// Export names every page a reader with ECC would find wrong, and fails.
+TEST(NandCommands, ExportNamesPagesWithEccErrors) {
+    // Page 400 of pxa300-f1ec (logical 0xC8000) holds data with its ECC as
+    // the controller stores it.
+    std::vector<uint8_t> data(2048);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> ecc(24);
+    sim::ecc_compute(data.data(), data.size(), ecc.data());
+    struct Case {
+        const char* name;
+        std::vector<std::string> sets;
+        size_t flip;        // a stored data bit turned over (bit 0 of this byte); 0: none
+        bool without_ecc;   // the page was programmed with ECC off
+        const char* names;  // "" when the export is clean
+    };
+    const Case cases[] = {
+        {"clean", {}, 0, false, ""},
+        {"a stored bit turned over", {}, 0x123, false, "chip 0 page 400: ECC corrects a flipped bit"},
+        {"injected flip", {"nand.fault.bitflip=[400]"}, 0, false, "chip 0 page 400: ECC corrects a flipped bit"},
+        {"injected double flip", {"nand.fault.uncorrectable=[400]"}, 0, false, "chip 0 page 400: uncorrectable"},
+        {"no ECC stored", {}, 0x123, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestModule m("pxa300-f1ec", c.sets);
+        std::filesystem::path dir = module_dir(m);
+        std::vector<uint8_t> stored = data;
+        if (c.flip) stored[c.flip] ^= 1;
+        write_at(dir / "nand-0.main", 400 * 2048, stored);
+        if (!c.without_ecc) write_at(dir / "nand-0.oob", 400 * 64 + 40, ecc);
+        int result = -1;
+        std::string text =
+            run("export", {dir.string(), (m.dir() / "v.bin").string(), "--offset", "0xC7800", "--length", "0x1000"},
+                &result);
+        EXPECT_EQ(result, *c.names ? 1 : 0) << text;
+        if (*c.names) {
+            EXPECT_NE(text.find(std::string("modulectl export: ") + c.names), std::string::npos) << text;
+        }
+        EXPECT_EQ(testing_support::read_binary(m.dir() / "v.bin").size(), 0x1000u)
+            << "the bytes are written all the same";
+    }
 }
 
 TEST(NandCommands, PinReport) {

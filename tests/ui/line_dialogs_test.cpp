@@ -2,6 +2,7 @@
 // lines and IDCANCEL at the end of input, progress printed in steps, and a
 // dialog without visible buttons leaving the input alone; when a run gets
 // this front-end rather than the terminal one.
+#include <regex>
 #include <thread>
 
 #include "res/resource_ids.h"
@@ -124,28 +125,37 @@ BOOL CALLBACK ProgressStepsProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     return FALSE;
 }
 
+sim::ui::LineOptions progress_controls() {
+    sim::ui::LineOptions options;
+    options.roles = {{IDC_STATUS_LINE, sim::ui::ControlRole::status},
+                     {IDC_IMAGE_LINE, sim::ui::ControlRole::image_line},
+                     {IDC_PROGRESS_RECORD, sim::ui::ControlRole::record_bar},
+                     {IDC_PROGRESS_IMAGE, sim::ui::ControlRole::image_bar}};
+    return options;
+}
+
 TEST_F(LineDialogs, ProgressIsPrintedInSteps) {
     const std::vector<ProgressStep> table = {
-        {PBM_SETRANGE32, 0, 100, "progress 1002: 0%"},
+        {PBM_SETRANGE32, 0, 100, "progress record: 0%"},
         {PBM_SETPOS, 5, 0, nullptr},
         {PBM_SETPOS, 9, 0, nullptr},
-        {PBM_SETPOS, 10, 0, "progress 1002: 10%"},
+        {PBM_SETPOS, 10, 0, "progress record: 10%"},
         {PBM_SETPOS, 19, 0, nullptr},
-        {PBM_SETPOS, 25, 0, "progress 1002: 25%"},
+        {PBM_SETPOS, 25, 0, "progress record: 25%"},
         {PBM_SETPOS, 34, 0, nullptr},
-        {PBM_SETPOS, 35, 0, "progress 1002: 35%"},
-        {PBM_SETPOS, 99, 0, "progress 1002: 99%"},
-        {PBM_SETPOS, 100, 0, "progress 1002: 100%"},
+        {PBM_SETPOS, 35, 0, "progress record: 35%"},
+        {PBM_SETPOS, 99, 0, "progress record: 99%"},
+        {PBM_SETPOS, 100, 0, "progress record: 100%"},
         {PBM_SETPOS, 100, 0, nullptr},
-        {PBM_SETRANGE32, 0, 1, "progress 1002: 100%"},  // the position is kept inside the new range
-        {PBM_SETPOS, 0, 0, "progress 1002: 0%"},
-        {PBM_SETRANGE32, 0, 2048, "progress 1002: 0%"},
-        {PBM_SETPOS, 1500, 0, "progress 1002: 73%"},
-        {PBM_SETPOS, 2047, 0, "progress 1002: 99%"},
-        {PBM_SETPOS, 4096, 0, "progress 1002: 100%"},
+        {PBM_SETRANGE32, 0, 1, nullptr},  // the old position, kept inside the new range, is about to be set
+        {PBM_SETPOS, 0, 0, "progress record: 0%"},
+        {PBM_SETRANGE32, 0, 2048, "progress record: 0%"},
+        {PBM_SETPOS, 1500, 0, "progress record: 73%"},
+        {PBM_SETPOS, 2047, 0, "progress record: 99%"},
+        {PBM_SETPOS, 4096, 0, "progress record: 100%"},
     };
     steps = &table;
-    start("");
+    start("", progress_controls());
     EXPECT_EQ(DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG),
                                       nullptr, ProgressStepsProc, 0),
               0);
@@ -153,9 +163,93 @@ TEST_F(LineDialogs, ProgressIsPrintedInSteps) {
     std::vector<std::string> expected = {"[Updating IMAGE] opened"};
     for (const ProgressStep& step : table)
         if (step.printed) expected.push_back(std::string("[Updating IMAGE] ") + step.printed);
-    expected.push_back("[Updating IMAGE] Image: 00080000  Len: 00001000(4096)");
+    expected.push_back("[Updating IMAGE] image: Image: 00080000  Len: 00001000(4096)");
     expected.push_back("[Updating IMAGE] closed: 0");
     EXPECT_EQ(lines(), expected);
+}
+
+// What each level of detail prints of one short update; on a terminal the
+// bars become one line drawn over itself.
+BOOL CALLBACK ShortUpdateProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        progress_thread = std::thread([dialog] {
+            SetDlgItemTextW(dialog, IDC_IMAGE_LINE, u"Image: 00080000  Len: 00000800(2048)");
+            SetDlgItemTextW(dialog, IDC_STATUS_LINE, u"Erasing Flash Sector at 00080000");
+            HWND record = GetDlgItem(dialog, IDC_PROGRESS_RECORD), image = GetDlgItem(dialog, IDC_PROGRESS_IMAGE);
+            SendMessageW(record, PBM_SETRANGE32, 0, 2);
+            SendMessageW(record, PBM_SETPOS, 1, 0);
+            SendMessageW(image, PBM_SETRANGE32, 0, 2);
+            SetDlgItemTextW(dialog, IDC_STATUS_LINE, u"Section: 00080000  Len: 00000800(2048)");
+            SendMessageW(image, PBM_SETPOS, 2, 0);
+            MessageBoxW(dialog, u"Error writing to Flash!", u"ERROR", MB_OK);
+            EndDialog(dialog, 0);
+        });
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST_F(LineDialogs, DetailDecidesWhatIsPrinted) {
+    using Detail = sim::ui::LineOptions::Detail;
+    const std::vector<std::string> box = {"[ERROR] Error writing to Flash!", "[ERROR] buttons: OK (default)",
+                                          "[ERROR] answer: OK"};
+    struct Case {
+        const char* name;
+        Detail detail;
+        bool terminal;
+        std::vector<std::string> lines;  // BOX: the message box's three lines
+    };
+    const Case cases[] = {
+        {"quiet", Detail::quiet, false, {"BOX"}},
+        {"normal",
+         Detail::normal,
+         false,
+         {"[Updating IMAGE] opened", "[Updating IMAGE] image: Image: 00080000  Len: 00000800(2048)",
+          "[Updating IMAGE] progress record: 0%", "[Updating IMAGE] progress record: 50%",
+          "[Updating IMAGE] progress image: 0%", "[Updating IMAGE] progress image: 100%", "BOX",
+          "[Updating IMAGE] closed: 0"}},
+        {"verbose",
+         Detail::verbose,
+         false,
+         {"[Updating IMAGE] opened", "[Updating IMAGE] image: Image: 00080000  Len: 00000800(2048)",
+          "[Updating IMAGE] status: Erasing Flash Sector at 00080000", "[Updating IMAGE] progress record: 0%",
+          "[Updating IMAGE] progress record: 50%", "[Updating IMAGE] progress image: 0%",
+          "[Updating IMAGE] status: Section: 00080000  Len: 00000800(2048)", "[Updating IMAGE] progress image: 100%",
+          "BOX", "[Updating IMAGE] closed: 0"}},
+        {"terminal",
+         Detail::normal,
+         true,
+         {"[Updating IMAGE] opened", "[Updating IMAGE] image: Image: 00080000  Len: 00000800(2048)",
+          "\rerasing                      0 B of 2.0 KiB     0%\x1b[K"
+          "\rerasing                  1.0 KiB of 2.0 KiB    50%\x1b[K"
+          "\rwriting                      0 B of 2.0 KiB     0%\x1b[K"
+          "\rwriting                  2.0 KiB of 2.0 KiB   100%\x1b[K",
+          "BOX", "[Updating IMAGE] closed: 0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        output.str("");
+        sim::ui::LineOptions options = progress_controls();
+        options.detail = c.detail;
+        options.progress_line = c.terminal;
+        start("", options);
+        DialogBoxIndirectParamW(ui_test::program_instance(), ui_test::program_template(IDD_PROGRESS_DIALOG), nullptr,
+                                ShortUpdateProc, 0);
+        progress_thread.join();
+        std::vector<std::string> expected;
+        for (const std::string& line : c.lines) {
+            if (line == "BOX")
+                expected.insert(expected.end(), box.begin(), box.end());
+            else
+                expected.push_back(line);
+        }
+        // The rate needs time to pass; a draw this quick may or may not show it.
+        std::vector<std::string> got = lines();
+        for (std::string& line : got) line = std::regex_replace(line, std::regex("  [0-9.]+ [KMG]?i?B/s[^\x1b]*"), "");
+        EXPECT_EQ(got, expected);
+    }
 }
 
 // The progress dialog has no visible button: it reads no input, so the next

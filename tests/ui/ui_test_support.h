@@ -11,6 +11,7 @@
 #include "module/observer.h"
 #include "module/ui/dialog_input.h"
 #include "module/ui/front_end.h"
+#include "module/ui/line_front_end.h"
 #include "module/ui/ui_config.h"
 #include "platform/commctrl.h"
 #include "platform/windows.h"
@@ -50,6 +51,13 @@ protected:
         input.clear();
         input.str(text);
         sim::ui::set_front_end(sim::ui::make_line_front_end(input, output));
+    }
+    void start(const std::string& text, sim::ui::LineOptions options) {
+        input.clear();
+        input.str(text);
+        auto line = std::make_shared<sim::ui::LineFrontEnd>(input, output);
+        line->configure(std::move(options));
+        sim::ui::set_front_end(line);
     }
     // Drops the front-end so that its reader is done with `input`.
     std::vector<std::string> lines() {

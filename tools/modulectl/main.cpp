@@ -10,12 +10,15 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "module/module.h"
+#include "module/os/named_objects.h"
 #include "module/profiles.h"
 #include "platform/windows.h"
 #include "tools/common/cli.h"
+#include "tools/common/image_verify.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/sections_command.h"
@@ -39,8 +42,9 @@ struct Arguments {
     bool force = false;
     uint64_t offset = 0;
     std::optional<uint64_t> length;
-    std::string out;
+    std::string out;  // dump --out; verify's image
     uint64_t seconds = 0;
+    bool json = false;
 };
 
 int cmd_create(const Arguments& a) {
@@ -108,63 +112,93 @@ int cmd_set(const Arguments& a, bool unset) {
 }
 
 int cmd_events(const Arguments& a) {
-    std::ifstream f(std::filesystem::path(a.dir) / "events.log");
-    std::cout << f.rdbuf();
-    return 0;
+    std::string error;
+    if (print_events(a.dir, a.json, &error)) return 0;
+    std::fprintf(stderr, "modulectl events: %s\n", error.c_str());
+    return cli::kFailure;
 }
 
 int cmd_show(const Arguments& a) {
     std::string error;
-    sim::Module* m = sim::Module::open(a.dir, &error);
-    if (!m) {
+    // Opening the module checks its profile and flash files.
+    if (!sim::Module::open(a.dir, &error)) {
         std::fprintf(stderr, "modulectl show: %s\n", error.c_str());
         return cli::kFailure;
     }
-    const sim::Config& c = m->config();
+    sim::Module::close_current();
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(a.dir, &error);
+    if (!view) {
+        std::fprintf(stderr, "modulectl show: %s\n", error.c_str());
+        return cli::kFailure;
+    }
+    const sim::Config& c = view->profile();
+    if (a.json) {
+        OrderedJson keys = OrderedJson::object();
+        for (const auto& [key, entry] : c.entries())
+            std::visit([&keys, &key](const auto& value) { keys[key] = value; }, entry.value);
+        OrderedJson j = {
+            {"module", a.dir},
+            {"profile", c.get_string("module.profile", "")},
+            {"cpu",
+             {{"product", c.get_u32("cpu.product", 0)}, {"os", {c.get_u32("os.major", 0), c.get_u32("os.minor", 0)}}}},
+            {"flash", flash_json(*view)},
+            {"keys", keys}};
+        std::printf("%s\n", j.dump(2).c_str());
+        return 0;
+    }
     std::printf("module:   %s\n", a.dir.c_str());
     std::printf("profile:  %s\n", c.get_string("module.profile", "?").c_str());
     std::printf("cpu:      product %u, OS %u.%u\n", c.get_u32("cpu.product", 0), c.get_u32("os.major", 0),
                 c.get_u32("os.minor", 0));
-    std::printf("flash:    %s\n", describe_flash(*m).c_str());
+    std::printf("flash:    %s\n", describe_flash(*view).c_str());
     std::printf("\nprofile keys:\n%s", c.to_toml().c_str());
-    sim::Module::close_current();
     return 0;
 }
 
 int cmd_dump(const Arguments& a) {
     std::string error;
-    sim::Module* m = sim::Module::open(a.dir, &error);
-    if (!m) {
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(a.dir, &error);
+    if (!view) {
         std::fprintf(stderr, "modulectl dump: %s\n", error.c_str());
         return cli::kFailure;
     }
-    const uint64_t offset = a.offset;
-    std::vector<uint8_t> bytes;
-    uint64_t size = flash_view_size(*m);
+    const uint64_t offset = a.offset, size = view->size();
     uint64_t length = a.length.value_or(a.out.empty() ? 256 : size > offset ? size - offset : 0);
     if (offset > size || length > size - offset) {
         std::fprintf(stderr, "modulectl dump: range past the flash's end (0x%llx bytes)\n",
                      static_cast<unsigned long long>(size));
         return cli::kUsage;
     }
-    if (!read_flash_view(*m, offset, length, &bytes, &error)) {
+    std::vector<uint8_t> bytes(length);
+    if (!view->read(offset, length, bytes.data(), &error)) {
         std::fprintf(stderr, "modulectl dump: %s\n", error.c_str());
         return cli::kFailure;
     }
-    sim::Module::close_current();
     if (!a.out.empty()) {
         std::ofstream f(a.out, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (f) return 0;
-        std::fprintf(stderr, "modulectl dump: cannot write %s\n", a.out.c_str());
+        if (!f) {
+            std::fprintf(stderr, "modulectl dump: cannot write %s\n", a.out.c_str());
+            return cli::kFailure;
+        }
+    } else {
+        std::fputs(hex_dump(offset, bytes).c_str(), stdout);
+    }
+    // The bytes are shown as stored; a reader with ECC would meet these.
+    return report_page_problems("dump", *view) ? cli::kFailure : 0;
+}
+
+int cmd_verify(const Arguments& a) {
+    VerifyResult result;
+    std::string error;
+    if (!verify_image(a.dir, a.out, &result, &error)) {
+        std::fprintf(stderr, "modulectl verify: %s\n", error.c_str());
         return cli::kFailure;
     }
-    for (size_t i = 0; i < bytes.size(); i += 16) {
-        std::printf("%08llx ", static_cast<unsigned long long>(offset + i));
-        for (size_t k = i; k < i + 16 && k < bytes.size(); ++k) std::printf(" %02x", bytes[k]);
-        std::printf("\n");
-    }
-    return 0;
+    for (const sim::PageProblem& p : result.page_problems)
+        std::fprintf(stderr, "modulectl verify: %s\n", p.text.c_str());
+    std::printf("%s\n", result.summary().c_str());
+    return result.matches() ? 0 : cli::kFailure;
 }
 
 int cmd_hold_flash(const Arguments& a) {
@@ -173,9 +207,9 @@ int cmd_hold_flash(const Arguments& a) {
         std::fprintf(stderr, "modulectl hold-flash: %s\n", error.c_str());
         return cli::kFailure;
     }
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, TEXT("OnModuleFlash"));
-    if (!mutex || WaitForSingleObject(mutex, INFINITE) == WAIT_FAILED) {
-        std::fprintf(stderr, "modulectl hold-flash: cannot take OnModuleFlash\n");
+    HANDLE mutex = nullptr;
+    if (sim::hold_named_mutex(u"OnModuleFlash", &error, &mutex) == WAIT_FAILED) {
+        std::fprintf(stderr, "modulectl hold-flash: %s\n", error.c_str());
         return cli::kFailure;
     }
     std::printf("holding OnModuleFlash\n");
@@ -192,7 +226,7 @@ int cmd_hold_flash(const Arguments& a) {
 
 int cmd_sections(const Arguments& a) {
     std::string error;
-    if (print_section_map(a.dir, &error)) return 0;
+    if (print_section_map(a.dir, a.json, &error)) return 0;
     std::fprintf(stderr, "modulectl sections: %s\n", error.c_str());
     return cli::kFailure;
 }
@@ -222,7 +256,12 @@ int run(int argc, char** argv) {
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
     create->add_flag("--force", a.force, "replace a module already in DIR");
-    command("show", "profile, flash and profile keys of a module", [&] { return cmd_show(a); });
+    auto json = [&a](CLI::App* sub) {
+        sub->add_flag("--json", a.json, "as JSON");
+        return sub;
+    };
+    json(command("show", "profile, flash (NAND: part, geometry, size) and profile keys of a module",
+                 [&] { return cmd_show(a); }));
     command("set", "change profile keys (faults, HAL items ...); all checked before any is written",
             [&] { return cmd_set(a, false); })
         ->add_option("KEY=VALUE", a.sets, "keys and their values")
@@ -231,13 +270,23 @@ int run(int argc, char** argv) {
         ->add_option("KEY", a.sets, "keys to remove")
         ->required()
         ->type_name("");
-    command("events", "the module's event log (reboots, registry, configuration items)", [&] { return cmd_events(a); });
-    CLI::App* dump =
-        command("dump", "the flash as the system sees it (hex, or raw bytes into FILE)", [&] { return cmd_dump(a); });
+    json(command("events", "the module's event log (reboots, registry, configuration items, NAND faults) by run",
+                 [&] { return cmd_events(a); }));
+    CLI::App* dump = command("dump",
+                             "the flash as the system sees it (hex and ASCII, or raw bytes into FILE); on NAND "
+                             "pages with ECC errors are named and the exit status is 1",
+                             [&] { return cmd_dump(a); });
     cli::add_number(*dump, "--offset", &a.offset, kMaxFlashBytes, "offset to start at");
     cli::add_number(*dump, "--length", &a.length, kMaxFlashBytes, "bytes (default 256; with --out: to the end)");
     dump->add_option("--out", a.out, "write the raw bytes to FILE")->type_name("FILE");
-    command("sections", "the flash section map as an update detects it", [&] { return cmd_sections(a); });
+    json(command("sections", "the flash section map as an update detects it", [&] { return cmd_sections(a); }));
+    command("verify",
+            "compare the flash, as the system addresses it, with every record of IMAGE as an update places "
+            "it; exit status 0 when all match, 1 when not",
+            [&] { return cmd_verify(a); })
+        ->add_option("IMAGE", a.out, "a Windows CE .bin image")
+        ->required()
+        ->type_name("");
     CLI::App* hold = command("hold-flash",
                              "take the flash mutex OnModuleFlash as the running system's flash driver does and "
                              "hold it until killed (or N seconds)",

@@ -1,10 +1,14 @@
 #include "tools/modulectl/nand_commands.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "module/config.h"
+#include "module/flash_view.h"
 #include "module/hw/gpio/gpio_blocks.h"
 #include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_view.h"
@@ -12,6 +16,8 @@
 namespace modulectl {
 
 namespace {
+
+using OrderedJson = nlohmann::ordered_json;
 
 std::string hex(uint64_t value, int digits) {
     char text[32];
@@ -90,65 +96,104 @@ std::string damage_note(const std::string& problem) {
 
 }  // namespace
 
-bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std::string* error) {
+bool print_reloc_table(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error) {
     sim::Config profile;
     const sim::NandPart* part = nullptr;
     if (!load_part(dir, &profile, &part, error)) return false;
     sim::NandDeviceLayout l = sim::nand_device_layout(*part);
     sim::RelocTable t = sim::parse_reloc_table(sim::read_reloc_table_page(dir, *part));
-    out << "relocation table page at " << hex(l.table_offset, 5) << ", " << l.table_bytes << " bytes\n";
-    if (!t.header_ok) {
-        out << "no table header (0x524E): the page holds no relocation table\n";
-        return true;
-    }
-    out << "header 0x524E, word 2 " << hex(t.second_word, 4) << "\n";
     // The places the table gives, as a map built from it has them.
     std::vector<uint16_t> places(l.blocks);
     for (uint32_t i = 0; i < l.blocks; ++i) places[i] = static_cast<uint16_t>(i);
     for (const sim::RelocEntry& e : t.entries)
         if (e.logical != 0 && e.logical < l.blocks) places[e.logical] = e.physical;
     std::vector<std::string> problems = place_problems(places, l);
+    OrderedJson entries = OrderedJson::array();
+    std::ostringstream text;
+    text << "relocation table page at " << hex(l.table_offset, 5) << ", " << l.table_bytes << " bytes\n";
+    if (t.header_ok) text << "header 0x524E, word 2 " << hex(t.second_word, 4) << "\n";
     for (size_t k = 0; k < t.entries.size(); ++k) {
         const sim::RelocEntry& e = t.entries[k];
-        out << "entry " << k << ": logical block " << e.logical << " -> physical block " << e.physical;
-        if (e.logical == 0)
-            out << " (void)";
-        else if (e.logical >= l.blocks || e.physical >= l.blocks)
-            out << damage_note("outside the device");
-        else if (places[e.logical] == e.physical)
-            out << damage_note(problems[e.logical]);
-        out << "\n";
+        std::string damage;
+        if (e.logical != 0 && (e.logical >= l.blocks || e.physical >= l.blocks))
+            damage = "outside the device";
+        else if (e.logical != 0 && places[e.logical] == e.physical)
+            damage = problems[e.logical];
+        entries.push_back({{"logical", e.logical},
+                           {"physical", e.physical},
+                           {"void", e.logical == 0},
+                           {"damaged", damage.empty() ? OrderedJson(nullptr) : OrderedJson(damage)}});
+        text << "entry " << k << ": logical block " << e.logical << " -> physical block " << e.physical
+             << (e.logical == 0 ? " (void)" : damage_note(damage)) << "\n";
     }
-    out << t.entries.size() << (t.entries.size() == 1 ? " entry" : " entries");
-    out << (t.end_found ? ", then the end mark\n" : ", no end mark before the page ends\n");
+    if (!t.header_ok) {
+        text << "no table header (0x524E): the page holds no relocation table\n";
+    } else {
+        text << t.entries.size() << (t.entries.size() == 1 ? " entry" : " entries");
+        text << (t.end_found ? ", then the end mark\n" : ", no end mark before the page ends\n");
+    }
+    if (!json) {
+        out << text.str();
+        return true;
+    }
+    OrderedJson j = {{"table_offset", l.table_offset}, {"table_bytes", l.table_bytes}, {"header", t.header_ok}};
+    if (t.header_ok) {
+        j["second_word"] = t.second_word;
+        j["entries"] = entries;
+        j["end_mark"] = t.end_found;
+    }
+    out << j.dump(2) << "\n";
     return true;
 }
 
-bool print_block_map(const std::filesystem::path& dir, std::ostream& out, std::string* error) {
+bool print_block_map(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error) {
     sim::Config profile;
     const sim::NandPart* part = nullptr;
     if (!load_part(dir, &profile, &part, error)) return false;
     sim::NandDeviceLayout l = sim::nand_device_layout(*part);
     sim::NandBlockMap map = sim::load_block_map(dir, *part);
-    out << "block map from the " << map.source << "\n";
-    out << l.blocks << " blocks, " << l.reserve_blocks << " in the reserve from block " << l.blocks - l.reserve_blocks
-        << "\n";
     std::vector<std::string> problems = place_problems(map.physical, l);
-    unsigned moved = 0;
+    OrderedJson moved = OrderedJson::array();
+    std::ostringstream text;
+    text << "block map from the " << map.source << "\n";
+    text << l.blocks << " blocks, " << l.reserve_blocks << " in the reserve from block " << l.blocks - l.reserve_blocks
+         << "\n";
     for (uint32_t i = 0; i < l.blocks; ++i) {
         if (map.physical[i] == i) continue;
-        out << "logical block " << i << " -> physical block " << map.physical[i] << damage_note(problems[i]) << "\n";
-        ++moved;
+        text << "logical block " << i << " -> physical block " << map.physical[i] << damage_note(problems[i]) << "\n";
+        moved.push_back({{"logical", i},
+                         {"physical", map.physical[i]},
+                         {"damaged", problems[i].empty() ? OrderedJson(nullptr) : OrderedJson(problems[i])}});
     }
-    if (moved == 0) out << "every block in its own place\n";
+    if (moved.empty()) text << "every block in its own place\n";
+    if (json)
+        out << OrderedJson({{"source", map.source},
+                            {"blocks", l.blocks},
+                            {"reserve_blocks", l.reserve_blocks},
+                            {"moved", moved}})
+                   .dump(2)
+            << "\n";
+    else
+        out << text.str();
     return true;
 }
 
-bool print_bad_blocks(const std::filesystem::path& dir, std::ostream& out, std::string* error) {
+bool print_bad_blocks(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error) {
     sim::Config profile;
     const sim::NandPart* part = nullptr;
     if (!load_part(dir, &profile, &part, error)) return false;
     std::vector<sim::NandBadBlock> list = sim::find_bad_blocks(dir, *part, profile.get_u32_list("nand.bad_blocks"));
+    if (json) {
+        OrderedJson all = OrderedJson::array();
+        for (const sim::NandBadBlock& b : list)
+            all.push_back({{"chip", b.chip},
+                           {"block", b.block},
+                           {"device_block", b.device_block},
+                           {"fails_program_and_erase", b.configured},
+                           {"factory_marker", b.marked}});
+        out << all.dump(2) << "\n";
+        return true;
+    }
     for (const sim::NandBadBlock& b : list) {
         out << "chip " << b.chip << " block " << b.block << " (device block " << b.device_block << "):";
         if (b.configured) out << " fails program and erase";
@@ -178,38 +223,18 @@ bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out
     return true;
 }
 
-bool nand_view_size(const std::filesystem::path& dir, uint64_t* size, std::string* error) {
-    sim::Config profile;
-    const sim::NandPart* part = nullptr;
-    if (!load_part(dir, &profile, &part, error)) return false;
-    *size = sim::nand_device_layout(*part).logical_bytes();
-    return true;
-}
-
-bool read_nand_view(const std::filesystem::path& dir, uint64_t offset, uint64_t length, std::vector<uint8_t>* bytes,
-                    std::string* error) {
-    sim::Config profile;
-    const sim::NandPart* part = nullptr;
-    if (!load_part(dir, &profile, &part, error)) return false;
-    sim::NandBlockMap map = sim::load_block_map(dir, *part);
-    bytes->resize(length);
-    if (!sim::read_logical_view(dir, *part, map, offset, length, bytes->data())) {
-        *error =
-            "the range ends beyond the flash (" + hex(sim::nand_device_layout(*part).logical_bytes(), 8) + " bytes)";
-        return false;
-    }
-    return true;
-}
-
 bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                      uint64_t length, std::ostream& out, std::string* error) {
-    uint64_t size = 0;
-    if (!nand_view_size(dir, &size, error)) return false;
-    if (offset > size) {
+                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error) {
+    sim::Config profile;
+    const sim::NandPart* part = nullptr;
+    if (!load_part(dir, &profile, &part, error)) return false;
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
+    if (!view) return false;
+    if (offset > view->size()) {
         *error = "offset beyond the flash";
         return false;
     }
-    if (length == 0 || length > size - offset) length = size - offset;
+    if (length == 0 || length > view->size() - offset) length = view->size() - offset;
     std::ofstream f(file, std::ios::binary | std::ios::trunc);
     if (!f) {
         *error = "cannot write " + file.string();
@@ -218,16 +243,21 @@ bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::p
     constexpr uint64_t kChunk = 4 << 20;
     std::vector<uint8_t> bytes;
     for (uint64_t done = 0; done < length; done += kChunk) {
-        uint64_t n = std::min(kChunk, length - done);
-        if (!read_nand_view(dir, offset + done, n, &bytes, error)) return false;
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(n));
+        bytes.resize(std::min(kChunk, length - done));
+        if (!view->read(offset + done, bytes.size(), bytes.data(), error)) return false;
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     if (!f) {
         *error = "cannot write " + file.string();
         return false;
     }
     out << "exported " << length << " bytes from logical offset " << hex(offset, 8) << " to " << file.string() << "\n";
-    return true;
+    // The file holds the bytes as stored; a reader with ECC would meet these.
+    const std::vector<sim::PageProblem>& problems = view->page_problems();
+    for (const sim::PageProblem& p : problems) err << "modulectl export: " << p.text << "\n";
+    if (problems.empty()) return true;
+    *error = std::to_string(problems.size()) + (problems.size() == 1 ? " page" : " pages") + " with ECC errors";
+    return false;
 }
 
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error) {
@@ -275,6 +305,7 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
         std::string dir, file, operation;
         uint64_t number = 0, offset = 0, length = 0, times = 1;
         bool uncorrectable = false;
+        bool json = false;
     };
     auto a = std::make_shared<Arguments>();
     const uint64_t kMax32 = 0xFFFFFFFF;
@@ -289,20 +320,25 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
         });
         return sub;
     };
-    command("reloc-table", "NAND: the relocation table page in block 0",
-            [&out, a](std::string* e) { return print_reloc_table(a->dir, out, e); });
-    command("block-map", "NAND: the shared block map NAND_FLASH_BBMT",
-            [&out, a](std::string* e) { return print_block_map(a->dir, out, e); });
-    command("bad-blocks", "NAND: listed bad blocks and factory markers",
-            [&out, a](std::string* e) { return print_bad_blocks(a->dir, out, e); });
+    auto json = [a](CLI::App* sub) { sub->add_flag("--json", a->json, "as JSON"); };
+    json(command("reloc-table", "NAND: the relocation table page in block 0",
+                 [&out, a](std::string* e) { return print_reloc_table(a->dir, a->json, out, e); }));
+    json(command("block-map", "NAND: the shared block map NAND_FLASH_BBMT",
+                 [&out, a](std::string* e) { return print_block_map(a->dir, a->json, out, e); }));
+    json(command("bad-blocks", "NAND: listed bad blocks and factory markers",
+                 [&out, a](std::string* e) { return print_bad_blocks(a->dir, a->json, out, e); }));
     CLI::App* pin = command("pin", "a pin's function, direction and level (default pin 73)", [&out, a](std::string* e) {
         return print_pin(a->dir, static_cast<unsigned>(a->number), out, e);
     });
     a->number = 73;
     cli::add_number(*pin, "N", &a->number, kMax32, "the pin");
     CLI::App* view =
-        command("export", "NAND: the logical view through the block map into FILE",
-                [&out, a](std::string* e) { return export_nand_view(a->dir, a->file, a->offset, a->length, out, e); });
+        command("export",
+                "NAND: the logical view through the block map into FILE; pages with ECC errors are named and "
+                "the exit status is 1",
+                [&out, &err, a](std::string* e) {
+                    return export_nand_view(a->dir, a->file, a->offset, a->length, out, err, e);
+                });
     view->add_option("FILE", a->file, "the file to write")->required()->type_name("");
     cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
     cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");

@@ -16,17 +16,16 @@ namespace modulectl {
 // writes to out and err and leaves its exit status in *result.
 void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int* result);
 
-bool print_reloc_table(const std::filesystem::path& dir, std::ostream& out, std::string* error);
-bool print_block_map(const std::filesystem::path& dir, std::ostream& out, std::string* error);
-bool print_bad_blocks(const std::filesystem::path& dir, std::ostream& out, std::string* error);
+// Each as text, or as JSON.
+bool print_reloc_table(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error);
+bool print_block_map(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error);
+bool print_bad_blocks(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error);
 bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out, std::string* error);
 
-// The logical view: its size, a range of it, or all of it into a file.
-bool nand_view_size(const std::filesystem::path& dir, uint64_t* size, std::string* error);
-bool read_nand_view(const std::filesystem::path& dir, uint64_t offset, uint64_t length, std::vector<uint8_t>* bytes,
-                    std::string* error);
+// The logical view (sim::FlashView) into a file; pages with ECC errors are
+// named on err and make it fail.
 bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                      uint64_t length, std::ostream& out, std::string* error);
+                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
 
 // Faults, written to module.toml; they take effect when the module is next opened.
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);

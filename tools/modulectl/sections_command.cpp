@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "flash/flash_ops.h"
 #include "module/module.h"
 #include "update/section_map.h"
@@ -13,7 +15,7 @@ namespace fs = std::filesystem;
 
 // Detection moves a configuration block found at its old place, so it runs
 // on a copy of the module: the module itself is only read.
-bool print_section_map(const std::string& dir, std::string* error) {
+bool print_section_map(const std::string& dir, bool json, std::string* error) {
     std::error_code ec;
     fs::path copy = fs::temp_directory_path() / ("modulectl-sections-" + std::to_string(::getpid()));
     fs::remove_all(copy, ec);
@@ -29,16 +31,26 @@ bool print_section_map(const std::string& dir, std::string* error) {
     }
     if (ok) {
         DetectSectionMap();
-        std::printf("%-12s %-10s %-10s %-10s\n", "section", "start", "length", "used");
+        nlohmann::ordered_json all = nlohmann::ordered_json::array();
+        if (!json) std::printf("%-12s %-10s %-10s %-10s\n", "section", "start", "length", "used");
         for (int i = 0; i < kSectionCount; ++i) {
             const FlashSection& s = SectionMap[i];
-            std::u16string name(reinterpret_cast<const char16_t*>(s.name));
-            std::printf("%-12s 0x%08X 0x%08X 0x%08X%s\n", std::string(name.begin(), name.end()).c_str(), s.start,
-                        s.length, s.used,
-                        i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE
-                            ? "  (old place: an update moves it to 0x40000)"
-                            : "");
+            std::u16string wide(reinterpret_cast<const char16_t*>(s.name));
+            std::string name(wide.begin(), wide.end());
+            bool old_place = i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE;
+            if (json) {
+                all.push_back({{"section", name},
+                               {"start", s.start},
+                               {"length", s.length},
+                               {"used", s.used},
+                               {"flags", s.flags},
+                               {"old_place", old_place}});
+                continue;
+            }
+            std::printf("%-12s 0x%08X 0x%08X 0x%08X%s\n", name.c_str(), s.start, s.length, s.used,
+                        old_place ? "  (old place: an update moves it to 0x40000)" : "");
         }
+        if (json) std::printf("%s\n", all.dump(2).c_str());
     }
     sim::Module::close_current();
     fs::remove_all(copy, ec);

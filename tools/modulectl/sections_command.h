@@ -2,5 +2,6 @@
 #pragma once
 #include <string>
 
-// Prints the detected map of the module in dir; false with a reason.
-bool print_section_map(const std::string& dir, std::string* error);
+// Prints the detected map of the module in dir, as a table or JSON; false
+// with a reason.
+bool print_section_map(const std::string& dir, bool json, std::string* error);

@@ -1,20 +1,29 @@
 // updatetool: runs the module's flash maintenance program on a simulated
 // module. Host options choose the module, the dialog front-end, scripted
 // answers and the report; the rest of the command line is the program's own.
+// The exit status tells the outcome (see --help); the last line on stderr
+// says it.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <mutex>
 
+#include "module/flash_watch.h"
+#include "module/hw/nand/nand_view.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/os/program_threads.h"
+#include "module/os/wince_path.h"
+#include "module/ui/ui_config.h"
 #include "platform/windows.h"
 #include "res/resources.h"
+#include "shell/shell_state.h"
 #include "tools/common/cli.h"
 #include "tools/updatetool/default_module.h"
+#include "tools/updatetool/host_output.h"
 #include "tools/updatetool/host_ui.h"
 #include "tools/updatetool/options.h"
 #include "tools/updatetool/report.h"
@@ -27,7 +36,10 @@ namespace {
 
 std::mutex report_mutex;
 RunReport report;
-std::string report_path;
+HostOptions options;
+sim::FlashWatch* watch = nullptr;  // lives as long as the module
+const sim::NandPart* nand_part = nullptr;
+sim::NandBlockMap map_before;
 
 std::string answer_name(int id) {
     switch (id) {
@@ -42,74 +54,196 @@ std::string answer_name(int id) {
     }
 }
 
-// Collects the figures the module knows at the end and writes the report.
-void finish_report() {
+void note(const std::string& text) {
+    if (options.detail > 0) say_aside(text);
+}
+
+// The image the worker was started with, as a host path.
+std::string host_image_path() {
+    std::u16string path(reinterpret_cast<const char16_t*>(ImagePath));
+    sim::Module* m = sim::Module::current();
+    if (!m || !sim::os::is_wince_path(path)) return sim::utf8(path);
+    std::filesystem::path resolved;
+    DWORD error = 0;
+    return sim::os::resolve_wince_path(m->root_dir(), path, false, &resolved, &error) ? resolved.string() : "";
+}
+
+// What the module knows at the end: counters, blocks the program moved.
+void collect_module_figures() {
     std::lock_guard<std::mutex> lock(report_mutex);
     if (sim::Module* m = sim::Module::current()) {
         report.virtual_time_ns = m->clock().now_ns();
         const sim::FlashCounters& flash = m->events().counters();
         report.bytes_erased = flash.bytes_erased;
         report.bytes_written = flash.bytes_programmed;
+        report.failed_operations = flash.failed_operations;
+        report.bad_blocks_found = flash.bad_block_reports;
+        report.ecc_corrected = flash.ecc_corrected;
+        report.ecc_uncorrectable = flash.ecc_uncorrectable;
+        if (nand_part) {
+            sim::NandBlockMap after = sim::load_block_map(m->dir(), *nand_part);
+            for (size_t i = 0; i < after.physical.size() && i < map_before.physical.size(); ++i)
+                if (after.physical[i] != map_before.physical[i]) report.relocated.emplace_back(i, after.physical[i]);
+        }
     }
     report.abort_requested = report.abort_requested || AbortRequested != 0;
-    if (report_path.empty()) return;
-    std::ofstream f(report_path, std::ios::trunc);
-    f << report.to_json();
-    if (!f) std::fprintf(stderr, "updatetool: cannot write the report to %s\n", report_path.c_str());
+    report.unused_answers = sim::ui::unused_answers();
+}
+
+void verify_update() {
+    if (!options.verify || report.outcome() != "success" || report.image_path.empty()) return;
+    sim::Module* m = sim::Module::current();
+    if (!m) return;
+    VerifyResult result;
+    std::string error;
+    if (!verify_image(m->dir(), report.image_path, &result, &error,
+                      [](uint64_t done, uint64_t total) { show_phase("verifying", done, total); })) {
+        report.verify_error = error;
+        return;
+    }
+    for (const sim::PageProblem& p : result.page_problems) note("updatetool: verify: " + p.text);
+    report.verify = result;
+}
+
+void write_report() {
+    if (options.report_path.empty()) return;
+    std::string json = report.to_json();
+    if (options.report_path == "-") {
+        std::fflush(stderr);
+        std::cout << json << std::flush;
+        return;
+    }
+    std::ofstream f(options.report_path, std::ios::trunc);
+    f << json;
+    if (!f) say_aside("updatetool: cannot write the report to " + options.report_path);
+}
+
+// The end of a run, also at a reboot: figures, the verify, the report, and
+// the outcome as the last line; returns the exit status.
+int finish_run() {
+    collect_module_figures();
+    for (const auto& [logical, physical] : report.relocated)
+        note("module: logical block " + std::to_string(logical) + " now lies in physical block " +
+             std::to_string(physical));
+    verify_update();
+    end_progress();
+    if (!report.unused_answers.empty()) {
+        std::string unused;
+        for (const std::string& word : report.unused_answers) unused += (unused.empty() ? "" : ", ") + word;
+        say_aside("updatetool: --answer values left unused (no message box took them): " + unused);
+    }
+    write_report();
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", report.sentence().c_str());
+    std::fflush(stderr);
+    // A run ended over a wrong answer is a usage error however it is asked.
+    if (options.module_exit_status && report.usage_error.empty()) return 1;
+    return report.exit_status();
+}
+
+// The flash operation that made the update show a flash error.
+void diagnose(const std::u16string& caption, const std::u16string& text) {
+    if (!watch || (caption != u"ERROR" && caption != u"ERRER") || text.find(u"Flash") == std::u16string::npos) return;
+    std::optional<sim::FlashFailure> f = watch->current_failure();
+    if (!f) return;
+    {
+        std::lock_guard<std::mutex> lock(report_mutex);
+        report.failure = ReportedFailure{f->operation, f->event.address, f->event.unit, f->status, f->meaning, f->text};
+    }
+    say_aside("module: " + f->text);
 }
 
 void watch_module() {
     sim::ModuleObserver& o = sim::observer();
     o.message_box = [](const std::u16string& caption, const std::u16string& text, unsigned, int answer) {
+        {
+            std::lock_guard<std::mutex> lock(report_mutex);
+            report.message_boxes.push_back({sim::utf8(caption), sim::utf8(text), answer_name(answer)});
+        }
+        diagnose(caption, text);
+    };
+    o.thread_start = [] {
+        std::string path = host_image_path();
         std::lock_guard<std::mutex> lock(report_mutex);
-        report.message_boxes.push_back({sim::utf8(caption), sim::utf8(text), answer_name(answer)});
+        report.update_started = report.update_dialog = true;
+        report.worker_result.reset();
+        report.image_path = path;
+    };
+    o.dialog_ended = [](const std::u16string& caption, long) {
+        std::lock_guard<std::mutex> lock(report_mutex);
+        if (caption == u"Updating IMAGE") report.update_dialog = true;
     };
     o.thread_exit = [](unsigned long code) {
         std::lock_guard<std::mutex> lock(report_mutex);
         report.worker_result = code;
-        report.update_started = true;
     };
     o.registry_result = [](bool ok) {
         std::lock_guard<std::mutex> lock(report_mutex);
         report.registry_result = ok;
     };
     o.reboot = [](bool cold) {
+        bool returns = sim::Module::current() && sim::Module::current()->config().get_bool("hal.reboot_returns", false);
         {
             std::lock_guard<std::mutex> lock(report_mutex);
             report.reboot = cold ? "cold" : "warm";
+            report.reboot_returned = returns;
         }
+        say_aside(std::string("module: ") + (cold ? "cold" : "warm") + " reboot" +
+                  (returns ? " requested; the HAL returned" : ""));
+        if (returns) return;
         // The module restarts: the program ends here, as it would on the board.
         end_host_ui();
-        finish_report();
-        std::fflush(stdout);
-        _exit(1);
+        int status = finish_run();
+        _exit(status);
     };
 }
 
+sim::FlashWatch::Hooks flash_hooks() {
+    sim::FlashWatch::Hooks hooks;
+    hooks.notice = [](const std::string& text) { note("module: " + text); };
+    hooks.boot_area = [](const char* phase, uint64_t done, uint64_t total) { show_phase(phase, done, total); };
+    return hooks;
+}
+
 int run(int argc, char** argv) {
-    HostOptions options;
     std::string error;
     if (int status = parse_host_options(argc, argv, &options); status >= 0) return status;
     std::string dir = options.module_dir;
     if (dir.empty() && !ensure_default_module(&dir, &error)) {
         std::fprintf(stderr, "updatetool: %s\n", error.c_str());
-        return 2;
+        return cli::kUsage;
     }
     sim::Module* module = sim::Module::open(dir, &error);
     if (!module) {
         std::fprintf(stderr, "updatetool: cannot open module %s: %s\n", dir.c_str(), error.c_str());
-        return 2;
+        return cli::kUsage;
     }
     module->clock().set_realtime(options.realtime);
+    module->set_run_title("updatetool " + options.module_command_line);
     if (!configure_host_ui(options, &error)) {
         std::fprintf(stderr, "updatetool: %s\n", error.c_str());
-        return 2;
+        return cli::kUsage;
     }
+    configure_line_output(options, [](const std::string& why) {
+        {
+            std::lock_guard<std::mutex> lock(report_mutex);
+            report.usage_error = why;
+        }
+        int status = finish_run();
+        _exit(status);
+    });
 
-    report_path = options.report_path;
     report.job = job_of_command_line(options.module_command_line);
     report.command_line = options.module_command_line;
     report.module_dir = dir;
+    if (module->config().get_string("flash.kind", "nor") == "nand") {
+        nand_part = sim::find_nand_part(module->config().get_u32("nand.id", 0));
+        if (nand_part) map_before = sim::load_block_map(dir, *nand_part);
+    }
+    auto listener = std::make_unique<sim::FlashWatch>(module->config(), module->events(), flash_hooks());
+    watch = listener.get();
+    module->keep_listening(std::move(listener), sim::FlashWatch::kKinds);
     watch_module();
 
     std::u16string command_line = sim::utf16(options.module_command_line);
@@ -118,10 +252,10 @@ int run(int argc, char** argv) {
     sim::wait_for_program_threads();
     end_host_ui();
     if (report.job == "reboot") report.reboot_returned = true;
-    finish_report();
-    std::fflush(stdout);
+    int status = finish_run();
+    watch = nullptr;
     sim::Module::close_current();
-    return 1;
+    return status;
 }
 
 }  // namespace

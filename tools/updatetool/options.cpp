@@ -19,8 +19,20 @@ const char kAbout[] =
     "host paths.";
 
 const char kExitStatus[] =
-    "The exit status is always 1, as on the module; --report tells the outcome.\n"
-    "Host errors (a wrong command line, a module that cannot be opened) exit with 2.";
+    "Exit status: the outcome of the run, as the report's \"outcome\" names it:\n"
+    "  0 success   the job was done (the main dialog: closed; its last update, if\n"
+    "              one ran, succeeded)\n"
+    "  1 failure   the job failed: an update's error message, a registry job that\n"
+    "              failed (also quietly, /fu /cu), a reboot the HAL returned from,\n"
+    "              --verify finding the flash unlike the image\n"
+    "  2 usage     a wrong command line, a module that cannot be opened, a command\n"
+    "              the program does not know (it then does nothing), an answer that\n"
+    "              is not a button of the box on screen (input not a terminal)\n"
+    "  3 declined  the overwrite warning was answered Cancel, or no file was chosen\n"
+    "  4 aborted   Abort (Escape, Ctrl-C, --escape-at) stopped the update\n"
+    "The last line on stderr says the outcome in one sentence. With\n"
+    "--module-exit-status the exit status is the program's own return value\n"
+    "instead, always 1 as on the module.";
 
 }  // namespace
 
@@ -39,7 +51,9 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
         ->type_name("line|terminal|auto");
     app.add_option("--answer", o->answers,
                    "answer the next message box so; repeat for later boxes. Without one,\n"
-                   "a line on stdin names the button; at end of input the default is taken")
+                   "a line on stdin names the button; at end of input the default is taken.\n"
+                   "A word that is no button of the box is refused: asked again when stdin\n"
+                   "is a terminal, else the run ends with exit status 2")
         ->check(cli::one_of({"yes", "no", "ok", "cancel"}))
         ->type_name("yes|no|ok|cancel")
         ->allow_extra_args(false);
@@ -56,9 +70,20 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
         ->type_name("max|realtime");
     app.add_option("--report", o->report_path,
                    "write a JSON summary when the program ends (also at a reboot): job,\n"
-                   "outcome (success, failure, declined, aborted), message boxes, bytes\n"
-                   "erased and written, virtual time, reboot")
+                   "outcome (success, failure, usage, declined, aborted), exit status,\n"
+                   "message boxes, the failed flash operation, NAND bad blocks and ECC\n"
+                   "reports, bytes erased and written, virtual time, reboot, verify.\n"
+                   "- writes it to stdout (the dialogs' lines then go to stderr)")
         ->type_name("FILE");
+    app.add_flag_function(
+        "-q,--quiet", [o](int64_t) { o->detail = 0; }, "print only message boxes and the outcome");
+    app.add_flag_function(
+        "-v,--verbose", [o](int64_t) { o->detail = 2; }, "print every status text of the progress dialog too");
+    app.add_flag("--verify", o->verify,
+                 "after a successful update, compare the flash with every record of the\n"
+                 "image (as modulectl verify does); a difference makes the update a failure");
+    app.add_flag("--module-exit-status", o->module_exit_status,
+                 "exit with the program's own return value (always 1, as on the module)");
     // The module's command line is the program's to read: CLI11 stops at its
     // first word and takes every later word as it is, options or not.
     std::vector<std::string> words;

@@ -10,7 +10,10 @@ struct HostOptions {
     std::vector<std::string> answers;    // yes, no, ok, cancel: one per message box
     std::vector<std::string> escape_at;  // window-text prefixes that deliver Escape
     bool realtime = false;
-    std::string report_path;
+    std::string report_path;          // "-": stdout
+    int detail = 1;                   // 0 quiet (-q), 1 normal, 2 verbose (-v)
+    bool verify = false;              // compare the flash with the image after a successful update
+    bool module_exit_status = false;  // exit with the program's own return value
     std::string module_command_line;  // joined with single blanks
 };
 

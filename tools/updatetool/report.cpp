@@ -1,6 +1,9 @@
 #include "tools/updatetool/report.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+
+#include "module/ui/line_progress.h"
 
 std::string job_of_command_line(const std::string& c) {
     if (c.empty() || c[0] != '/') return "main-dialog";
@@ -14,22 +17,52 @@ std::string job_of_command_line(const std::string& c) {
     }
 }
 
-static bool any_box(const std::vector<ReportedMessageBox>& boxes, const std::string& caption,
-                    const std::string& answer) {
+namespace {
+
+const ReportedMessageBox* find_box(const std::vector<ReportedMessageBox>& boxes, const std::string& caption,
+                                   const std::string& answer = "") {
     for (const ReportedMessageBox& b : boxes)
-        if (b.caption == caption && (answer.empty() || b.answer == answer)) return true;
-    return false;
+        if (b.caption == caption && (answer.empty() || b.answer == answer)) return &b;
+    return nullptr;
 }
 
-std::string RunReport::outcome() const {
-    if (job == "update" || (job == "main-dialog" && update_started)) {
-        if (abort_requested) return "aborted";
-        if (worker_result && *worker_result == 1) return "success";
-        if (any_box(message_boxes, "WARNING", "cancel")) return "declined";
-        if (!update_started && !any_box(message_boxes, "ERROR", "") && !any_box(message_boxes, "ERRER", ""))
-            return "declined";  // the file dialog was cancelled
-        return "failure";
+// The error message the update showed, on one line.
+std::string error_text(const std::vector<ReportedMessageBox>& boxes) {
+    const ReportedMessageBox* box = find_box(boxes, "ERROR");
+    if (!box) box = find_box(boxes, "ERRER");
+    if (!box) return "";
+    std::string text = box->text;
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+std::string update_outcome(const RunReport& r) {
+    // The reset question answered Yes reboots before the worker's end: only
+    // a completed update asks it.
+    bool completed = r.worker_result ? *r.worker_result == 1 : r.update_started && !r.reboot.empty();
+    // An abort noticed after the last record came too late to stop anything.
+    if (r.abort_requested && !(completed && (r.bytes_erased || r.bytes_written))) return "aborted";
+    if (completed) {
+        if (r.verify && !r.verify->matches()) return "failure";
+        return r.verify_error.empty() ? "success" : "failure";
     }
+    if (find_box(r.message_boxes, "WARNING", "cancel")) return "declined";
+    if (!r.update_started && !find_box(r.message_boxes, "ERROR") && !find_box(r.message_boxes, "ERRER"))
+        return "declined";  // the file dialog was cancelled
+    return "failure";
+}
+
+std::string registry_sentence(const RunReport& r, const char* done, const char* failed, const char* box) {
+    if (r.outcome() == "success") return done;
+    const ReportedMessageBox* shown = find_box(r.message_boxes, "Registry");
+    return std::string(failed) + (shown ? ": " + shown->text : std::string(": ") + box);
+}
+
+}  // namespace
+
+std::string RunReport::outcome() const {
+    if (!usage_error.empty() || job == "none") return "usage";
+    if (job == "update" || (job == "main-dialog" && update_dialog)) return update_outcome(*this);
     if (job == "save-registry" || job == "clear-registry") {
         if (registry_result) return *registry_result ? "success" : "failure";
         for (const ReportedMessageBox& b : message_boxes)
@@ -40,22 +73,98 @@ std::string RunReport::outcome() const {
     return "success";
 }
 
+int RunReport::exit_status() const {
+    std::string o = outcome();
+    if (o == "success") return 0;
+    if (o == "usage") return 2;
+    if (o == "declined") return 3;
+    if (o == "aborted") return 4;
+    return 1;
+}
+
+std::string RunReport::sentence() const {
+    const std::string o = outcome();
+    std::string s = "updatetool: ";
+    if (!usage_error.empty()) return s + usage_error;
+    if (job == "none")
+        return s + "the program did nothing: '" + command_line +
+               "' is none of its commands (/u PATH, /f, /fu, /c, /cu, /rMS, /rcMS)";
+    if (job == "update" || (job == "main-dialog" && update_dialog)) {
+        std::string changed =
+            sim::ui::byte_count(bytes_erased) + " erased, " + sim::ui::byte_count(bytes_written) + " written";
+        if (o == "aborted")
+            return s + (bytes_erased || bytes_written
+                            ? "update aborted: the flash was changed (" + changed + ") and holds no whole image"
+                            : "update aborted before anything was erased");
+        if (o == "declined")
+            return s + (find_box(message_boxes, "WARNING", "cancel") ? "update declined at the overwrite warning"
+                                                                     : "update declined: no image file was chosen");
+        if (o == "success")
+            return s + "update succeeded (" + changed + ")" + (verify ? "; verified, " + verify->summary() : "");
+        if (!verify_error.empty()) return s + "update not verified: " + verify_error;
+        if (verify && !verify->matches()) return s + "update failed verification: the flash " + verify->summary();
+        std::string message = error_text(message_boxes);
+        return s + "update failed" + (message.empty() ? "" : ": " + message);
+    }
+    if (job == "save-registry")
+        return s + registry_sentence(*this, "registry saved to flash", "saving the registry failed",
+                                     "the registry flush failed");
+    if (job == "clear-registry")
+        return s + registry_sentence(*this, "registry in flash cleared", "clearing the registry failed",
+                                     "the HAL did not clear it");
+    if (job == "reboot")
+        return s + (o == "success" ? reboot + " reboot: the module restarts"
+                                   : "reboot failed: the HAL returned from the reboot request");
+    return s + (reboot.empty() ? "main dialog closed" : "main dialog ended with a " + reboot + " reboot");
+}
+
 std::string RunReport::to_json() const {
-    nlohmann::ordered_json boxes = nlohmann::ordered_json::array();
+    using json = nlohmann::ordered_json;
+    json boxes = json::array();
     for (const ReportedMessageBox& b : message_boxes)
         boxes.push_back({{"caption", b.caption}, {"text", b.text}, {"answer", b.answer}});
-    nlohmann::ordered_json j = {
+    json failed = nullptr;
+    if (failure)
+        failed = {{"operation", failure->operation}, {"address", failure->address}, {"chip", failure->chip},
+                  {"status", failure->status},       {"meaning", failure->meaning}, {"text", failure->text}};
+    json moved = json::array();
+    for (const auto& [logical, physical] : relocated) moved.push_back({{"logical", logical}, {"physical", physical}});
+    json checked = nullptr;
+    if (verify) {
+        json pages = json::array();
+        for (const sim::PageProblem& p : verify->page_problems) pages.push_back(p.text);
+        checked = {{"matches", verify->matches()},
+                   {"records", verify->records},
+                   {"bytes", verify->bytes},
+                   {"differing_bytes", verify->differing},
+                   {"first_difference", verify->first_difference ? json(*verify->first_difference) : json(nullptr)},
+                   {"ecc_problems", pages}};
+    } else if (!verify_error.empty()) {
+        checked = {{"error", verify_error}};
+    }
+    json j = {
         {"job", job},
         {"command_line", command_line},
         {"module", module_dir},
         {"outcome", outcome()},
+        {"exit_status", exit_status()},
+        {"summary", sentence()},
         {"message_boxes", boxes},
+        {"failed_operation", failed},
+        {"failed_operations", failed_operations},
+        {"nand",
+         {{"bad_blocks_found", bad_blocks_found},
+          {"relocated", moved},
+          {"ecc_corrected", ecc_corrected},
+          {"ecc_uncorrectable", ecc_uncorrectable}}},
         {"bytes_erased", bytes_erased},
         {"bytes_written", bytes_written},
         // Milliseconds to the microsecond.
         {"virtual_time_ms", static_cast<double>(virtual_time_ns / 1000u) / 1000.0},
-        {"reboot", reboot.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(reboot)},
+        {"reboot", reboot.empty() ? json(nullptr) : json(reboot)},
+        {"verify", checked},
+        {"unused_answers", unused_answers},
     };
     // Texts the module shows are UTF-8; anything else is replaced, not thrown.
-    return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "module/hw/nand/nand_storage.h"
@@ -34,11 +35,14 @@ NandBlockMap load_block_map(const std::filesystem::path& dir, const NandPart& pa
     return map;
 }
 
-bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map, uint64_t offset,
-                       uint64_t length, uint8_t* out) {
+bool for_each_logical_run(const NandPart& part, const NandBlockMap& map, uint64_t offset, uint64_t length,
+                          const std::function<void(int64_t device, uint64_t run)>& visit) {
     NandDeviceLayout l = nand_device_layout(part);
     if (offset > l.logical_bytes() || length > l.logical_bytes() - offset) return false;
     const uint64_t B = l.block_bytes, P = l.page_bytes, T = l.table_offset, R = l.table_bytes, L = l.boot_end;
+    // A doubled bus stores nothing of the boot area past chip 0's first
+    // block: that place would be the low lane of logical block 1.
+    const uint64_t stored_end = part.wiring == NandWiring::DoubledBus ? T : L - P;
     auto delta = [&](uint64_t x) {
         uint64_t block = x / B;
         return (int64_t{map.physical[block]} - int64_t(block)) * int64_t(B);
@@ -49,23 +53,30 @@ bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, c
         if (offset < L) {
             if (offset < T) {
                 run = std::min(run, T - offset);
-            } else if (offset < L - P) {
-                run = std::min(run, L - P - offset);
+            } else if (offset < stored_end) {
+                run = std::min(run, stored_end - offset);
                 device = int64_t(offset + R) + delta(B);
             } else {
-                run = std::min(run, L - offset);  // the boot area's last page is not stored
+                run = std::min(run, L - offset);  // not stored: reads as erased
                 device = -1;
             }
         }
+        visit(device, run);
+        offset += run;
+        length -= run;
+    }
+    return true;
+}
+
+bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map, uint64_t offset,
+                       uint64_t length, uint8_t* out) {
+    return for_each_logical_run(part, map, offset, length, [&](int64_t device, uint64_t run) {
         if (device < 0)
             std::fill(out, out + run, 0xFF);
         else
             read_device_bytes(dir, part, uint64_t(device), run, out);
-        offset += run;
         out += run;
-        length -= run;
-    }
-    return true;
+    });
 }
 
 std::vector<NandBadBlock> find_bad_blocks(const std::filesystem::path& dir, const NandPart& part,

@@ -2,11 +2,13 @@
 // from the flash files alone (no module needs to be open): logical offsets
 // through the shared block map, with the boot area's own translation (the
 // relocation table page in block 0 is skipped over; the last page of the
-// boot area is not stored and reads as 0xFF). Data is taken raw, without
+// boot area, and on a doubled bus all of it past chip 0's first block, is
+// not stored and reads as 0xFF). Data is taken raw, without
 // ECC and without injected read faults.
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,11 @@ struct NandBlockMap {
 // magic; else the map the table page gives; else the identity.
 NandBlockMap load_block_map(const std::filesystem::path& dir, const NandPart& part);
 
+// The pieces of [offset, offset + length) of the logical view in order: each
+// a device offset (-1 for bytes that are not stored) and a byte count. False
+// beyond the view's end.
+bool for_each_logical_run(const NandPart& part, const NandBlockMap& map, uint64_t offset, uint64_t length,
+                          const std::function<void(int64_t device, uint64_t run)>& visit);
 // Reads [offset, offset + length) of the logical view; false beyond its end.
 bool read_logical_view(const std::filesystem::path& dir, const NandPart& part, const NandBlockMap& map, uint64_t offset,
                        uint64_t length, uint8_t* out);

@@ -1,0 +1,120 @@
+#include "module/flash_view.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "module/hw/nand/nand_ecc.h"
+#include "module/hw/nand/nand_layout.h"
+#include "module/hw/nand/nand_storage.h"
+
+namespace sim {
+
+std::unique_ptr<FlashView> FlashView::open(const std::filesystem::path& dir, std::string* error) {
+    std::unique_ptr<FlashView> view(new FlashView());
+    view->dir_ = dir;
+    if (!view->profile_.load((dir / "module.toml").string(), error)) return nullptr;
+    if (view->profile_.get_string("flash.kind", "nor") == "nor") {
+        view->size_ = 2ull << view->profile_.get_u32("nor.query_size", 24);
+        return view;
+    }
+    if (!nand_config_from_profile(view->profile_, &view->board_, error)) return nullptr;
+    view->part_ = view->board_.part;
+    view->size_ = nand_device_layout(*view->part_).logical_bytes();
+    view->map_ = load_block_map(dir, *view->part_);
+    return view;
+}
+
+bool FlashView::read(uint64_t offset, uint64_t length, uint8_t* out, std::string* error) {
+    if (offset > size_ || length > size_ - offset) {
+        *error = "the range ends beyond the flash (" + std::to_string(size_) + " bytes)";
+        return false;
+    }
+    if (!part_) {
+        std::ifstream f(dir_ / "nor.bin", std::ios::binary);
+        f.seekg(static_cast<std::streamoff>(offset));
+        if (!f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length))) {
+            *error = "cannot read nor.bin";
+            return false;
+        }
+        return true;
+    }
+    return for_each_logical_run(*part_, map_, offset, length, [&](int64_t device, uint64_t run) {
+        if (device < 0) {
+            std::fill(out, out + run, 0xFF);
+        } else {
+            read_device_bytes(dir_, *part_, uint64_t(device), run, out);
+            check_device_range(uint64_t(device), run);
+        }
+        out += run;
+    });
+}
+
+// The chips' pages behind device bytes, as read_device_bytes addresses them.
+void FlashView::check_device_range(uint64_t device, uint64_t length) {
+    const NandPart& p = *part_;
+    const uint64_t page = p.page_bytes;
+    auto pages = [&](unsigned chip, uint64_t from, uint64_t to) {
+        for (uint64_t n = from / page; n * page < to; ++n) check_page(chip, static_cast<uint32_t>(n));
+    };
+    switch (p.wiring) {
+        case NandWiring::Single: pages(0, device, device + length); break;
+        case NandWiring::TwoSelects:
+            if (device < kChipSelect1Boundary)
+                pages(0, device, std::min<uint64_t>(device + length, kChipSelect1Boundary));
+            if (device + length > kChipSelect1Boundary) {
+                uint64_t from = std::max<uint64_t>(device, kChipSelect1Boundary) - kChipSelect1Boundary;
+                pages(1, from, device + length - kChipSelect1Boundary);
+            }
+            break;
+        case NandWiring::DoubledBus: {
+            uint64_t first_block = nand_device_layout(p).block_bytes;
+            if (device < first_block) pages(0, device, std::min(device + length, first_block));
+            if (device + length > first_block) {
+                uint64_t from = std::max(device, first_block) / 2, to = (device + length + 1) / 2;
+                pages(0, from, to);
+                pages(1, from, to);
+            }
+            break;
+        }
+    }
+}
+
+static void read_file_at(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
+    std::memset(out, 0xFF, size);
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return;
+    f.seekg(static_cast<std::streamoff>(offset));
+    f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+}
+
+void FlashView::check_page(unsigned chip, uint32_t page) {
+    if (!checked_.insert({chip, page}).second) return;
+    const NandPart& p = *part_;
+    std::vector<uint8_t> data(p.page_bytes), spare(p.spare_bytes);
+    read_file_at(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
+    read_file_at(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
+    // The controller keeps 3 ECC bytes per 256 data bytes at this place of
+    // the spare area; a page programmed without ECC leaves them erased.
+    const size_t ecc_at = p.page_bytes == 2048 ? 40 : 8, ecc_bytes = p.page_bytes / kEccChunkBytes * kEccBytesPerChunk;
+    const uint8_t* ecc = spare.data() + ecc_at;
+    bool has_ecc = std::any_of(ecc, ecc + ecc_bytes, [](uint8_t b) { return b != 0xFF; });
+    const NandChipFaults& faults = board_.chips[chip].faults;
+    bool double_flip = faults.uncorrectable_pages.count(page) != 0, flip = faults.bitflip_pages.count(page) != 0;
+    EccOutcome outcome = EccOutcome::Clean;
+    if (has_ecc) {
+        // As the chip would read it: the injected flips, then the ECC.
+        if (flip || double_flip) data[kBitflipByte] ^= kBitflipMask;
+        if (double_flip) data[kSecondFlipByte] ^= kSecondFlipMask;
+        outcome = ecc_correct(data.data(), data.size(), ecc);
+    } else if (flip || double_flip) {
+        outcome = double_flip ? EccOutcome::Uncorrectable : EccOutcome::Corrected;
+    }
+    if (outcome == EccOutcome::Clean) return;
+    bool uncorrectable = outcome == EccOutcome::Uncorrectable;
+    problems_.push_back({chip, page, uncorrectable,
+                         "chip " + std::to_string(chip) + " page " + std::to_string(page) +
+                             (uncorrectable ? ": uncorrectable ECC error" : ": ECC corrects a flipped bit")});
+}
+
+}  // namespace sim

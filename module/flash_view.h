@@ -1,0 +1,62 @@
+// The flash of a module as the system's flash operations address it, read
+// from the module directory's files without opening the module: on NOR the
+// device (nor.bin); on NAND the logical view through the block map, with the
+// boot area's own translation. The bytes are the stored ones, as raw reads
+// return them; on NAND every page read is also checked as the controller's
+// ECC would check it (stored ECC, injected bit flips), and what that finds is
+// kept for the caller to report.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "module/config.h"
+#include "module/hw/nand/nand_profile.h"
+#include "module/hw/nand/nand_view.h"
+
+namespace sim {
+
+struct PageProblem {
+    unsigned chip;
+    uint32_t page;  // the chip's own
+    bool uncorrectable;
+    std::string text;  // "chip 0 page 300: ECC corrects a flipped bit"
+};
+
+class FlashView {
+public:
+    // Reads module.toml; false with a reason when it does not load.
+    static std::unique_ptr<FlashView> open(const std::filesystem::path& dir, std::string* error);
+
+    const Config& profile() const { return profile_; }
+    bool nand() const { return part_ != nullptr; }
+    const NandPart* nand_part() const { return part_; }
+    // Bytes the system addresses.
+    uint64_t size() const { return size_; }
+
+    // [offset, offset + length) into out; false with a reason past the end.
+    bool read(uint64_t offset, uint64_t length, uint8_t* out, std::string* error);
+
+    // NAND pages found with ECC errors by the reads so far, each once.
+    const std::vector<PageProblem>& page_problems() const { return problems_; }
+
+private:
+    FlashView() = default;
+    void check_device_range(uint64_t device, uint64_t length);
+    void check_page(unsigned chip, uint32_t page);
+
+    std::filesystem::path dir_;
+    Config profile_;
+    uint64_t size_ = 0;
+    const NandPart* part_ = nullptr;
+    NandBoardConfig board_;
+    NandBlockMap map_;
+    std::set<std::pair<unsigned, uint32_t>> checked_;
+    std::vector<PageProblem> problems_;
+};
+
+}  // namespace sim
