@@ -33,7 +33,10 @@ Module* Module::open(const std::filesystem::path& dir, std::string* error) {
     close_current();
     Config config;
     if (!config.load((dir / "module.toml").string(), error)) return nullptr;
+    CutPlan plan;
+    if (!cut_plan_from_profile(config, &plan, error)) return nullptr;
     std::unique_ptr<Module> module(new Module(dir, std::move(config)));
+    module->power_ = std::make_unique<PowerCut>(*module, std::move(plan));
     std::string kind = module->config_.get_string("flash.kind", "nor");
     bool ok;
     if (kind == "nor") {

@@ -12,6 +12,7 @@
 #include "module/config.h"
 #include "module/hw/bus.h"
 #include "module/hw/device_events.h"
+#include "module/power_cut.h"
 
 namespace sim {
 
@@ -39,6 +40,8 @@ public:
     EventSink& events() { return events_; }
     Bus& bus() { return bus_; }
     CpuModel& cpu() { return *cpu_; }
+    // Where the flash chips ask whether the power goes during an operation.
+    PowerCut& power() { return *power_; }
     // The NOR pair on PXA27x modules, null elsewhere.
     NorPair* nor() { return nor_; }
 
@@ -76,6 +79,7 @@ private:
     EventSink events_;
     Bus bus_{clock_, events_};
     std::unique_ptr<CpuModel> cpu_;
+    std::unique_ptr<PowerCut> power_;
     NorPair* nor_ = nullptr;
     std::string run_title_;
     int64_t opened_ms_ = 0;  // wall clock, milliseconds since 1970

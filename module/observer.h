@@ -25,6 +25,9 @@ struct ModuleObserver {
     std::function<void(bool ok)> registry_result;
     // A dialog was ended with this result (template caption as loaded).
     std::function<void(const std::u16string& caption, long result)> dialog_ended;
+    // The module lost its power (text: the operation it cut). When set, the
+    // host ends the process here; else the module ends it.
+    std::function<void(const std::string& text)> power_cut;
 };
 
 ModuleObserver& observer();

@@ -10,6 +10,7 @@ constexpr uint64_t kU16 = 0xFFFF;
 constexpr uint64_t kU32 = 0xFFFFFFFF;
 constexpr uint64_t kI64 = 0x7FFFFFFFFFFFFFFF;  // TOML integers are signed 64-bit
 constexpr uint32_t kManyItems = 65536;
+constexpr uint64_t kMaxCutUs = 1000000000000;  // 11.5 days of virtual time
 
 using T = KeyType;
 
@@ -65,6 +66,10 @@ const std::vector<KeyRule> kRules = {
     {"nand.time.program_ns",      T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "tPROG"},
     {"nand.time.erase_ns",        T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "tBERS"},
     {"nand.time.reset_ns",        T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "tRST"},
+    {"power.cut_at_op",           T::Integer,       1, kU32,        0, 0,         nullptr,      nullptr, "the Nth program or erase of the next run loses its power part-way"},
+    {"power.cut_at_time_us",      T::Integer,       0, kMaxCutUs,   0, 0,         nullptr,      nullptr, "the power goes at this virtual time of the next run"},
+    {"power.cut_at",              T::String,        0, 0,           0, 0,         nullptr,      nullptr, "erase@ADDRESS or program@ADDRESS: the first such operation loses its power part-way"},
+    {"power.seed",                T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "seed of what a cut operation leaves"},
 };
 // clang-format on
 

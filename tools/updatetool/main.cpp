@@ -80,6 +80,7 @@ void collect_module_figures() {
         report.bad_blocks_found = flash.bad_block_reports;
         report.ecc_corrected = flash.ecc_corrected;
         report.ecc_uncorrectable = flash.ecc_uncorrectable;
+        report.flash_operations = m->power().operations();
         if (nand_part) {
             sim::NandBlockMap after = sim::load_block_map(m->dir(), *nand_part);
             for (size_t i = 0; i < after.physical.size() && i < map_before.physical.size(); ++i)
@@ -196,6 +197,15 @@ void watch_module() {
         end_host_ui();
         int status = finish_run();
         _exit(status);
+    };
+    o.power_cut = [](const std::string& text) {
+        {
+            std::lock_guard<std::mutex> lock(report_mutex);
+            report.power_cut = text;
+        }
+        say_aside("module: power cut: " + text);
+        end_host_ui();
+        _exit(finish_run());
     };
 }
 

@@ -30,6 +30,8 @@ const char kExitStatus[] =
     "              is not a button of the box on screen (input not a terminal)\n"
     "  3 declined  the overwrite warning was answered Cancel, or no file was chosen\n"
     "  4 aborted   Abort (Escape, Ctrl-C, --escape-at) stopped the update\n"
+    "  5 power-cut the module lost its power (power.cut_* in module.toml,\n"
+    "              modulectl cut): the flash is as the cut left it\n"
     "The last line on stderr says the outcome in one sentence. With\n"
     "--module-exit-status the exit status is the program's own return value\n"
     "instead, always 1 as on the module.";
@@ -70,7 +72,7 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
         ->type_name("max|realtime");
     app.add_option("--report", o->report_path,
                    "write a JSON summary when the program ends (also at a reboot): job,\n"
-                   "outcome (success, failure, usage, declined, aborted), exit status,\n"
+                   "outcome (success, failure, usage, declined, aborted, power-cut), exit status,\n"
                    "message boxes, the failed flash operation, NAND bad blocks and ECC\n"
                    "reports, bytes erased and written, virtual time, reboot, verify.\n"
                    "- writes it to stdout (the dialogs' lines then go to stderr)")

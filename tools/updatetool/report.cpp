@@ -61,6 +61,7 @@ std::string registry_sentence(const RunReport& r, const char* done, const char* 
 }  // namespace
 
 std::string RunReport::outcome() const {
+    if (!power_cut.empty()) return "power-cut";
     if (!usage_error.empty() || job == "none") return "usage";
     if (job == "update" || (job == "main-dialog" && update_dialog)) return update_outcome(*this);
     if (job == "save-registry" || job == "clear-registry") {
@@ -79,12 +80,14 @@ int RunReport::exit_status() const {
     if (o == "usage") return 2;
     if (o == "declined") return 3;
     if (o == "aborted") return 4;
+    if (o == "power-cut") return 5;
     return 1;
 }
 
 std::string RunReport::sentence() const {
     const std::string o = outcome();
     std::string s = "updatetool: ";
+    if (!power_cut.empty()) return s + "power cut: the module stopped in the " + power_cut;
     if (!usage_error.empty()) return s + usage_error;
     if (job == "none")
         return s + "the program did nothing: '" + command_line +
@@ -164,6 +167,8 @@ std::string RunReport::to_json() const {
         {"reboot", reboot.empty() ? json(nullptr) : json(reboot)},
         {"verify", checked},
         {"unused_answers", unused_answers},
+        {"power_cut", power_cut.empty() ? json(nullptr) : json(power_cut)},
+        {"flash_operations", flash_operations},
     };
     // Texts the module shows are UTF-8; anything else is replaced, not thrown.
     return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

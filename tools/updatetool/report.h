@@ -52,10 +52,12 @@ struct RunReport {
     std::optional<VerifyResult> verify;
     std::string verify_error;
     std::vector<std::string> unused_answers;
+    std::string power_cut;          // the operation the module lost its power in
+    uint64_t flash_operations = 0;  // programs and erases the flash started
 
-    // success, failure, usage, declined or aborted, from what the run showed.
+    // success, failure, usage, declined, aborted or power-cut, from what the run showed.
     std::string outcome() const;
-    // 0 success, 1 failure, 2 usage, 3 declined, 4 aborted.
+    // 0 success, 1 failure, 2 usage, 3 declined, 4 aborted, 5 power-cut.
     int exit_status() const;
     // "updatetool: update failed: Error writing to Flash!"
     std::string sentence() const;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "module/hw/cut_bits.h"
+
 namespace sim {
 
 static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
@@ -225,11 +227,27 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
     }
     if (misses(programs_to_miss_, row_, Operation::PageProgram, now)) return;
     start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
+    bool cut_short = cut(Operation::PageProgram, now, config_.program_ns);
     failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
-    if (failed_)
+    if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
-    else
+    } else if (cut_short) {
+        std::vector<uint8_t> cells(register_.size());
+        storage_.read_page(row_, cells.data());
+        cut_program(cells, register_, power_->done(), power_->seed_for(config_.index));
+        storage_.program_page(row_, cells.data());
+    } else {
         storage_.program_page(row_, register_.data());
+    }
+}
+
+bool NandChip::cut(Operation op, uint64_t now, uint32_t busy_ns) {
+    if (!power_) return false;
+    const NandPart& p = part();
+    uint32_t pages = op == Operation::BlockErase ? p.pages_per_block : 1;
+    uint32_t first = op == Operation::BlockErase ? row_ / p.pages_per_block * p.pages_per_block : row_;
+    return power_->starts(op, true, uint64_t{first} * p.page_bytes, uint64_t{pages} * p.page_bytes, p.page_bytes, now,
+                          busy_ns, config_.index);
 }
 
 void NandChip::erase(uint64_t now, uint8_t cmd) {
@@ -238,11 +256,21 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
     mode_ = Mode::Idle;
     if (misses(erases_to_miss_, block, Operation::BlockErase, now)) return;
     start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
+    bool cut_short = cut(Operation::BlockErase, now, config_.erase_ns);
     failed_ = config_.faults.bad_blocks.count(block) != 0;
-    if (failed_)
+    if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
-    else
+    } else if (cut_short) {
+        // Every page of the block, main and spare, part-way to erased.
+        uint32_t raw = p.raw_page_bytes(), first = block * p.pages_per_block;
+        std::vector<uint8_t> cells(size_t{raw} * p.pages_per_block);
+        for (uint32_t i = 0; i < p.pages_per_block; ++i) storage_.read_page(first + i, &cells[size_t{i} * raw]);
+        cut_erase(cells, power_->done(), power_->seed_for(config_.index));
+        storage_.erase_pages(first, p.pages_per_block);
+        for (uint32_t i = 0; i < p.pages_per_block; ++i) storage_.program_page(first + i, &cells[size_t{i} * raw]);
+    } else {
         storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
+    }
 }
 
 // Bytes of the page register from position_ on: copied while they last,

@@ -8,7 +8,9 @@
 // The chip acts on an address when the controller ends the address phase;
 // cycles it did not get count as 0. A program or erase takes effect when it
 // starts; its Finished event comes when its busy time has passed and the chip
-// is next touched (or settled).
+// is next touched (or settled). When the module's power goes during a
+// program or erase, it takes effect part-way (module/hw/cut_bits.h): its
+// spare area and ECC no longer match its data.
 #pragma once
 #include <cstdint>
 #include <set>
@@ -17,6 +19,7 @@
 #include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
+#include "module/power_cut.h"
 
 namespace sim {
 
@@ -63,6 +66,8 @@ public:
     const NandChipConfig& config() const { return config_; }
     const NandPart& part() const { return *config_.part; }
     NandChipFaults& faults() { return config_.faults; }
+    // Program and erase starts are put to the module's power cut.
+    void set_power(PowerCut* power) { power_ = power; }
 
     void command(uint8_t cmd, uint64_t now);
     void address(const uint8_t* cycles, unsigned count, uint64_t now);
@@ -101,6 +106,8 @@ private:
     void load_page(uint32_t page, uint64_t now, uint8_t cmd);
     void program(uint64_t now, uint8_t cmd);
     void erase(uint64_t now, uint8_t cmd);
+    // True when the power goes during the program or erase that just started.
+    bool cut(Operation op, uint64_t now, uint32_t busy_ns);
     void emit(EventKind kind, uint64_t now, uint32_t value, Operation op = Operation::None,
               FaultKind fault = FaultKind::None) {
         if (events_.wants(kind)) events_.deliver(event(kind, now, value, op, fault));
@@ -110,6 +117,7 @@ private:
     NandChipConfig config_;
     NandStorage& storage_;
     EventSink& events_;
+    PowerCut* power_ = nullptr;
     Mode mode_ = Mode::Idle;
     unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
     bool area_one_shot_ = false;  // 01h lasts one operation

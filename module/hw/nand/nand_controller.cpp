@@ -259,6 +259,7 @@ void NandController::issue(uint64_t now) {
 }
 
 void NandController::start_busy_phase(uint64_t now) {
+    if (power_ && power_->tripped()) power_->power_off();
     Command& c = command_;
     c.went_busy = false;
     c.busy_end = now;

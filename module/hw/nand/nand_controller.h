@@ -120,6 +120,13 @@ public:
     NandWiring wiring() const { return wiring_; }
     unsigned chip_count() const { return static_cast<unsigned>(chips_.size()); }
     NandChip& chip(unsigned n) { return *chips_[n]; }
+    // The chips put their program and erase starts to the module's power cut;
+    // the controller ends the run once the command that started the one the
+    // power goes in has reached every chip of the bus.
+    void set_power(PowerCut* power) {
+        power_ = power;
+        for (auto& chip : chips_) chip->set_power(power);
+    }
 
 private:
     enum class Phase { Idle, AwaitCommand, WaitChips, ChipBusy, ReadData, WriteData };
@@ -172,6 +179,7 @@ private:
 
     VirtualClock& clock_;
     EventSink& events_;
+    PowerCut* power_ = nullptr;
     NandWiring wiring_;
     std::vector<std::unique_ptr<NandStorage>> storage_;
     std::vector<std::unique_ptr<NandChip>> chips_;

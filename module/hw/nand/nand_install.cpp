@@ -122,6 +122,7 @@ bool install_nand(Module& module, std::string* error) {
     NandController* controller = module.own(std::make_unique<NandController>(
         module.clock(), module.events(), config.part->wiring, std::move(storage), std::move(chips)));
     module.bus().map(kNandControllerBase, kNandControllerSize, controller);
+    controller->set_power(&module.power());
     // The running system's flash driver has configured the controller for
     // its chip before any program starts.
     const NandPart& p = *config.part;

@@ -3,6 +3,7 @@
 #include <bit>
 #include <limits>
 
+#include "module/hw/cut_bits.h"
 #include "module/hw/nor/nor_query.h"
 
 namespace sim {
@@ -236,6 +237,13 @@ void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
     pending_address_ = k;
     pending_value_ = value;
     emit(EventKind::Started, k, value, now, op);
+    if (power_ && (is_erase(op) || is_program(op))) {
+        // The range as the bus sees it: both chips' halves of each word.
+        bool erase = is_erase(op);
+        uint32_t first = erase ? block_start(block) : op == Operation::BufferProgram ? buffer_start_ : k;
+        uint32_t words = erase ? block_words(block) : op == Operation::BufferProgram ? buffer_count_ : 1;
+        cut_ = power_->starts(op, false, 4ull * first, 4ull * words, 0, now, busy_time(op, block), chip_index_);
+    }
 
     if (config_.never_ready) {
         busy_ = true;
@@ -264,7 +272,37 @@ void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
     uint64_t duration = busy_time(op, block);
     busy_ = true;
     busy_until_ = now + duration;
-    if (duration == 0) finish(now);
+    if (duration == 0 && !cut_) finish(now);
+}
+
+void NorChip::cut_short() {
+    bool cut = cut_;
+    cut_ = false;
+    if (!cut || !busy_ || !(is_erase(pending_) || is_program(pending_))) return;
+    uint32_t k = pending_address_;
+    uint32_t block = block_of(k);
+    bool erase = is_erase(pending_);
+    // A fault that would have failed the operation leaves the array as it was.
+    if (faults_of(block) & (erase ? kNorFaultEraseError : kNorFaultProgramError)) return;
+    uint32_t first = erase ? block_start(block) : k;
+    uint32_t count = erase ? block_words(block) : pending_ == Operation::BufferProgram ? buffer_count_ : 1;
+    array_.use(4ull * first, 4ull * count, true);
+    std::vector<uint8_t> cells(2ull * count), data(2ull * count, 0xFF);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint16_t old = word(first + i);
+        uint16_t next = erase ? 0xFFFF : pending_ == Operation::BufferProgram ? buffer_[i] : pending_value_;
+        cells[2 * i] = static_cast<uint8_t>(old);
+        cells[2 * i + 1] = static_cast<uint8_t>(old >> 8);
+        data[2 * i] = static_cast<uint8_t>(next);
+        data[2 * i + 1] = static_cast<uint8_t>(next >> 8);
+    }
+    if (erase)
+        cut_erase(cells, power_->done(), power_->seed_for(chip_index_));
+    else
+        cut_program(cells, data, power_->done(), power_->seed_for(chip_index_));
+    for (uint32_t i = 0; i < count; ++i) word(first + i) = static_cast<uint16_t>(cells[2 * i] | cells[2 * i + 1] << 8);
+    busy_ = false;
+    pending_ = Operation::None;
 }
 
 void NorChip::program_word(uint32_t k, uint16_t value) {

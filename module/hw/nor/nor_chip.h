@@ -11,8 +11,8 @@
 // Not modelled: erase and program suspend, OTP protection registers, burst
 // and page reads, partitions and read-while-write, the VPEN/VPP and WP# pins
 // (WP# is taken as low, so locked-down blocks stay locked), chip erase,
-// partial contents after an interrupted operation (an operation takes
-// effect as a whole when its busy time ends), the 0x8922 command erratum.
+// the 0x8922 command erratum. An operation takes effect as a whole when its
+// busy time ends, unless the module's power goes during it (cut_short).
 //
 // The chip does not own its array: it works on every second 16-bit word of
 // the pair's array file (its half of each bus word) and on every second byte
@@ -24,6 +24,7 @@
 
 #include "module/hw/device_events.h"
 #include "module/hw/nor/nor_storage.h"
+#include "module/power_cut.h"
 
 namespace sim {
 
@@ -147,6 +148,12 @@ public:
         if (busy_ && now >= busy_until_) finish(now);
     }
 
+    // Program and erase starts are put to the module's power cut.
+    void set_power(PowerCut* power) { power_ = power; }
+    // The power went during the operation that just started: it is left
+    // part-done in the array and ends without a Finished event.
+    void cut_short();
+
     const NorChipConfig& config() const { return config_; }
     uint16_t status_register() const { return status_; }
     uint8_t lock_bits(uint32_t block) const { return locks_[2 * static_cast<size_t>(block)]; }
@@ -222,6 +229,7 @@ private:
     uint32_t parameter_shift_;
     uint32_t main_shift_;
     std::vector<uint16_t> query_;
+    PowerCut* power_ = nullptr;
 
     // Mutable state.
     Mode mode_ = Mode::ReadArray;
@@ -236,6 +244,7 @@ private:
     uint32_t buffer_count_ = 0;   // words announced by the count write
     uint32_t buffer_loaded_ = 0;  // data writes taken so far
     bool buffer_fault_ = false;   // a load outside the window, reported at confirm
+    bool cut_ = false;            // the power goes during the running operation
     std::array<uint16_t, 32> buffer_{};
 };
 

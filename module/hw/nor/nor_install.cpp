@@ -14,6 +14,7 @@ bool install_nor(Module& module, std::string* error) {
     std::unique_ptr<NorPair> pair = NorPair::open(config, module.dir(), module.clock(), module.events(), error);
     if (!pair) return false;
     NorPair* nor = module.own(std::move(pair));
+    nor->set_power(&module.power());
     module.bus().map(0, nor->device_size(), nor);
     module.set_nor(nor);
     return true;

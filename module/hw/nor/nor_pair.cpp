@@ -85,6 +85,12 @@ uint32_t NorPair::block_size_at(uint32_t offset) const {
     uint64_t now = clock_.now_ns();
     chip0_->write(k, static_cast<uint16_t>(value), now);
     chip1_->write(k, static_cast<uint16_t>(value >> 16), now);
+    // The write that started the operation the power goes in is the last.
+    if (power_ && power_->tripped()) {
+        chip0_->cut_short();
+        chip1_->cut_short();
+        power_->power_off();
+    }
 }
 
 void NorPair::spend_polling(uint64_t now) {

@@ -68,6 +68,12 @@ public:
     // Erase-block size of the device block holding offset.
     uint32_t block_size_at(uint32_t offset) const;
     NorChip& chip(int index) { return index == 0 ? *chip0_ : *chip1_; }
+    // Both chips put their program and erase starts to the module's power cut.
+    void set_power(PowerCut* power) {
+        power_ = power;
+        chip0_->set_power(power);
+        chip1_->set_power(power);
+    }
     // The array as stored (what read-array mode returns).
     std::span<const uint8_t> contents() const { return {array_.data(), static_cast<size_t>(array_.size())}; }
 
@@ -86,6 +92,7 @@ private:
     std::vector<uint8_t> volatile_locks_;  // P30/K3: lost at power-off
     std::unique_ptr<NorChip> chip0_;
     std::unique_ptr<NorChip> chip1_;
+    PowerCut* power_ = nullptr;
 };
 
 }  // namespace sim
