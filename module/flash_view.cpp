@@ -91,6 +91,20 @@ static void read_file_at(const std::filesystem::path& path, uint64_t offset, uin
 void FlashView::check_page(unsigned chip, uint32_t page) {
     if (!checked_.insert({chip, page}).second) return;
     const NandPart& p = *part_;
+    const NandChipFaults& faults = board_.chips[chip].faults;
+    bool double_flip = faults.uncorrectable_pages.count(page) != 0, flip = faults.bitflip_pages.count(page) != 0;
+    // A page past the ends of both files is erased: no ECC to check.
+    if (file_bytes_.empty())
+        for (const NandChipConfig& c : board_.chips) {
+            std::error_code ec;
+            uint64_t main = std::filesystem::file_size(NandStorage::main_path(dir_, c.index), ec);
+            uint64_t oob = std::filesystem::file_size(NandStorage::oob_path(dir_, c.index), ec);
+            file_bytes_.push_back({ec ? UINT64_MAX : main, ec ? UINT64_MAX : oob});
+        }
+    if (!flip && !double_flip && chip < file_bytes_.size() &&
+        uint64_t{page} * p.page_bytes >= file_bytes_[chip].first &&
+        uint64_t{page} * p.spare_bytes >= file_bytes_[chip].second)
+        return;
     std::vector<uint8_t> data(p.page_bytes), spare(p.spare_bytes);
     read_file_at(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
     read_file_at(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
@@ -99,8 +113,6 @@ void FlashView::check_page(unsigned chip, uint32_t page) {
     const size_t ecc_at = p.page_bytes == 2048 ? 40 : 8, ecc_bytes = p.page_bytes / kEccChunkBytes * kEccBytesPerChunk;
     const uint8_t* ecc = spare.data() + ecc_at;
     bool has_ecc = std::any_of(ecc, ecc + ecc_bytes, [](uint8_t b) { return b != 0xFF; });
-    const NandChipFaults& faults = board_.chips[chip].faults;
-    bool double_flip = faults.uncorrectable_pages.count(page) != 0, flip = faults.bitflip_pages.count(page) != 0;
     EccOutcome outcome = EccOutcome::Clean;
     if (has_ecc) {
         // As the chip would read it: the injected flips, then the ECC.

@@ -57,6 +57,7 @@ private:
     NandBlockMap map_;
     std::set<std::pair<unsigned, uint32_t>> checked_;
     std::vector<PageProblem> problems_;
+    std::vector<std::pair<uint64_t, uint64_t>> file_bytes_;  // per chip: nand-N.main, nand-N.oob
 };
 
 }  // namespace sim

@@ -18,6 +18,8 @@ std::string hex8(uint64_t value) {
     return text;
 }
 
+}  // namespace
+
 uint32_t board_image_place(const std::filesystem::path& dir, const sim::Config& profile) {
     std::vector<uint8_t> item;
     if (!sim::hal::read_config_item(dir, profile, 5, &item) || item.empty()) return kDefaultImagePlace;
@@ -25,8 +27,6 @@ uint32_t board_image_place(const std::filesystem::path& dir, const sim::Config& 
     for (size_t i = 0; i < 4 && i < item.size(); ++i) word |= uint32_t{item[i]} << (8 * i);
     return word;
 }
-
-}  // namespace
 
 uint32_t image_address_bias(uint32_t s, uint32_t image_place) {
     if (s >= 0xBCA00000u && s <= 0xBFFFFFFEu) return 0u - s;

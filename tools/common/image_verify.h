@@ -29,6 +29,9 @@ struct VerifyResult {
 // The address bias the program computes for an image start, with F the
 // first word of the board's configuration item 5 (0x80000 without it).
 uint32_t image_address_bias(uint32_t image_start, uint32_t image_place);
+// F as the board gives it: configuration item 5 stored through the HAL or in
+// the profile, 0x80000 without it.
+uint32_t board_image_place(const std::filesystem::path& dir, const sim::Config& profile);
 
 // False with a reason when the module or the image cannot be read, or the
 // image is damaged (then nothing is compared). progress: bytes compared of

@@ -19,9 +19,11 @@
 #include "platform/windows.h"
 #include "tools/common/cli.h"
 #include "tools/common/image_verify.h"
+#include "tools/modulectl/check_command.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/sections_command.h"
+#include "tools/modulectl/sweep_command.h"
 
 namespace {
 
@@ -45,6 +47,9 @@ struct Arguments {
     std::string out;  // dump --out; verify's image
     uint64_t seconds = 0;
     bool json = false;
+    // cut
+    std::optional<uint64_t> at_op, at_time_us, seed;
+    std::string at;
 };
 
 int cmd_create(const Arguments& a) {
@@ -231,6 +236,55 @@ int cmd_sections(const Arguments& a) {
     return cli::kFailure;
 }
 
+int cmd_check(const Arguments& a) {
+    CheckResult result;
+    std::string error;
+    if (!check_module(a.dir, a.out, &result, &error)) {
+        std::fprintf(stderr, "modulectl check: %s\n", error.c_str());
+        return cli::kUsage;
+    }
+    if (a.json)
+        std::printf("%s\n", result.to_json().dump(2).c_str());
+    else
+        std::fputs(result.to_text().c_str(), stdout);
+    return result.bootable ? 0 : cli::kFailure;
+}
+
+// One of the three ways to choose the cut, written as profile keys.
+int cmd_cut(const Arguments& a) {
+    int chosen = a.at_op.has_value() + a.at_time_us.has_value() + !a.at.empty();
+    if (chosen != 1) {
+        std::fprintf(stderr, "modulectl cut: give one of --at-op, --at-time-us and --at\n");
+        return cli::kUsage;
+    }
+    std::string error;
+    sim::NamedOperation named;
+    if (!a.at.empty() && !sim::parse_named_operation(a.at, &named, &error)) {
+        std::fprintf(stderr, "modulectl cut: %s\n", error.c_str());
+        return cli::kUsage;
+    }
+    std::string path = (std::filesystem::path(a.dir) / "module.toml").string();
+    sim::Config config;
+    if (!config.load(path, &error)) {
+        std::fprintf(stderr, "modulectl cut: %s\n", error.c_str());
+        return cli::kFailure;
+    }
+    for (const char* key : sim::kCutKeys) config.erase(key);
+    if (a.at_op) config.set_u64("power.cut_at_op", *a.at_op);
+    if (a.at_time_us) config.set_u64("power.cut_at_time_us", *a.at_time_us);
+    if (!a.at.empty()) config.set_string("power.cut_at", a.at);
+    if (a.seed) config.set_u64("power.seed", *a.seed);
+    if (!config.check(path, &error) || !config.save(path, &error)) {
+        std::fprintf(stderr, "modulectl cut: %s\n", error.c_str());
+        return cli::kUsage;
+    }
+    std::printf("the next run of %s loses its power at %s\n", a.dir.c_str(),
+                a.at_op        ? ("operation " + std::to_string(*a.at_op)).c_str()
+                : a.at_time_us ? (std::to_string(*a.at_time_us) + " us").c_str()
+                               : a.at.c_str());
+    return 0;
+}
+
 const char kAbout[] =
     "Creates, inspects and changes simulated modules. See docs/module.md for the\n"
     "module directory and the profile keys of module.toml.";
@@ -292,6 +346,52 @@ int run(int argc, char** argv) {
                              "hold it until killed (or N seconds)",
                              [&] { return cmd_hold_flash(a); });
     cli::add_number(*hold, "--seconds", &a.seconds, kMaxHoldSeconds, "release it after N seconds (0: never)");
+    CLI::App* check = json(command("check",
+                                   "what a power cut left: each section's blocks (erased, data, damaged), the image "
+                                   "compared per section, on NAND the relocation table and boot area; exit status 0 "
+                                   "bootable, 1 not bootable",
+                                   [&] { return cmd_check(a); }));
+    check->add_option("IMAGE", a.out, "compare with this Windows CE .bin image")->type_name("");
+    CLI::App* cut = command("cut",
+                            "lose the power part-way through a program or erase of the next run (once; the keys "
+                            "power.cut_* in module.toml)",
+                            [&] { return cmd_cut(a); });
+    cli::add_number(*cut, "--at-op", &a.at_op, 0xFFFFFFFF, "the Nth program or erase (from 1)");
+    cli::add_number(*cut, "--at-time-us", &a.at_time_us, 1000000000000ull, "at this virtual time of the run");
+    cut->add_option("--at", a.at, "the first erase or program whose range holds ADDRESS")
+        ->type_name("erase@ADDRESS|program@ADDRESS");
+    cli::add_number(*cut, "--seed", &a.seed, 0xFFFFFFFF, "seed of the bits the cut operation leaves");
+    SweepOptions sweep_options;
+    std::string shard;
+    CLI::App* sweep =
+        command("sweep",
+                "run an update on scratch copies of the module, cutting the power at a different operation each time; "
+                "check each cut and update again; print the table",
+                [&] {
+                    sweep_options.dir = a.dir;
+                    if (!shard.empty()) {
+                        unsigned i = 0, n = 0;
+                        char end = 0;
+                        if (std::sscanf(shard.c_str(), "%u/%u%c", &i, &n, &end) != 2) {
+                            std::fprintf(stderr, "modulectl sweep: --shard must be I/N, not '%s'\n", shard.c_str());
+                            return cli::kUsage;
+                        }
+                        sweep_options.shard = i;
+                        sweep_options.shards = n;
+                    }
+                    return run_sweep(sweep_options);
+                });
+    sweep->add_option("IMAGE", sweep_options.image, "the update's Windows CE .bin image")->required()->type_name("");
+    cli::add_number(*sweep, "--every", &sweep_options.every, 0xFFFFFFFF, "cut at every Nth operation");
+    cli::add_number(*sweep, "--points", &sweep_options.points, 0xFFFFFFFF, "cut at K seeded operations (default 20)");
+    cli::add_number(*sweep, "--seed", &sweep_options.seed, 0xFFFFFFFF, "seed of the points and of the cut bits");
+    cli::add_number(*sweep, "--jobs", &sweep_options.jobs, 64, "cut points run at once");
+    sweep->add_option("--shard", shard, "run the Ith of N parts of the points (1 <= I <= N)")->type_name("I/N");
+    sweep->add_option("-o,--csv", sweep_options.csv, "write the table as CSV")->type_name("FILE");
+    sweep->add_option("--json", sweep_options.json, "write the table as JSON")->type_name("FILE");
+    sweep->add_option("--work", sweep_options.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
+    sweep->add_option("--updatetool", sweep_options.updatetool, "the updatetool to run (default: beside modulectl)")
+        ->type_name("PATH");
     modulectl::add_nand_commands(app, std::cout, std::cerr, &result);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);

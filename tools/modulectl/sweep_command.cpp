@@ -1,0 +1,294 @@
+#include "tools/modulectl/sweep_command.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "module/config.h"
+#include "module/hw/cut_bits.h"
+#include "module/power_cut.h"
+#include "tools/common/cli.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+// Runs a tool with stdout into out_file (or nowhere) and stderr nowhere;
+// its exit status, or -1 when it did not exit.
+int run_process(const std::vector<std::string>& args, const fs::path& out_file) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string out = out_file.empty() ? "/dev/null" : out_file.string();
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+json read_json(const fs::path& path) {
+    std::ifstream in(path);
+    json j = json::parse(in, nullptr, false);
+    return j.is_discarded() ? json(nullptr) : j;
+}
+
+// A scratch copy: everything but the event log, so the copy starts its own.
+bool copy_module(const fs::path& from, const fs::path& to, std::string* error) {
+    std::error_code ec;
+    fs::remove_all(to, ec);
+    fs::create_directories(to, ec);
+    for (const fs::directory_entry& e : fs::directory_iterator(from, ec)) {
+        if (e.path().filename() == "events.log") continue;
+        fs::copy(e.path(), to / e.path().filename(), fs::copy_options::recursive, ec);
+        if (ec) break;
+    }
+    if (ec) *error = "cannot copy " + from.string() + ": " + ec.message();
+    return !ec;
+}
+
+bool arm_cut(const fs::path& dir, uint64_t op, uint64_t seed, std::string* error) {
+    sim::Config profile;
+    std::string path = (dir / "module.toml").string();
+    if (!profile.load(path, error)) return false;
+    for (const char* key : sim::kCutKeys) profile.erase(key);
+    profile.set_u64("power.cut_at_op", op);
+    profile.set_u64("power.seed", seed);
+    return profile.save(path, error);
+}
+
+struct Row {
+    uint64_t op = 0;
+    bool cut = false;  // the cut fired
+    json record;       // power-cut.json with phase and section
+    bool bootable = false;
+    std::string reason;
+    std::vector<std::string> damaged;
+    int retry_status = -1;
+    std::string retry_outcome;
+    bool verified = false;
+    std::string problem;  // a tool that did not run as expected
+};
+
+std::string hex8(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
+    return out.empty() ? "-" : out;
+}
+
+struct Tools {
+    std::string updatetool, modulectl;
+};
+
+Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, uint64_t op) {
+    Row row;
+    row.op = op;
+    fs::path scratch = work / ("cut-" + std::to_string(op));
+    std::string error;
+    if (!copy_module(o.dir, scratch, &error) || !arm_cut(scratch, op, o.seed, &error)) {
+        row.problem = error;
+        return row;
+    }
+    int cut = run_process({tools.updatetool, "--module", scratch.string(), "-q", "/u " + o.image}, {});
+    row.cut = cut == sim::kPowerCutExitStatus;
+    if (!row.cut && cut != 0) row.problem = "the cut run ended with exit status " + std::to_string(cut);
+    fs::path check_out = work / ("check-" + std::to_string(op) + ".json");
+    int checked = run_process({tools.modulectl, "check", scratch.string(), o.image, "--json"}, check_out);
+    json check = read_json(check_out);
+    if ((checked != 0 && checked != 1) || !check.is_object()) {
+        row.problem = "modulectl check ended with exit status " + std::to_string(checked);
+    } else {
+        row.bootable = check.value("bootable", false);
+        row.reason = check.value("reason", "");
+        row.damaged = check.value("damaged_sections", std::vector<std::string>{});
+        row.record = check["power_cut"];
+    }
+    fs::path report = work / ("retry-" + std::to_string(op) + ".json");
+    row.retry_status = run_process({tools.updatetool, "--module", scratch.string(), "-q", "--verify", "--report",
+                                    report.string(), "/u " + o.image},
+                                   {});
+    json retry = read_json(report);
+    if (retry.is_object()) {
+        row.retry_outcome = retry.value("outcome", "");
+        row.verified = retry["verify"].is_object() && retry["verify"].value("matches", false);
+    }
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    fs::remove(check_out, ec);
+    fs::remove(report, ec);
+    return row;
+}
+
+std::vector<uint64_t> choose_points(const SweepOptions& o, uint64_t total) {
+    std::set<uint64_t> points;
+    if (o.every) {
+        for (uint64_t op = o.every; op <= total; op += o.every) points.insert(op);
+    } else {
+        uint64_t wanted = std::min(o.points ? o.points : 20, total), state = o.seed;
+        while (points.size() < wanted) points.insert(1 + sim::next_seeded(state) % total);
+    }
+    std::vector<uint64_t> mine;
+    uint64_t index = 0;
+    for (uint64_t op : points)
+        if (index++ % o.shards == o.shard - 1) mine.push_back(op);
+    return mine;
+}
+
+json row_json(const Row& r) {
+    json record = r.record.is_object() ? r.record : json::object();
+    return {{"operation", r.op},
+            {"cut", r.cut},
+            {"kind", record.value("kind", "")},
+            {"address", record.value("address", uint64_t{0})},
+            {"phase", record.value("phase", "")},
+            {"section", record.value("section", "")},
+            {"done", record.value("done", 0.0)},
+            {"bootable", r.bootable},
+            {"reason", r.reason},
+            {"damaged_sections", r.damaged},
+            {"retry_outcome", r.retry_outcome},
+            {"retry_exit_status", r.retry_status},
+            {"retry_verified", r.verified},
+            {"problem", r.problem}};
+}
+
+std::string csv_line(const json& r) {
+    std::ostringstream line;
+    line << r["operation"].get<uint64_t>() << ',' << r["kind"].get<std::string>() << ','
+         << hex8(r["address"].get<uint64_t>()) << ',' << r["phase"].get<std::string>() << ','
+         << r["section"].get<std::string>() << ',' << static_cast<int>(r["done"].get<double>() * 100 + 0.5) << ','
+         << (r["bootable"].get<bool>() ? "yes" : "no") << ','
+         << joined(r["damaged_sections"].get<std::vector<std::string>>()) << ','
+         << r["retry_outcome"].get<std::string>() << ',' << (r["retry_verified"].get<bool>() ? "yes" : "no");
+    return line.str();
+}
+
+}  // namespace
+
+int run_sweep(const SweepOptions& o) {
+    if (o.shard < 1 || o.shard > o.shards) {
+        std::fprintf(stderr, "modulectl sweep: --shard I/N needs 1 <= I <= N\n");
+        return cli::kUsage;
+    }
+    Tools tools;
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    tools.modulectl = self.string();
+    tools.updatetool = o.updatetool.empty() ? (self.parent_path() / "updatetool").string() : o.updatetool;
+    fs::path work = o.work.empty() ? fs::temp_directory_path() / ("modulectl-sweep-" + std::to_string(::getpid()))
+                                   : fs::path(o.work);
+    fs::create_directories(work, ec);
+
+    // The update once without a cut: how many operations there are to cut.
+    std::string error;
+    fs::path base = work / "uncut";
+    fs::path base_report = work / "uncut.json";
+    if (!copy_module(o.dir, base, &error)) {
+        std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
+        return cli::kFailure;
+    }
+    int status = run_process({tools.updatetool, "--module", base.string(), "-q", "--verify", "--report",
+                              base_report.string(), "/u " + o.image},
+                             {});
+    json uncut = read_json(base_report);
+    fs::remove_all(base, ec);
+    fs::remove(base_report, ec);
+    if (status != 0 || !uncut.is_object()) {
+        std::fprintf(stderr, "modulectl sweep: the update without a cut ends with exit status %d\n", status);
+        return cli::kFailure;
+    }
+    uint64_t total = uncut.value("flash_operations", uint64_t{0});
+    std::vector<uint64_t> points = choose_points(o, total);
+    std::printf("update of %s: %llu flash operations; cutting at %zu of them (shard %u/%u, seed %llu)\n",
+                o.image.c_str(), static_cast<unsigned long long>(total), points.size(), o.shard, o.shards,
+                static_cast<unsigned long long>(o.seed));
+
+    std::vector<Row> rows(points.size());
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (unsigned j = 0; j < std::max(1u, o.jobs); ++j)
+        workers.emplace_back([&] {
+            for (size_t i; (i = next++) < points.size();) rows[i] = run_point(o, tools, work, points[i]);
+        });
+    for (std::thread& t : workers) t.join();
+    if (o.work.empty()) fs::remove_all(work, ec);
+
+    json table = json::array();
+    const char* header = "operation,kind,address,phase,section,done_percent,bootable,damaged,retry,retry_verified";
+    std::string csv = std::string(header) + "\n";
+    std::printf("%9s %-7s %-10s %-17s %-11s %4s  %-8s %-22s %s\n", "operation", "kind", "address", "phase", "section",
+                "done", "bootable", "damaged", "retry");
+    size_t unbootable = 0, retried = 0;
+    uint64_t first_unbootable = 0, last_unbootable = 0;
+    bool all_ok = true;
+    for (const Row& r : rows) {
+        json j = row_json(r);
+        table.push_back(j);
+        csv += csv_line(j) + "\n";
+        bool ok = r.problem.empty() && r.retry_status == 0 && r.verified;
+        all_ok = all_ok && ok;
+        retried += ok;
+        if (!r.bootable) {
+            if (!unbootable++) first_unbootable = r.op;
+            last_unbootable = r.op;
+        }
+        std::string retry = r.retry_outcome + (r.verified ? ", verified" : ", NOT verified");
+        if (!r.problem.empty()) retry += " (" + r.problem + ")";
+        std::printf("%9llu %-7s %-10s %-17s %-11s %3d%%  %-8s %-22s %s\n", static_cast<unsigned long long>(r.op),
+                    j["kind"].get<std::string>().c_str(), hex8(j["address"].get<uint64_t>()).c_str(),
+                    j["phase"].get<std::string>().c_str(), j["section"].get<std::string>().c_str(),
+                    static_cast<int>(j["done"].get<double>() * 100 + 0.5), r.bootable ? "yes" : "no",
+                    joined(r.damaged).c_str(), retry.c_str());
+    }
+    std::string window = unbootable ? "operations " + std::to_string(first_unbootable) + " to " +
+                                          std::to_string(last_unbootable) + " of " + std::to_string(total)
+                                    : "none";
+    std::printf("cut points: %zu; not bootable after the cut: %zu (%s); retries that succeeded and verified: %zu\n",
+                rows.size(), unbootable, window.c_str(), retried);
+    if (!o.csv.empty()) {
+        std::ofstream f(o.csv, std::ios::trunc);
+        f << csv;
+    }
+    if (!o.json.empty()) {
+        json all = {{"image", o.image},
+                    {"module", o.dir},
+                    {"flash_operations", total},
+                    {"seed", o.seed},
+                    {"shard", std::to_string(o.shard) + "/" + std::to_string(o.shards)},
+                    {"points", table},
+                    {"not_bootable", unbootable},
+                    {"unbootable_window", window},
+                    {"retries_verified", retried}};
+        std::ofstream f(o.json, std::ios::trunc);
+        f << all.dump(2) << "\n";
+    }
+    return all_ok ? 0 : cli::kFailure;
+}

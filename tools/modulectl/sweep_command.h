@@ -1,0 +1,25 @@
+// modulectl sweep: one update run many times on scratch copies of a module,
+// the power cut at a different program or erase each time; after each cut
+// the module is checked (modulectl check) and updated again without a cut
+// (updatetool --verify). The real tools run as processes, several at once.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct SweepOptions {
+    std::string dir;    // the module to copy
+    std::string image;  // the update's image
+    uint64_t every = 0;
+    uint64_t points = 0;  // seeded cut points (default when neither is given: 20)
+    uint64_t seed = 1;
+    unsigned jobs = 1;
+    unsigned shard = 1, shards = 1;  // this shard's number (1..shards) and how many
+    std::string csv;                 // -o FILE
+    std::string json;                // --json FILE
+    std::string work;                // where the scratch copies go (default: a temporary folder)
+    std::string updatetool;          // default: beside modulectl
+};
+
+// Exit status: 0 when every retry succeeded and verified, 1 when one did not
+// or the update fails without a cut, 2 for a wrong option.
+int run_sweep(const SweepOptions& options);
