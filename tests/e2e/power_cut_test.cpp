@@ -1,0 +1,106 @@
+// A power cut in an update, end to end: what the cut run says, what
+// modulectl check finds, and a small sweep whose every retry must succeed.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+std::string made_image(const e2e::ModuleDir& module, const std::string& name, const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"-o", module.scratch(name).string()};
+    all.insert(all.end(), args.begin(), args.end());
+    e2e::ToolRun made = e2e::run_tool("mkbin", all);
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    return module.scratch(name).string();
+}
+
+nlohmann::json read_json(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+    return j.is_discarded() ? nlohmann::json::object() : j;
+}
+
+struct Case {
+    const char* profile;
+    const char* cut;     // a named operation inside the bootloader's writing
+    const char* damage;  // what check names in the boot region
+    const char* phase;   // the cut's phase in check's JSON
+};
+
+const Case kCases[] = {
+    {"pxa270", "program@0x10000", "partly programmed by the cut", "program"},
+    {"pxa300-f1ec", "program@0x10000", "uncorrectable ECC error", "boot-area staging"},
+};
+
+// A bootloader update cut at a named program: the module opens, check names
+// the damaged block and says not bootable; the retry restores it.
+TEST(PowerCut, ANamedCutLeavesAnOpenableModuleThatIsNotBootable) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.profile);
+        e2e::ModuleDir module(c.profile);
+        std::string image =
+            made_image(module, "boot.bin", {"--start", "0", "--length", "0x30000", "--fill", "pattern"});
+        ASSERT_EQ(e2e::run_tool("modulectl", {"cut", module.path().string(), "--at", c.cut, "--seed", "9"}).exit_code,
+                  0);
+        e2e::ToolRun cut = module.update_tool({"-q"}, "/u " + image);
+        EXPECT_EQ(cut.exit_code, 5) << cut.output;
+        EXPECT_EQ(e2e::json_value(module.report(), "outcome"), "power-cut");
+
+        // Openable, disarmed, and the cut recorded.
+        EXPECT_EQ(e2e::run_tool("modulectl", {"show", module.path().string()}).exit_code, 0);
+        std::ifstream toml(module.file("module.toml"));
+        std::string profile((std::istreambuf_iterator<char>(toml)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(profile.find("cut_at"), std::string::npos) << profile;
+
+        e2e::ToolRun check = e2e::run_tool("modulectl", {"check", module.path().string(), image});
+        EXPECT_EQ(check.exit_code, 1) << check.output;
+        EXPECT_NE(check.output.find(c.damage), std::string::npos) << check.output;
+        EXPECT_NE(check.output.find("not bootable: the boot region holds a damaged block"), std::string::npos)
+            << check.output;
+        e2e::ToolRun json = e2e::run_tool("modulectl", {"check", module.path().string(), "--json"});
+        nlohmann::json j = nlohmann::json::parse(json.output.substr(0, json.output.rfind('}') + 1), nullptr, false);
+        ASSERT_TRUE(j.is_object()) << json.output;
+        EXPECT_EQ(j["power_cut"]["phase"], c.phase);
+        EXPECT_EQ(j["power_cut"]["section"], "Bootloader");
+        EXPECT_EQ(j["damaged_sections"], nlohmann::json::array({"Bootloader"}));
+
+        e2e::ToolRun retry = module.update_tool({"-q", "--verify"}, "/u " + image);
+        EXPECT_EQ(retry.exit_code, 0) << retry.output;
+        EXPECT_EQ(e2e::run_tool("modulectl", {"check", module.path().string(), image}).exit_code, 0);
+    }
+}
+
+// A few seeded cut points per profile, a bootloader update and an OS update
+// over a bootloader: every cut is taken, every retry succeeds and verifies,
+// and only cuts in the boot region leave the board unbootable.
+TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
+    for (const Case& c : kCases) {
+        for (bool os : {false, true}) {
+            SCOPED_TRACE(std::string(c.profile) + (os ? " OS update" : " bootloader update"));
+            e2e::ModuleDir module(c.profile);
+            std::string image =
+                os ? made_image(module, "os.bin", {"--start", "0x80080000", "--length", "0x20000", "--fill", "pattern"})
+                   : made_image(module, "boot.bin", {"--start", "0", "--length", "0x20000", "--fill", "pattern"});
+            if (os) e2e::bootloader_on_flash(module);
+            std::string table = module.scratch("sweep.json").string();
+            e2e::ToolRun sweep = e2e::run_tool("modulectl", {"sweep", module.path().string(), image, "--points", "3",
+                                                             "--seed", "4", "--jobs", "2", "--json", table});
+            EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
+            nlohmann::json j = read_json(table);
+            ASSERT_EQ(j["points"].size(), 3u) << sweep.output;
+            EXPECT_GT(j["flash_operations"].get<uint64_t>(), 3u);
+            for (const nlohmann::json& p : j["points"]) {
+                SCOPED_TRACE(p.dump());
+                EXPECT_TRUE(p["cut"].get<bool>());
+                EXPECT_EQ(p["retry_outcome"], "success");
+                EXPECT_TRUE(p["retry_verified"].get<bool>());
+                EXPECT_EQ(p["bootable"].get<bool>(), os);
+            }
+        }
+    }
+}
+
+}  // namespace
