@@ -114,10 +114,13 @@ TEST(NorPowerCut, TheNamedOperationIsLeftPartDoneAndTheProcessEnds) {
         std::vector<uint8_t> range = r.erase ? nor.FileBytes(0x40000, 0x40000) : nor.FileBytes(0x40040, 64);
         EXPECT_GT(bits(range, true), 0u);
         EXPECT_GT(bits(range, false), 0u);
-        if (!r.erase) EXPECT_EQ(nor.FileWord(0x40080), 0xFFFFFFFFu) << "past the buffer: untouched";
-        EXPECT_EQ(file_text(module.dir() / "module.toml").find("cut_at"), std::string::npos);
-        EXPECT_NE(file_text(module.dir() / "power-cut.json").find(r.erase ? "\"erase\"" : "\"program\""),
-                  std::string::npos);
+        if (!r.erase) {
+            EXPECT_EQ(nor.FileWord(0x40080), 0xFFFFFFFFu) << "past the buffer: untouched";
+        }
+        const std::filesystem::path dir = module.module().dir();
+        EXPECT_NE(file_text(dir / "module.toml").find("seed = 5"), std::string::npos);
+        EXPECT_EQ(file_text(dir / "module.toml").find("cut_at"), std::string::npos);
+        EXPECT_NE(file_text(dir / "power-cut.json").find(r.erase ? "\"erase\"" : "\"program\""), std::string::npos);
     }
 }
 
