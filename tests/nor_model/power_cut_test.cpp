@@ -120,6 +120,8 @@ TEST(NorPowerCut, TheNamedOperationIsLeftPartDoneAndTheProcessEnds) {
         const std::filesystem::path dir = module.module().dir();
         EXPECT_NE(file_text(dir / "module.toml").find("seed = 5"), std::string::npos);
         EXPECT_EQ(file_text(dir / "module.toml").find("cut_at"), std::string::npos);
+        // Both chips of the pair take part in one operation, the first of the run.
+        EXPECT_NE(file_text(dir / "power-cut.json").find("\"operation\": 1,"), std::string::npos);
         EXPECT_NE(file_text(dir / "power-cut.json").find(r.erase ? "\"erase\"" : "\"program\""), std::string::npos);
     }
 }

@@ -165,12 +165,16 @@ void name_cut(const std::string& dir, const sim::FlashView& view, CheckResult* r
             r->cut_phase = "relocation table";
         else if (chip0 && c.address < l.boot_end)
             r->cut_phase = "boot-area staging";
-        // Through the block map to the offset the system addresses.
+        // The device offset the controller gives the chip's bytes, then
+        // through the block map to the offset the system addresses.
+        uint64_t device = c.address;
+        if (part.wiring == sim::NandWiring::TwoSelects && !chip0) device += sim::kChipSelect1Boundary;
+        if (part.wiring == sim::NandWiring::DoubledBus && 2 * c.address >= l.block_bytes) device = 2 * c.address;
         sim::NandBlockMap map = sim::load_block_map(dir, part);
-        uint64_t block = c.address / l.block_bytes;
+        uint64_t block = device / l.block_bytes;
         for (size_t i = 0; i < map.physical.size(); ++i)
             if (map.physical[i] == block) {
-                logical = i * l.block_bytes + c.address % l.block_bytes;
+                logical = i * l.block_bytes + device % l.block_bytes;
                 break;
             }
     }
