@@ -403,8 +403,8 @@ TEST(Commands, RebootEndsTheProgramAndIsLoggedByTheModule) {
     struct Case {
         const char* command;
         const char* reboot;
-        std::vector<std::string> host_args;
-        std::vector<std::string> sets;
+        std::vector<std::string> host_args = {};
+        std::vector<std::string> sets = {};
     };
     for (const Case& c :
          {Case{"/rc", "cold"}, Case{"/rc2000", "cold"}, Case{"/r", "warm"}, Case{"/r 5", "warm"}, Case{"/ru", "warm"},

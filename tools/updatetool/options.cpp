@@ -13,7 +13,8 @@ const char kAbout[] =
     "  /f  /fu     save the registry to flash (u: quietly)\n"
     "  /c  /cu     clear the registry stored in flash (u: quietly)\n"
     "  /rMS /rcMS  warm / cold reboot after MS milliseconds\n"
-    "  (nothing)   the main dialog: type a button's text or id per line on stdin\n"
+    "  (nothing)   the main dialog: full-screen at a terminal; otherwise (and with\n"
+    "              --ui line) type a button's text or id per line on stdin\n"
     "              (\"BSP Version\", \"1004\"); end of input closes it\n"
     "Paths that start with \\ are paths on the module (under DIR/root); others are\n"
     "host paths.";
