@@ -121,7 +121,7 @@ std::string describe_rule(const KeyRule& r) {
         size_t bar = choices.find('|', begin);
         if (bar == std::string::npos) bar = choices.size();
         if (!text.empty()) text += bar == choices.size() ? " or " : ", ";
-        text += "\"" + choices.substr(begin, bar - begin) + "\"";
+        text.append(1, '"').append(choices, begin, bar - begin).append(1, '"');
         begin = bar + 1;
     }
     return text;
