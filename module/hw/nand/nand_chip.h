@@ -65,7 +65,7 @@ public:
     const NandChipConfig& config() const { return config_; }
     const NandPart& part() const { return *config_.part; }
     NandChipFaults& faults() { return config_.faults; }
-    // Wear: worn blocks and pages fail their programs and erases, reads flip bits.
+    // Wear: a worn block fails its erase, a worn page its program; reads flip bits.
     void set_wear(std::unique_ptr<ChipWear> wear) { wear_ = std::move(wear); }
 
     void command(uint8_t cmd, uint64_t now);
