@@ -22,6 +22,7 @@
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/sections_command.h"
+#include "tools/modulectl/wear_command.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ struct Arguments {
     std::string out;  // dump --out; verify's image
     uint64_t seconds = 0;
     bool json = false;
+    bool all = false;  // wear: every block, erased or not
 };
 
 int cmd_create(const Arguments& a) {
@@ -231,6 +233,13 @@ int cmd_sections(const Arguments& a) {
     return cli::kFailure;
 }
 
+int cmd_wear(const Arguments& a) {
+    std::string error;
+    if (print_wear(a.dir, a.json, a.all, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl wear: %s\n", error.c_str());
+    return cli::kFailure;
+}
+
 const char kAbout[] =
     "Creates, inspects and changes simulated modules. See docs/module.md for the\n"
     "module directory and the profile keys of module.toml.";
@@ -292,6 +301,11 @@ int run(int argc, char** argv) {
                              "hold it until killed (or N seconds)",
                              [&] { return cmd_hold_flash(a); });
     cli::add_number(*hold, "--seconds", &a.seconds, kMaxHoldSeconds, "release it after N seconds (0: never)");
+    json(command("wear",
+                 "each chip's erase counters: the blocks erased at least once, worn or ok, and the most and "
+                 "mean erases",
+                 [&] { return cmd_wear(a); }))
+        ->add_flag("--all", a.all, "every block, erased or not");
     modulectl::add_nand_commands(app, std::cout, std::cerr, &result);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);

@@ -214,6 +214,9 @@ void NandChip::load_page(uint32_t page, uint64_t now, uint8_t cmd) {
     } else if (f.bitflip_pages.count(page)) {
         register_[kBitflipByte] ^= kBitflipMask;
         emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
+    } else if (int64_t bit = wear_ ? wear_->flipped_bit(part().page_bytes) : -1; bit >= 0) {
+        register_[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
     }
 }
 
@@ -225,11 +228,14 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
     }
     if (misses(programs_to_miss_, row_, Operation::PageProgram, now)) return;
     start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
-    failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
-    if (failed_)
+    failed_ =
+        config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0 || (wear_ && wear_->program_fails(row_));
+    if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
-    else
+    } else {
         storage_.program_page(row_, register_.data());
+        if (wear_) wear_->programmed(row_);
+    }
 }
 
 void NandChip::erase(uint64_t now, uint8_t cmd) {
@@ -238,11 +244,13 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
     mode_ = Mode::Idle;
     if (misses(erases_to_miss_, block, Operation::BlockErase, now)) return;
     start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
-    failed_ = config_.faults.bad_blocks.count(block) != 0;
-    if (failed_)
+    failed_ = config_.faults.bad_blocks.count(block) != 0 || (wear_ && wear_->erase_fails(block));
+    if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
-    else
+    } else {
         storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
+        if (wear_) wear_->erased(block);
+    }
 }
 
 // Bytes of the page register from position_ on: copied while they last,

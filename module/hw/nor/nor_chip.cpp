@@ -282,7 +282,7 @@ void NorChip::finish(uint64_t now) {
     switch (pending_) {
         case Operation::WordProgram:
         case Operation::BufferProgram:
-            if (faults & kNorFaultProgramError) {
+            if ((faults & kNorFaultProgramError) || (wear_ && wear_->program_fails())) {
                 status_ |= kSR4ProgramError;
                 fault = FaultKind::ProgramError;
             } else if (pending_ == Operation::WordProgram) {
@@ -294,7 +294,7 @@ void NorChip::finish(uint64_t now) {
             }
             break;
         case Operation::BlockErase:
-            if (faults & kNorFaultEraseError) {
+            if ((faults & kNorFaultEraseError) || (wear_ && wear_->erase_fails(block))) {
                 status_ |= kSR5EraseError;
                 fault = FaultKind::EraseError;
             } else {
@@ -302,6 +302,7 @@ void NorChip::finish(uint64_t now) {
                 uint32_t first = block_start(block), count = block_words(block);
                 array_.use(4ull * first, 4ull * count, true);
                 for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
+                if (wear_) wear_->erased(block);
             }
             break;
         case Operation::SetLock: lock_byte(block) |= kNorLocked; break;
