@@ -85,21 +85,39 @@ std::vector<uint8_t> FlashBlocks::read_block(const std::filesystem::path& dir, u
         return bytes;
     }
     const NandPart& p = *part_;
-    std::vector<std::pair<unsigned, uint32_t>> chip_blocks;  // chip, the chip's block
-    switch (p.wiring) {
-        case NandWiring::Single: chip_blocks = {{0, block}}; break;
-        case NandWiring::TwoSelects: chip_blocks = {{block / p.blocks, block % p.blocks}}; break;
-        case NandWiring::DoubledBus: chip_blocks = {{0, block}, {1, block}}; break;
-    }
     const uint64_t main = uint64_t{p.pages_per_block} * p.page_bytes, spare = uint64_t{p.pages_per_block} * p.spare_bytes;
-    std::vector<uint8_t> bytes(chip_blocks.size() * (main + spare));
+    std::vector<std::pair<unsigned, uint32_t>> parts = chip_blocks(block);
+    std::vector<uint8_t> bytes(parts.size() * (main + spare));
     uint8_t* out = bytes.data();
-    for (const auto& [chip, b] : chip_blocks) {
+    for (const auto& [chip, b] : parts) {
         read_file(NandStorage::main_path(dir, chip), b * main, out, main);
         read_file(NandStorage::oob_path(dir, chip), b * spare, out + main, spare);
         out += main + spare;
     }
     return bytes;
+}
+
+// The chip blocks of a device block: chip, the chip's block.
+std::vector<std::pair<unsigned, uint32_t>> FlashBlocks::chip_blocks(uint32_t block) const {
+    switch (part_->wiring) {
+        case NandWiring::Single: return {{0, block}};
+        case NandWiring::TwoSelects: return {{block / part_->blocks, block % part_->blocks}};
+        case NandWiring::DoubledBus: return {{0, block}, {1, block}};
+    }
+    return {};
+}
+
+bool FlashBlocks::past_files(const std::filesystem::path& dir, uint32_t block) const {
+    if (!part_) return false;
+    const NandPart& p = *part_;
+    std::error_code ec;
+    for (const auto& [chip, b] : chip_blocks(block)) {
+        uint64_t main = std::filesystem::file_size(NandStorage::main_path(dir, chip), ec);
+        if (!ec && main > uint64_t{b} * p.pages_per_block * p.page_bytes) return false;
+        uint64_t spare = std::filesystem::file_size(NandStorage::oob_path(dir, chip), ec);
+        if (!ec && spare > uint64_t{b} * p.pages_per_block * p.spare_bytes) return false;
+    }
+    return true;
 }
 
 bool FlashBlocks::locked(const std::filesystem::path& dir, uint32_t block) const {

@@ -32,7 +32,7 @@ public:
     bool nand() const { return part_ != nullptr; }
     const NandPart* nand_part() const { return part_; }
     const NandDeviceLayout& nand_layout() const { return layout_; }
-    uint32_t count() const { return static_cast<uint32_t>(starts_.size()); }
+    uint32_t count() const { return part_ ? layout_.blocks : static_cast<uint32_t>(starts_.size()); }
     // Device offsets of block i.
     ByteRange range(uint32_t block) const;
     uint32_t block_at(uint64_t device_offset) const;
@@ -46,10 +46,15 @@ public:
     // of nor.bin; NAND each chip block's main areas, then its spare areas,
     // with the tail past a file's end erased.
     std::vector<uint8_t> read_block(const std::filesystem::path& dir, uint32_t block) const;
+    // NAND: the block lies wholly past the end of its chip files, so it is
+    // erased without a byte read (a cheap test for large, mostly empty chips).
+    bool past_files(const std::filesystem::path& dir, uint32_t block) const;
     // NOR J3 lock bits (nor.locks): either chip's block locked.
     bool locked(const std::filesystem::path& dir, uint32_t block) const;
 
 private:
+    std::vector<std::pair<unsigned, uint32_t>> chip_blocks(uint32_t block) const;
+
     const NandPart* part_ = nullptr;
     NandDeviceLayout layout_{};
     std::vector<uint64_t> starts_;  // NOR block starts

@@ -20,6 +20,7 @@
 #include "tools/common/cli.h"
 #include "tools/common/image_verify.h"
 #include "tools/modulectl/commands.h"
+#include "tools/modulectl/diff_command.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/sections_command.h"
 
@@ -43,6 +44,7 @@ struct Arguments {
     uint64_t offset = 0;
     std::optional<uint64_t> length;
     std::string out;  // dump --out; verify's image
+    std::string other;  // diff's second module
     uint64_t seconds = 0;
     bool json = false;
 };
@@ -292,6 +294,13 @@ int run(int argc, char** argv) {
                              "hold it until killed (or N seconds)",
                              [&] { return cmd_hold_flash(a); });
     cli::add_number(*hold, "--seconds", &a.seconds, kMaxHoldSeconds, "release it after N seconds (0: never)");
+    CLI::App* diff =
+        json(command("diff",
+                     "what differs between the flash of modules DIR and OTHER (one profile), by erase block and by "
+                     "section: erased, programmed, rewritten, lock bits, NAND relocations, bytes; exit status 0 "
+                     "the same, 1 different, 2 not comparable",
+                     [&] { return diff_modules(a.dir, a.other, a.json); }));
+    diff->add_option("OTHER", a.other, "the module to compare with")->required()->type_name("");
     modulectl::add_nand_commands(app, std::cout, std::cerr, &result);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);

@@ -45,7 +45,13 @@ UpdatePlan make_plan(const sim::FlashPlanRecorder& recorder, const std::filesyst
                    step.last_block,
                    step.device.start,
                    step.device.end,
-                   {}};
+                   {},
+                   ""};
+        if (blocks.nand()) {
+            const sim::NandDeviceLayout& l = blocks.nand_layout();
+            if (step.device.start >= l.table_offset && step.device.end <= l.table_offset + l.table_bytes)
+                s.place = "relocation table page";
+        }
         std::vector<sim::ByteRange> flash =
             blocks.nand() ? sim::logical_ranges(pieces, step.device) : std::vector<sim::ByteRange>{step.device};
         for (const sim::ByteRange& r : flash) s.flash.push_back({r.start, r.end, sections_at(r.start, r.end)});
@@ -66,8 +72,9 @@ std::vector<std::string> plan_lines(const RunReport& r) {
                                    ? "erase    " + blocks
                                    : "program  " + sim::ui::byte_count(step.device_end - step.device_start) +
                                          " in " + blocks;
-            if (step.flash.empty()) lines.push_back(what + ": no flash offset lies there (device " +
-                                                    hex_range(step.device_start, step.device_end) + ")");
+            if (step.flash.empty())
+                lines.push_back(what + ": " + (step.place.empty() ? "no flash offset lies there" : step.place) +
+                                " (device " + hex_range(step.device_start, step.device_end) + ")");
             for (const PlanRange& f : step.flash)
                 lines.push_back(what + ": flash " + hex_range(f.start, f.end) + " (" +
                                 joined(f.sections, "no section") + ")");

@@ -152,7 +152,8 @@ std::string RunReport::to_json() const {
             steps.push_back({{"operation", step.operation},
                              {"blocks", {step.first_block, step.last_block}},
                              {"device", {step.device_start, step.device_end}},
-                             {"flash", flash}});
+                             {"flash", flash},
+                             {"place", step.place}});
         }
         plan_json = {{"steps", steps},
                      {"boot_area",

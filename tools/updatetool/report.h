@@ -41,6 +41,7 @@ struct PlanStep {
     uint64_t device_start;
     uint64_t device_end;
     std::vector<PlanRange> flash;
+    std::string place;  // NAND: "relocation table page" for the table's own page, else empty
 };
 struct UpdatePlan {
     std::vector<PlanStep> steps;
