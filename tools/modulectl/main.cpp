@@ -22,6 +22,7 @@
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/diff_command.h"
 #include "tools/modulectl/nand_commands.h"
+#include "tools/modulectl/raw_dump.h"
 #include "tools/modulectl/sections_command.h"
 
 namespace {
@@ -47,6 +48,7 @@ struct Arguments {
     std::string other;  // diff's second module
     uint64_t seconds = 0;
     bool json = false;
+    bool no_oob = false;
 };
 
 int cmd_create(const Arguments& a) {
@@ -226,6 +228,13 @@ int cmd_hold_flash(const Arguments& a) {
     return 0;
 }
 
+int cmd_import(const Arguments& a) {
+    std::string error;
+    if (modulectl::import_raw(a.dir, a.out, !a.no_oob, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl import: %s\n", error.c_str());
+    return cli::kFailure;
+}
+
 int cmd_sections(const Arguments& a) {
     std::string error;
     if (print_section_map(a.dir, a.json, &error)) return 0;
@@ -301,6 +310,13 @@ int run(int argc, char** argv) {
                      "the same, 1 different, 2 not comparable",
                      [&] { return diff_modules(a.dir, a.other, a.json); }));
     diff->add_option("OTHER", a.other, "the module to compare with")->required()->type_name("");
+    CLI::App* import = command("import",
+                               "write a raw dump into the flash files: NAND as export --raw writes it (each page's "
+                               "main area followed by its spare area, chip 0 then chip 1), NOR the byte image; a "
+                               "dump of another size is refused",
+                               [&] { return cmd_import(a); });
+    import->add_option("FILE", a.out, "the dump")->required()->type_name("");
+    import->add_flag("--no-oob", a.no_oob, "NAND: the dump holds the main areas alone; the spare areas are erased");
     modulectl::add_nand_commands(app, std::cout, std::cerr, &result);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);
