@@ -21,6 +21,7 @@
 #include "tools/common/image_verify.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/diff_command.h"
+#include "tools/modulectl/map_command.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/raw_dump.h"
 #include "tools/modulectl/sections_command.h"
@@ -45,7 +46,8 @@ struct Arguments {
     uint64_t offset = 0;
     std::optional<uint64_t> length;
     std::string out;  // dump --out; verify's image
-    std::string other;  // diff's second module
+    std::string other;  // diff's second module; map's picture
+    std::string image;  // map --image
     uint64_t seconds = 0;
     bool json = false;
     bool no_oob = false;
@@ -235,6 +237,13 @@ int cmd_import(const Arguments& a) {
     return cli::kFailure;
 }
 
+int cmd_map(const Arguments& a) {
+    std::string error;
+    if (draw_flash_map(a.dir, a.other, a.image, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl map: %s\n", error.c_str());
+    return cli::kFailure;
+}
+
 int cmd_sections(const Arguments& a) {
     std::string error;
     if (print_section_map(a.dir, a.json, &error)) return 0;
@@ -310,6 +319,16 @@ int run(int argc, char** argv) {
                      "the same, 1 different, 2 not comparable",
                      [&] { return diff_modules(a.dir, a.other, a.json); }));
     diff->add_option("OTHER", a.other, "the module to compare with")->required()->type_name("");
+    CLI::App* map = command("map",
+                            "draw the flash as an SVG picture: the section map with the image's range over it, and "
+                            "every erase block by state (NOR: erased, programmed, locked; NAND: bad, relocated, "
+                            "reserve, erased, programmed), with a legend",
+                            [&] { return cmd_map(a); });
+    map->add_option("-o,--output", a.other, "the SVG file to write")->required()->type_name("FILE");
+    map->add_option("--image", a.image,
+                    "the image whose records to show where an update puts them (default: the image the section "
+                    "map finds in flash)")
+        ->type_name("IMAGE.bin");
     CLI::App* import = command("import",
                                "write a raw dump into the flash files: NAND as export --raw writes it (each page's "
                                "main area followed by its spare area, chip 0 then chip 1), NOR the byte image; a "
