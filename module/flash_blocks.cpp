@@ -85,7 +85,8 @@ std::vector<uint8_t> FlashBlocks::read_block(const std::filesystem::path& dir, u
         return bytes;
     }
     const NandPart& p = *part_;
-    const uint64_t main = uint64_t{p.pages_per_block} * p.page_bytes, spare = uint64_t{p.pages_per_block} * p.spare_bytes;
+    const uint64_t main = uint64_t{p.pages_per_block} * p.page_bytes,
+                   spare = uint64_t{p.pages_per_block} * p.spare_bytes;
     std::vector<std::pair<unsigned, uint32_t>> parts = chip_blocks(block);
     std::vector<uint8_t> bytes(parts.size() * (main + spare));
     uint8_t* out = bytes.data();

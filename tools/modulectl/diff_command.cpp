@@ -64,7 +64,8 @@ int diff_modules(const std::string& a, const std::string& b, bool json) {
         return cli::kUsage;
     }
     if (flash_identity(profile_a) != flash_identity(profile_b)) {
-        std::fprintf(stderr, "modulectl diff: the modules' flash differs (%s: %s; %s: %s); compare modules of one profile\n",
+        std::fprintf(stderr,
+                     "modulectl diff: the modules' flash differs (%s: %s; %s: %s); compare modules of one profile\n",
                      a.c_str(), flash_identity(profile_a).c_str(), b.c_str(), flash_identity(profile_b).c_str());
         return cli::kUsage;
     }
@@ -130,7 +131,9 @@ int diff_modules(const std::string& a, const std::string& b, bool json) {
                             {"device", {c.device.start, c.device.end}},
                             {"change", c.change},
                             {"bytes_changed", c.bytes},
-                            {"lock", c.lock > 0 ? OrderedJson("locked") : c.lock < 0 ? OrderedJson("unlocked") : OrderedJson()},
+                            {"lock", c.lock > 0   ? OrderedJson("locked")
+                                     : c.lock < 0 ? OrderedJson("unlocked")
+                                                  : OrderedJson()},
                             {"flash", flash},
                             {"sections", c.sections}});
         }
@@ -138,7 +141,10 @@ int diff_modules(const std::string& a, const std::string& b, bool json) {
             moves.push_back({{"logical", r.logical}, {"before", r.before}, {"after", r.after}});
         for (const auto& [name, counts] : by_section)
             per_section.push_back({{"section", name}, {"blocks", counts.first}, {"bytes_changed", counts.second}});
-        OrderedJson all = {{"same", same},   {"blocks", list}, {"relocated", moves}, {"sections", per_section},
+        OrderedJson all = {{"same", same},
+                           {"blocks", list},
+                           {"relocated", moves},
+                           {"sections", per_section},
                            {"bytes_changed", bytes}};
         std::printf("%s\n", all.dump(2).c_str());
         return same ? 0 : cli::kFailure;
@@ -150,8 +156,10 @@ int diff_modules(const std::string& a, const std::string& b, bool json) {
         for (const std::string& s : c.sections) names += (names.empty() ? "" : ", ") + s;
         std::printf("block %u (device %s): %s, %llu bytes differ%s; flash %s (%s)\n", c.block,
                     hex_range(c.device).c_str(), c.change, static_cast<unsigned long long>(c.bytes),
-                    c.lock > 0 ? ", locked" : c.lock < 0 ? ", unlocked" : "", flash.empty() ? "none" : flash.c_str(),
-                    names.empty() ? "no section" : names.c_str());
+                    c.lock > 0   ? ", locked"
+                    : c.lock < 0 ? ", unlocked"
+                                 : "",
+                    flash.empty() ? "none" : flash.c_str(), names.empty() ? "no section" : names.c_str());
     }
     for (const Relocation& r : relocated)
         std::printf("relocated: logical block %u lay in physical block %u, now in %u\n", r.logical, r.before, r.after);

@@ -45,7 +45,7 @@ struct Arguments {
     bool force = false;
     uint64_t offset = 0;
     std::optional<uint64_t> length;
-    std::string out;  // dump --out; verify's image
+    std::string out;    // dump --out; verify's image
     std::string other;  // diff's second module; map's picture
     std::string image;  // map --image
     uint64_t seconds = 0;

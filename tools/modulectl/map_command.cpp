@@ -195,21 +195,21 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
              << "\" height=\"" << kLaneHeight << "\"/>\n";
         if (s.length) {
             double x = lane_x(s.start), w = std::max(2.0, lane_x(uint64_t{s.start} + s.length) - x);
-            body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\""
-                 << y << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
+            body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\"" << y
+                 << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
                  << xml_escape(s.name) << ": " << hex_range(s.start, uint64_t{s.start} + s.length) << ", used 0x"
                  << std::hex << s.used << std::dec << " bytes</title></rect>\n";
         }
         y += kLaneStep;
     }
     body << "<text x=\"" << kMargin << "\" y=\"" << y + 11 << "\">" << xml_escape(image_caption) << "</text>\n";
-    body << "<rect class=\"lane\" x=\"" << lane_x(0) << "\" y=\"" << y << "\" width=\"" << kLaneWidth
-         << "\" height=\"" << kLaneHeight << "\"/>\n";
+    body << "<rect class=\"lane\" x=\"" << lane_x(0) << "\" y=\"" << y << "\" width=\"" << kLaneWidth << "\" height=\""
+         << kLaneHeight << "\"/>\n";
     for (const auto& [start, end] : image_ranges) {
         double x = lane_x(start), w = std::max(2.0, lane_x(end) - x);
         body << "<rect class=\"image-range\" x=\"" << x << "\" y=\"" << lanes_top - 2 << "\" width=\"" << w
-             << "\" height=\"" << y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image "
-             << hex_range(start, end) << "</title></rect>\n";
+             << "\" height=\"" << y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image " << hex_range(start, end)
+             << "</title></rect>\n";
     }
     y += kLaneStep + 16;
 
@@ -238,8 +238,7 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
         int row = static_cast<int>(i / kColumns), column = static_cast<int>(i % kColumns);
         int x = kMargin + kRowLabelWidth + column * kCellStep, cell_y = grid_top + row * kCellStep;
         if (column == 0)
-            body << "<text class=\"row\" x=\"" << kMargin << "\" y=\"" << cell_y + 9 << "\">block " << i
-                 << "</text>\n";
+            body << "<text class=\"row\" x=\"" << kMargin << "\" y=\"" << cell_y + 9 << "\">block " << i << "</text>\n";
         sim::ByteRange r = blocks.range(i);
         body << "<rect class=\"block " << states[i] << "\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
              << "\" height=\"" << kCell << "\"><title>block " << i << ": " << states[i] << ", device "

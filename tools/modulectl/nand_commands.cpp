@@ -331,18 +331,22 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     });
     a->number = 73;
     cli::add_number(*pin, "N", &a->number, kMax32, "the pin");
-    CLI::App* view = command(
-        "export",
-        "the flash as the system addresses it into FILE (NAND: the logical view through the block map; NOR: "
-        "the byte image); pages with ECC errors are named and the exit status is 1. --raw: the whole flash as "
-        "nanddump lays it out, each page's main area followed by its spare area, chip 0 then chip 1",
-        [&out, &err, a](std::string* e) {
-            if (a->raw || a->no_oob) return export_raw(a->dir, a->file, !a->no_oob, out, e);
-            return export_flash_view(a->dir, a->file, a->offset, a->length, out, err, e);
-        });
-    view->add_option("FILE", a->file, "the file to write")->required()->type_name("");
+    CLI::App* view =
+        command("export",
+                "the flash as the system addresses it into FILE (NAND: the logical view through the block map; NOR: "
+                "the byte image); pages with ECC errors are named and the exit status is 1. --raw: the whole flash as "
+                "nanddump lays it out, each page's main area followed by its spare area, chip 0 then chip 1",
+                [&out, &err, a](std::string* e) {
+                    // A dump to standard output keeps it clean of the closing line.
+                    if (a->raw) return export_raw(a->dir, a->file, !a->no_oob, a->file == "-" ? err : out, e);
+                    return export_flash_view(a->dir, a->file, a->offset, a->length, out, err, e);
+                });
+    view->add_option("FILE", a->file, "the file to write (with --raw, - is standard output)")
+        ->required()
+        ->type_name("");
     CLI::Option* offset = cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
-    CLI::Option* length = cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
+    CLI::Option* length =
+        cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
     CLI::Option* raw = view->add_flag("--raw", a->raw, "every page of every chip with its spare area, raw")
                            ->excludes(offset)
                            ->excludes(length);

@@ -26,7 +26,7 @@ bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out
 // view, on NOR the byte image) into a file; pages with ECC errors are named
 // on err and make it fail. export --raw is in raw_dump.h.
 bool export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
+                       uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
 
 // Faults, written to module.toml; they take effect when the module is next opened.
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);

@@ -102,7 +102,8 @@ bool raw_layout(const fs::path& dir, bool with_oob, RawLayout* layout, std::stri
 bool export_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::ostream& out, std::string* error) {
     RawLayout l;
     if (!raw_layout(dir, with_oob, &l, error)) return false;
-    std::ofstream f(file, std::ios::binary | std::ios::trunc);
+    // "-" is standard output, for a pipe.
+    std::ofstream f(file == "-" ? fs::path("/dev/stdout") : file, std::ios::binary | std::ios::trunc);
     if (!f) {
         *error = "cannot write " + file.string();
         return false;
@@ -127,10 +128,11 @@ bool export_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
             mains.read(page * l.page_bytes, main.data(), main.size());
             spares.read(page * spare_bytes, spare.data(), spare.size());
             // Each page's main area, then its spare area.
-            raw.clear();
+            raw.resize(n * (l.page_bytes + spare_bytes));
             for (uint64_t k = 0; k < n; ++k) {
-                raw.insert(raw.end(), main.begin() + k * l.page_bytes, main.begin() + (k + 1) * l.page_bytes);
-                raw.insert(raw.end(), spare.begin() + k * spare_bytes, spare.begin() + (k + 1) * spare_bytes);
+                uint8_t* at = raw.data() + k * (l.page_bytes + spare_bytes);
+                std::memcpy(at, main.data() + k * l.page_bytes, l.page_bytes);
+                if (spare_bytes) std::memcpy(at + l.page_bytes, spare.data() + k * spare_bytes, spare_bytes);
             }
             f.write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
         }

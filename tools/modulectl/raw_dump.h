@@ -18,9 +18,7 @@ struct RawLayout {
     uint32_t page_bytes = 0;
     uint32_t spare_bytes = 0;  // 0 without the spare areas (and on NOR)
     uint64_t nor_bytes = 0;
-    uint64_t dump_bytes() const {
-        return nand ? chips * pages * (uint64_t{page_bytes} + spare_bytes) : nor_bytes;
-    }
+    uint64_t dump_bytes() const { return nand ? chips * pages * (uint64_t{page_bytes} + spare_bytes) : nor_bytes; }
     // "1 chip x 65536 pages x (2048 + 64) bytes"
     std::string describe() const;
 };

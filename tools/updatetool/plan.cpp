@@ -64,14 +64,13 @@ std::vector<std::string> plan_lines(const RunReport& r) {
     std::vector<std::string> lines;
     if (r.plan) {
         for (const PlanStep& step : r.plan->steps) {
-            std::string blocks = step.first_block == step.last_block
-                                     ? "block " + std::to_string(step.first_block)
-                                     : "blocks " + std::to_string(step.first_block) + "-" +
-                                           std::to_string(step.last_block);
-            std::string what = step.operation == "erase"
-                                   ? "erase    " + blocks
-                                   : "program  " + sim::ui::byte_count(step.device_end - step.device_start) +
-                                         " in " + blocks;
+            std::string blocks = step.first_block == step.last_block ? "block " + std::to_string(step.first_block)
+                                                                     : "blocks " + std::to_string(step.first_block) +
+                                                                           "-" + std::to_string(step.last_block);
+            std::string what =
+                step.operation == "erase"
+                    ? "erase    " + blocks
+                    : "program  " + sim::ui::byte_count(step.device_end - step.device_start) + " in " + blocks;
             if (step.flash.empty())
                 lines.push_back(what + ": " + (step.place.empty() ? "no flash offset lies there" : step.place) +
                                 " (device " + hex_range(step.device_start, step.device_end) + ")");

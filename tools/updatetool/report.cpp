@@ -155,9 +155,9 @@ std::string RunReport::to_json() const {
                              {"flash", flash},
                              {"place", step.place}});
         }
-        plan_json = {{"steps", steps},
-                     {"boot_area",
-                      {{"written_back", plan->boot_area_written_back}, {"read_back", plan->boot_area_read_back}}}};
+        plan_json = {
+            {"steps", steps},
+            {"boot_area", {{"written_back", plan->boot_area_written_back}, {"read_back", plan->boot_area_read_back}}}};
     }
     json dry_run = nullptr;
     if (!dry_run_scratch.empty()) dry_run = {{"scratch", dry_run_scratch}, {"kept", dry_run_kept}};
