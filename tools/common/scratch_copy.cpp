@@ -53,7 +53,15 @@ bool copy_bytes(int in, int out, uint64_t length) {
     while (done < length) {
         loff_t from = static_cast<loff_t>(done), to = static_cast<loff_t>(done);
         ssize_t n = ::copy_file_range(in, &from, out, &to, length - done, 0);
-        if (n <= 0) return false;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    // Kernels and file systems without copy_file_range: read and write.
+    std::vector<uint8_t> chunk(1 << 20);
+    while (done < length) {
+        ssize_t n =
+            ::pread(in, chunk.data(), std::min<uint64_t>(chunk.size(), length - done), static_cast<off_t>(done));
+        if (n <= 0 || ::pwrite(out, chunk.data(), static_cast<size_t>(n), static_cast<off_t>(done)) != n) return false;
         done += static_cast<uint64_t>(n);
     }
     return true;
@@ -99,7 +107,9 @@ bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, st
     for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         fs::path target = to / fs::relative(it->path(), from);
-        if (it->is_directory()) {
+        if (it->is_symlink()) {
+            fs::copy_symlink(it->path(), target, ec);
+        } else if (it->is_directory()) {
             fs::create_directories(target, ec);
         } else if (it->is_regular_file()) {
             if (!copy_file(it->path(), target, copy, error)) return false;
