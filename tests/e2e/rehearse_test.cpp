@@ -78,6 +78,46 @@ TEST_P(DryRun, LeavesTheModuleAsItWasAndPlansWhatTheRealRunDoes) {
 INSTANTIATE_TEST_SUITE_P(Profiles, DryRun, testing::Range(0, e2e::kProfileCount),
                          [](const testing::TestParamInfo<int>& info) { return e2e::profile_name(info.param); });
 
+// A dry run that cannot start, or whose update fails, leaves the module as it was too.
+TEST(DryRun, RefusedOrFailingLeavesTheModuleAsItWas) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> sets;
+        std::vector<std::string> host_args;  // KEEP stands for a folder that holds a file
+        int status;
+        const char* says;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"--keep alone",        {}, {"--keep", "kept"},                  2, "--keep requires --dry-run"},
+        {"--keep a full folder", {}, {"--dry-run", "--keep", "KEEP"},     2, "--dry-run: --keep "},
+        {"the erase fails",     {"nor.fault.erase_error=[0x80000]"}, {"--dry-run"}, 1,
+         "  nothing erased or programmed\n"
+         "  failed operation: block erase at 0x00080000 failed: chip 0 status 0xa0 = erase error\n"
+         "  outcome: failure; "},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> sets = c.sets;
+        sets.push_back("nor.query_size=21");
+        e2e::ModuleDir module("pxa270", sets);
+        module.fill_nor(0x11);
+        fs::path full = module.scratch("full");
+        fs::create_directories(full);
+        testing_support::write_binary(full / "note", {1});
+        std::vector<std::string> args = c.host_args;
+        for (std::string& arg : args)
+            if (arg == "KEEP") arg = full.string();
+        auto before = snapshot(module.path());
+        e2e::ToolRun run = module.update_tool(args, "/u " + make_image(module, "os.bin", "pattern"));
+        EXPECT_EQ(run.exit_code, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        EXPECT_EQ(snapshot(module.path()), before);
+        EXPECT_EQ(snapshot(full).size(), 1u);
+    }
+}
+
 TEST(Diff, RefusesModulesOfAnotherFlash) {
     e2e::ModuleDir nor("pxa270"), nand("pxa300-f1ec");
     e2e::ToolRun run = e2e::run_tool("modulectl", {"diff", nor.path().string(), nand.path().string()});

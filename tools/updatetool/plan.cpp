@@ -84,6 +84,7 @@ std::vector<std::string> plan_lines(const RunReport& r) {
                             sim::ui::byte_count(r.plan->boot_area_written_back) + "), read back (" +
                             sim::ui::byte_count(r.plan->boot_area_read_back) + ")");
     }
+    if (r.failure) lines.push_back("failed operation: " + r.failure->text);
     for (const auto& [logical, physical] : r.relocated)
         lines.push_back("relocated: logical block " + std::to_string(logical) + " now lies in physical block " +
                         std::to_string(physical));
