@@ -1,7 +1,5 @@
 #include "tools/modulectl/sections_command.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -9,50 +7,53 @@
 
 #include "flash/flash_ops.h"
 #include "module/module.h"
+#include "tools/common/scratch_copy.h"
 #include "update/section_map.h"
 
 namespace fs = std::filesystem;
 
-// Detection moves a configuration block found at its old place, so it runs
-// on a copy of the module: the module itself is only read.
-bool print_section_map(const std::string& dir, bool json, std::string* error) {
-    std::error_code ec;
-    fs::path copy = fs::temp_directory_path() / ("modulectl-sections-" + std::to_string(::getpid()));
-    fs::remove_all(copy, ec);
-    fs::copy(dir, copy, fs::copy_options::recursive, ec);
-    if (ec) {
-        *error = "cannot copy the module: " + ec.message();
-        return false;
-    }
-    bool ok = sim::Module::open(copy, error) != nullptr;
+bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error) {
+    fs::path scratch = make_scratch_dir("modulectl-sections", error);
+    if (scratch.empty()) return false;
+    ScratchCopy copy;
+    bool ok = copy_module(dir, scratch, &copy, error) && sim::Module::open(scratch, error) != nullptr;
     if (ok && !SelectFlashBackend()) {
         *error = "no flash back-end could be initialised";
         ok = false;
     }
     if (ok) {
         DetectSectionMap();
-        nlohmann::ordered_json all = nlohmann::ordered_json::array();
-        if (!json) std::printf("%-12s %-10s %-10s %-10s\n", "section", "start", "length", "used");
         for (int i = 0; i < kSectionCount; ++i) {
             const FlashSection& s = SectionMap[i];
             std::u16string wide(reinterpret_cast<const char16_t*>(s.name));
-            std::string name(wide.begin(), wide.end());
-            bool old_place = i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE;
-            if (json) {
-                all.push_back({{"section", name},
-                               {"start", s.start},
-                               {"length", s.length},
-                               {"used", s.used},
-                               {"flags", s.flags},
-                               {"old_place", old_place}});
-                continue;
-            }
-            std::printf("%-12s 0x%08X 0x%08X 0x%08X%s\n", name.c_str(), s.start, s.length, s.used,
-                        old_place ? "  (old place: an update moves it to 0x40000)" : "");
+            sections->push_back({std::string(wide.begin(), wide.end()), s.start, s.length, s.used, s.flags,
+                                 i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE});
         }
-        if (json) std::printf("%s\n", all.dump(2).c_str());
     }
     sim::Module::close_current();
-    fs::remove_all(copy, ec);
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
     return ok;
+}
+
+bool print_section_map(const std::string& dir, bool json, std::string* error) {
+    std::vector<DetectedSection> sections;
+    if (!detect_sections(dir, &sections, error)) return false;
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    if (!json) std::printf("%-12s %-10s %-10s %-10s\n", "section", "start", "length", "used");
+    for (const DetectedSection& s : sections) {
+        if (json) {
+            all.push_back({{"section", s.name},
+                           {"start", s.start},
+                           {"length", s.length},
+                           {"used", s.used},
+                           {"flags", s.flags},
+                           {"old_place", s.old_place}});
+            continue;
+        }
+        std::printf("%-12s 0x%08X 0x%08X 0x%08X%s\n", s.name.c_str(), s.start, s.length, s.used,
+                    s.old_place ? "  (old place: an update moves it to 0x40000)" : "");
+    }
+    if (json) std::printf("%s\n", all.dump(2).c_str());
+    return true;
 }

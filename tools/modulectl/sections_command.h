@@ -1,6 +1,22 @@
 // modulectl sections: the flash section map as an update would detect it.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
+
+struct DetectedSection {
+    std::string name;  // Bootloader, ConfigBlock, IMAGE, Registry, FileSystem
+    uint32_t start;
+    uint32_t length;
+    uint32_t used;
+    uint32_t flags;
+    bool old_place;  // a configuration block at its old place
+};
+
+// The map the system's own detection finds in the module in dir. Detection
+// moves a configuration block found at its old place, so it runs on a
+// scratch copy: the module itself is only read.
+bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error);
 
 // Prints the detected map of the module in dir, as a table or JSON; false
 // with a reason.
