@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "module/hw/cpu.h"
+#include "module/hw/wear/wear_file.h"
 #include "module/os/windows_table.h"
 
 namespace sim {
@@ -73,6 +74,8 @@ bool Module::create(const std::filesystem::path& dir, const Config& profile, std
         std::ofstream fdf(dir / "root" / "windows" / "default.fdf", std::ios::binary | std::ios::trunc);
         fdf << "default file system description\r\n";
     }
+    // New chips: nothing has worn yet.
+    std::filesystem::remove(dir / WearFile::kFileName, ec);
     std::string kind = profile.get_string("flash.kind", "nor");
     if (kind == "nor") return create_nor_storage(dir, profile, error);
     if (kind == "nand") return create_nand_storage(dir, profile, error);

@@ -52,6 +52,8 @@ const std::vector<KeyRule> kRules = {
     {"nor.fault.stuck_lock",      T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose lock bits never clear"},
     {"nor.fault.silent_lock",     T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose lock bits never clear, without an error"},
     {"nor.fault.vpp_low",         T::Boolean,       0, 0,           0, 0,         nullptr,      nullptr, "every program and erase fails at once"},
+    {"nor.wear.erase_limit",      T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "erases a block takes before it wears out (0: never)"},
+    {"nor.wear.fail_from_op",     T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "each chip's Nth program or erase and all after it fail (0: none)"},
     {"nand.id",                   T::Integer,       0, kU16,        0, 0,         nullptr,      "nand",  "the NAND part, by read-ID code"},
     {"nand.bad_blocks",           T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose program and erase fail"},
     {"nand.fault.bitflip",        T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "pages that read one flipped bit"},
@@ -61,6 +63,12 @@ const std::vector<KeyRule> kRules = {
     {"nand.fault.missed_erase",   T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "blocks whose next erase misses its start, once per listing"},
     {"nand.fault.never_ready",    T::Boolean,       0, 0,           0, 0,         nullptr,      nullptr, "the ready line never rises"},
     {"nand.fault.never_ready_after", T::Integer,    0, kU32,        0, 0,         nullptr,      nullptr, "each chip's Nth busy operation never ends"},
+    {"nand.wear.erase_limit",     T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "erases a block takes before it wears out (0: never)"},
+    {"nand.wear.page_program_limit", T::Integer,    0, kU32,        0, 0,         nullptr,      nullptr, "programs a page takes before it fails (0: never)"},
+    {"nand.wear.weak_pages",      T::IntegerList,   0, kU32,        0, kManyItems, nullptr,     nullptr, "the pages the program limit holds for (none: every page)"},
+    {"nand.wear.fail_from_op",    T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "each chip's Nth program or erase and all after it fail (0: none)"},
+    {"nand.wear.bitflip_ppm",     T::Integer,       0, 1000000,     0, 0,         nullptr,      nullptr, "page reads in a million that read one flipped bit"},
+    {"nand.wear.seed",            T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "seed of the flipped bits"},
     {"nand.os_builds_bbmt",       T::Boolean,       0, 0,           0, 0,         nullptr,      nullptr, "the running system builds the block map"},
     {"nand.time.read_ns",         T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "tR"},
     {"nand.time.program_ns",      T::Integer,       0, kU32,        0, 0,         nullptr,      nullptr, "tPROG"},
@@ -126,7 +134,7 @@ std::string describe_rule(const KeyRule& r) {
         size_t bar = choices.find('|', begin);
         if (bar == std::string::npos) bar = choices.size();
         if (!text.empty()) text += bar == choices.size() ? " or " : ", ";
-        text += "\"" + choices.substr(begin, bar - begin) + "\"";
+        text.append(1, '"').append(choices, begin, bar - begin).append(1, '"');
         begin = bar + 1;
     }
     return text;

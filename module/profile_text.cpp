@@ -25,7 +25,10 @@ std::string key_text(const std::string& part) {
 
 std::string key_text(const std::vector<std::string>& path, size_t from) {
     std::string text;
-    for (size_t i = from; i < path.size(); ++i) text += (i > from ? "." : "") + key_text(path[i]);
+    for (size_t i = from; i < path.size(); ++i) {
+        if (i > from) text += '.';
+        text += key_text(path[i]);
+    }
     return text;
 }
 
@@ -271,8 +274,9 @@ std::string edited(const std::string& original, const ReadText& old, const Entri
         while (depth > 0 && !old.headers.count(join({e.path.begin(), e.path.begin() + depth}))) --depth;
         if (depth == 0) {
             std::vector<std::string> table(e.path.begin(), e.path.end() - 1);
-            new_sections["[" + key_text(table, 0) + "]\n"] +=
-                key_text(e.path, table.size()) + " = " + value_text(e) + "\n";
+            std::string header = "[";
+            header.append(key_text(table, 0)).append("]\n");
+            new_sections[header] += key_text(e.path, table.size()) + " = " + value_text(e) + "\n";
             continue;
         }
         size_t at = old.headers.at(join({e.path.begin(), e.path.begin() + depth}));

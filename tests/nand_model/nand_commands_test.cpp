@@ -15,6 +15,7 @@
 #include "tools/modulectl/nand_commands.h"
 // The commands are part of the modulectl program, not of a library.
 #include "tools/modulectl/nand_commands.cpp"
+#include "tools/modulectl/raw_dump.cpp"
 
 using testing_support::TestModule;
 

@@ -2,6 +2,8 @@
 // the data as it lands in the raw chip files.
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "flash/flash_ops.h"
 #include "flash/nand/nand_controller.h"
 #include "flash/nand/nand_flash.h"
@@ -416,6 +418,7 @@ TEST(NandReadBuffer, WithEccOnACorrectedPageReadsAsWrittenAndAnUncorrectableOneF
         {"one flipped bit",   "nand.fault.bitflip=[129]",       true,  1},
         {"two flipped bits",  "nand.fault.uncorrectable=[129]", false, 3},
         {"no flipped bit",    "",                               true,  1},
+        {"worn: a flip a read", "nand.wear.bitflip_ppm=1000000", true,  1},
     };
     // clang-format on
     for (const EccCase& c : cases) {
@@ -437,6 +440,41 @@ TEST(NandReadBuffer, WithEccOnACorrectedPageReadsAsWrittenAndAnUncorrectableOneF
             readsOfLast += e.op == sim::Operation::PageRead && e.address == 0x40000 + 2 * 2048;
         EXPECT_EQ(c.readsOfLast, readsOfLast);
     }
+}
+
+// Worn cells flip bits at a rate, drawn from the seed: the same seed flips
+// the same bits of the same reads, and ECC corrects and reports each.
+TEST(NandReadBuffer, FlipsAtARateRepeatWithTheirSeedAndEccCorrectsThem) {
+    std::vector<uint8_t> data = Pattern(16 * 2048, 902);
+    auto raw_reads = [&data](uint32_t seed) {
+        SCOPED_TRACE(testing::Message() << "nand.wear.seed=" << seed);
+        auto module =
+            OpenNand("pxa300-f1ec", {"nand.wear.bitflip_ppm=500000", "nand.wear.seed=" + std::to_string(seed)});
+        EXPECT_TRUE(NandWriteBuffer(data.data(), 0x40000, data.size()));
+        testing_support::EventRecorder events(
+            module->module(), sim::event_bit(sim::EventKind::Fault) | sim::event_bit(sim::EventKind::EccCorrected));
+        std::vector<uint8_t> back(data.size(), 0);
+        NandEnableEcc(TRUE);
+        EXPECT_TRUE(NandReadBuffer(back.data(), 0x40000, back.size()));
+        NandEnableEcc(FALSE);
+        EXPECT_EQ(data, back);
+        size_t flips = 0, corrected = 0;
+        for (const sim::DeviceEvent& e : events.events()) {
+            flips += e.fault == sim::FaultKind::BitFlip;
+            corrected += e.kind == sim::EventKind::EccCorrected;
+        }
+        EXPECT_GT(flips, 0u);
+        EXPECT_EQ(flips, corrected);
+        EXPECT_TRUE(NandReadBuffer(back.data(), 0x40000, back.size()));
+        return back;
+    };
+    std::vector<uint8_t> a = raw_reads(7), b = raw_reads(7), c = raw_reads(8);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    size_t flipped = 0;
+    for (size_t i = 0; i < data.size(); ++i) flipped += std::popcount(static_cast<uint8_t>(a[i] ^ data[i]));
+    EXPECT_GT(flipped, 0u) << "without ECC the flips show";
+    EXPECT_LE(flipped, 16u) << "one bit at most in each page read";
 }
 
 }  // namespace

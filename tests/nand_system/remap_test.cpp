@@ -322,3 +322,52 @@ TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
 }
 
 }  // namespace
+
+namespace {
+
+// Worn cells fail as bad blocks do. Each case erases block 6 and writes its
+// first page three times: the operation that wears out moves the logical
+// block to the reserve with the last page; failures from a chosen operation
+// on leave relocation nowhere to go.
+TEST(NandRelocation, AWornBlockOrPageMovesToTheReserveWhenItFails) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> wear;
+        bool written;     // the last write's result
+        DWORD mapped_to;  // where logical block 6 lies afterwards (when written)
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"third erase past the limit",   {"nand.wear.erase_limit=2"},                                       true,  1023},
+        {"third program of a weak page", {"nand.wear.page_program_limit=2", "nand.wear.weak_pages=[384]"}, true,  1023},
+        {"another page is weak",         {"nand.wear.page_program_limit=2", "nand.wear.weak_pages=[385]"}, true,  6},
+        {"failing from the 7th op",      {"nand.wear.fail_from_op=7"},                                     true,  6},
+        {"failing from the 6th op",      {"nand.wear.fail_from_op=6"},                                     false, 0},
+    };
+    // clang-format on
+    constexpr DWORD kBlock = 6 * 0x20000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> sets = c.wear;
+        sets.push_back("nand.os_builds_bbmt=false");
+        auto module = OpenNand("pxa300-f1ec", sets);
+        std::vector<uint8_t> data;
+        bool written = false;
+        for (uint32_t round = 0; round < 3; ++round) {
+            data = Pattern(2048, 800 + round);
+            ASSERT_TRUE(NandEraseRange(kBlock, 0x20000));
+            written = NandWriteBuffer(data.data(), kBlock, 2048) != 0;
+        }
+        EXPECT_EQ(c.written, written);
+        std::vector<uint8_t> back(2048, 0);
+        if (c.written) {
+            EXPECT_EQ(c.mapped_to, BbmtMapEntry(6));
+            ASSERT_TRUE(NandReadBuffer(back.data(), kBlock, 2048));
+            EXPECT_EQ(data, back);
+        } else {
+            EXPECT_EQ(0xFF, ReadChip(*module, 0).main_at(0x1F800 + 4)) << "no entry written to the table page";
+        }
+    }
+}
+
+}  // namespace

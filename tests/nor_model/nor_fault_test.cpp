@@ -2,8 +2,10 @@
 // derived from them, and the profile keys the model refuses.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 
+#include "module/hw/wear/wear_file.h"
 #include "tests/nor_model/nor_bus.h"
 
 namespace {
@@ -79,7 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"p30_parameter_block", "pxa270-p30", "nor.fault.erase_error=[0x10000]", Op::Erase, 0x10000,
                   0x00A000A0, 0x5A5A5A5A},
         FaultCase{"p30_next_parameter_block", "pxa270-p30", "nor.fault.erase_error=[0x10000]", Op::Erase, 0x20000,
-                  kReady, 0xFFFFFFFF}),
+                  kReady, 0xFFFFFFFF},
+        FaultCase{"fail_from_first_erase", "pxa270", "nor.wear.fail_from_op=1", Op::Erase, 0x40000, 0x00A000A0,
+                  0x5A5A5A5A},
+        FaultCase{"fail_from_first_program", "pxa270", "nor.wear.fail_from_op=1", Op::BufferProgram, 0x40000,
+                  0x00900090, 0xFFFFFFFF},
+        FaultCase{"fail_from_second", "pxa270", "nor.wear.fail_from_op=2", Op::Erase, 0x40000, kReady, 0xFFFFFFFF}),
     // clang-format on
     [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
@@ -89,6 +96,39 @@ TEST(NorFault, FaultOnOneBlockTakesItsTimeFirst) {
     uint64_t start = nor.now_ns();
     EXPECT_EQ(0x00A000A0u, nor.Erase(0x40000));
     EXPECT_GE(nor.now_ns() - start, 1000000000u) << "the erase runs its time, then reports";
+}
+
+// Each chip counts its blocks' erases in wear.bin, made at the first count:
+// a block at its erase limit fails its next erase with SR5, after a restart
+// too, while its neighbours erase on.
+TEST(NorWear, ErasesAreCountedKeptAndWearTheBlockOut) {
+    TestModule module("pxa270", {"nor.query_size=19", "nor.wear.erase_limit=2"});
+    std::filesystem::path dir = module.dir() / "module";
+    EXPECT_FALSE(std::filesystem::exists(dir / sim::WearFile::kFileName)) << "nothing has worn yet";
+    {
+        NorBus nor(module);
+        EXPECT_EQ(kReady, nor.Erase(0x40000));
+        EXPECT_EQ(kReady, nor.Erase(0x40000));
+    }
+    module.reopen();
+    NorBus nor(module);
+    EXPECT_EQ(0x00A000A0u, nor.Erase(0x40000)) << "the third erase";
+    nor.Command(0x40000, 0x50);
+    EXPECT_EQ(kReady, nor.ProgramWord(0x40000, 0x12345678)) << "what the last erase left still programs";
+    EXPECT_EQ(kReady, nor.Erase(0x80000));
+    sim::WearFile wear;
+    std::string error;
+    ASSERT_TRUE(wear.open(dir, {2, 4, 0}, &error)) << error;
+    for (unsigned chip : {0u, 1u}) {
+        SCOPED_TRACE(chip);
+        EXPECT_EQ(0u, wear.erases(chip, 0));
+        EXPECT_EQ(2u, wear.erases(chip, 1)) << "a failed erase does not count";
+        EXPECT_EQ(1u, wear.erases(chip, 2));
+    }
+    sim::WearFile other;
+    EXPECT_FALSE(other.open(dir, {2, 8, 0}, &error));
+    EXPECT_NE(std::string::npos, error.find("wear.bin counts 2 chips of 4 blocks; the flash has 2 chips of 8 blocks"))
+        << error;
 }
 
 TEST(NorEvents, OnlyCountedUntilSomeoneListensThenTellTheSteps) {
@@ -177,6 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfileCase{"product_wide", {"cpu.product=0xFFFFFFFFFFFF"}, "cpu.product 0xFFFFFFFFFFFF is outside 0..63"},
         BadProfileCase{"unknown_key", {"nor.speed=1"}, "unknown key nor.speed"},
         BadProfileCase{"list_for_flag", {"nor.fault.vpp_low=[1]"}, "nor.fault.vpp_low must be true or false"},
+        BadProfileCase{"misspelt_wear", {"nor.wear.erase_limt=3"}, "unknown key nor.wear.erase_limt"},
+        BadProfileCase{"flips_past_a_million",
+                       {"nand.wear.bitflip_ppm=1000001"},
+                       "nand.wear.bitflip_ppm 1000001 is outside 0..1000000"},
         BadProfileCase{"p30_too_small", {"nor.family=\"p30\"", "nor.query_size=17"}, "too small"}),
     [](const testing::TestParamInfo<BadProfileCase>& info) { return std::string(info.param.name); });
 

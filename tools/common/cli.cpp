@@ -59,7 +59,8 @@ std::string usage_message(const CLI::App& app, const CLI::ParseError& e) {
     std::vector<std::string> extra = app.remaining();
     if (!extra.empty()) {
         const std::string& first = extra.front();
-        if (first.size() > 1 && first[0] == '-') return "unknown option " + first;
+        // "--" ends the options; the words after it are no option.
+        if (first.size() > 1 && first[0] == '-' && first != "--") return "unknown option " + first;
         if (!app.get_subcommands([](const CLI::App*) { return true; }).empty() && app.get_subcommands().empty())
             return "unknown command '" + first + "'";
         if (dynamic_cast<const CLI::ExtrasError*>(&e)) return "unexpected argument '" + first + "'";

@@ -47,22 +47,51 @@ std::string VerifyResult::summary() const {
            " with ECC errors, " + std::to_string(uncorrectable) + " uncorrectable";
 }
 
-bool verify_image(const std::filesystem::path& module_dir, const std::filesystem::path& image, VerifyResult* result,
-                  std::string* error, const std::function<void(uint64_t, uint64_t)>& progress) {
-    *result = VerifyResult();
-    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(module_dir, error);
-    if (!view) return false;
+namespace {
+
+bool read_image(const std::filesystem::path& image, std::vector<uint8_t>* file, mkbin::ParsedBin* bin,
+                std::string* error) {
     std::ifstream f(image, std::ios::binary);
     if (!f || std::filesystem::is_directory(image)) {
         *error = "cannot read " + image.string();
         return false;
     }
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    mkbin::ParsedBin bin;
-    if (!mkbin::parse_bin(file, &bin, error)) {
+    file->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (!mkbin::parse_bin(*file, bin, error)) {
         *error = image.string() + ": " + *error;
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool image_flash_ranges(const std::filesystem::path& module_dir, const std::filesystem::path& image,
+                        std::vector<std::pair<uint64_t, uint64_t>>* ranges, std::string* error) {
+    sim::Config profile;
+    if (!profile.load((module_dir / "module.toml").string(), error)) return false;
+    std::vector<uint8_t> file;
+    mkbin::ParsedBin bin;
+    if (!read_image(image, &file, &bin, error)) return false;
+    uint32_t bias = image_address_bias(bin.image_start, board_image_place(module_dir, profile));
+    for (const mkbin::ParsedRecord& r : bin.records) {
+        uint64_t start = static_cast<uint32_t>(r.address + bias);
+        if (!ranges->empty() && ranges->back().second == start)
+            ranges->back().second += r.length;
+        else
+            ranges->emplace_back(start, start + r.length);
+    }
+    return true;
+}
+
+bool verify_image(const std::filesystem::path& module_dir, const std::filesystem::path& image, VerifyResult* result,
+                  std::string* error, const std::function<void(uint64_t, uint64_t)>& progress) {
+    *result = VerifyResult();
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(module_dir, error);
+    if (!view) return false;
+    std::vector<uint8_t> file;
+    mkbin::ParsedBin bin;
+    if (!read_image(image, &file, &bin, error)) return false;
     for (const mkbin::ParsedRecord& r : bin.records) {
         if (!r.sum_matches) {
             *error = image.string() + ": the record at " + hex8(r.address) + " does not match its checksum";

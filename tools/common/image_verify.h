@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "module/flash_view.h"
@@ -32,6 +33,11 @@ uint32_t image_address_bias(uint32_t image_start, uint32_t image_place);
 // F as the board gives it: configuration item 5 stored through the HAL or in
 // the profile, 0x80000 without it.
 uint32_t board_image_place(const std::filesystem::path& dir, const sim::Config& profile);
+
+// The flash offsets the image's records go to, as [start, end) ranges in
+// record order (records that follow each other joined).
+bool image_flash_ranges(const std::filesystem::path& module_dir, const std::filesystem::path& image,
+                        std::vector<std::pair<uint64_t, uint64_t>>* ranges, std::string* error);
 
 // False with a reason when the module or the image cannot be read, or the
 // image is damaged (then nothing is compared). progress: bytes compared of

@@ -21,9 +21,13 @@
 #include "tools/common/image_verify.h"
 #include "tools/modulectl/check_command.h"
 #include "tools/modulectl/commands.h"
+#include "tools/modulectl/diff_command.h"
+#include "tools/modulectl/map_command.h"
 #include "tools/modulectl/nand_commands.h"
+#include "tools/modulectl/raw_dump.h"
 #include "tools/modulectl/sections_command.h"
 #include "tools/modulectl/sweep_command.h"
+#include "tools/modulectl/wear_command.h"
 
 namespace {
 
@@ -44,9 +48,13 @@ struct Arguments {
     bool force = false;
     uint64_t offset = 0;
     std::optional<uint64_t> length;
-    std::string out;  // dump --out; verify's image
+    std::string out;    // dump --out; verify's image
+    std::string other;  // diff's second module; map's picture
+    std::string image;  // map --image
     uint64_t seconds = 0;
     bool json = false;
+    bool all = false;  // wear: every block, erased or not
+    bool no_oob = false;
     // cut
     std::optional<uint64_t> at_op, at_time_us, seed;
     std::string at;
@@ -229,6 +237,20 @@ int cmd_hold_flash(const Arguments& a) {
     return 0;
 }
 
+int cmd_import(const Arguments& a) {
+    std::string error;
+    if (modulectl::import_raw(a.dir, a.out, !a.no_oob, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl import: %s\n", error.c_str());
+    return cli::kFailure;
+}
+
+int cmd_map(const Arguments& a) {
+    std::string error;
+    if (draw_flash_map(a.dir, a.other, a.image, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl map: %s\n", error.c_str());
+    return cli::kFailure;
+}
+
 int cmd_sections(const Arguments& a) {
     std::string error;
     if (print_section_map(a.dir, a.json, &error)) return 0;
@@ -283,6 +305,13 @@ int cmd_cut(const Arguments& a) {
                 : a.at_time_us ? (std::to_string(*a.at_time_us) + " us").c_str()
                                : a.at.c_str());
     return 0;
+}
+
+int cmd_wear(const Arguments& a) {
+    std::string error;
+    if (print_wear(a.dir, a.json, a.all, std::cout, &error)) return 0;
+    std::fprintf(stderr, "modulectl wear: %s\n", error.c_str());
+    return cli::kFailure;
 }
 
 const char kAbout[] =
@@ -346,6 +375,35 @@ int run(int argc, char** argv) {
                              "hold it until killed (or N seconds)",
                              [&] { return cmd_hold_flash(a); });
     cli::add_number(*hold, "--seconds", &a.seconds, kMaxHoldSeconds, "release it after N seconds (0: never)");
+    json(command("wear",
+                 "each chip's erase counters: the blocks erased at least once, worn or ok, and the most and "
+                 "mean erases",
+                 [&] { return cmd_wear(a); }))
+        ->add_flag("--all", a.all, "every block, erased or not");
+    CLI::App* diff =
+        json(command("diff",
+                     "what differs between the flash of modules DIR and OTHER (one profile), by erase block and by "
+                     "section: erased, programmed, rewritten, lock bits, NAND relocations, bytes; exit status 0 "
+                     "the same, 1 different, 2 not comparable",
+                     [&] { return diff_modules(a.dir, a.other, a.json); }));
+    diff->add_option("OTHER", a.other, "the module to compare with")->required()->type_name("");
+    CLI::App* map = command("map",
+                            "draw the flash as an SVG picture: the section map with the image's range over it, and "
+                            "every erase block by state (NOR: erased, programmed, locked; NAND: bad, relocated, "
+                            "reserve, erased, programmed), with a legend",
+                            [&] { return cmd_map(a); });
+    map->add_option("-o,--output", a.other, "the SVG file to write")->required()->type_name("FILE");
+    map->add_option("--image", a.image,
+                    "the image whose records to show where an update puts them (default: the image the section "
+                    "map finds in flash)")
+        ->type_name("IMAGE.bin");
+    CLI::App* import = command("import",
+                               "write a raw dump into the flash files: NAND as export --raw writes it (each page's "
+                               "main area followed by its spare area, chip 0 then chip 1), NOR the byte image; a "
+                               "dump of another size is refused",
+                               [&] { return cmd_import(a); });
+    import->add_option("FILE", a.out, "the dump")->required()->type_name("");
+    import->add_flag("--no-oob", a.no_oob, "NAND: the dump holds the main areas alone; the spare areas are erased");
     CLI::App* check = json(command("check",
                                    "what a power cut left: each section's blocks (erased, data, damaged), the image "
                                    "compared per section, on NAND the relocation table and boot area; exit status 0 "

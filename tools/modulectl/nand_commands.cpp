@@ -12,6 +12,7 @@
 #include "module/hw/gpio/gpio_blocks.h"
 #include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_view.h"
+#include "tools/modulectl/raw_dump.h"
 
 namespace modulectl {
 
@@ -223,11 +224,8 @@ bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out
     return true;
 }
 
-bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error) {
-    sim::Config profile;
-    const sim::NandPart* part = nullptr;
-    if (!load_part(dir, &profile, &part, error)) return false;
+bool export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
+                       uint64_t length, std::ostream& out, std::ostream& err, std::string* error) {
     std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
     if (!view) return false;
     if (offset > view->size()) {
@@ -305,6 +303,7 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
         std::string dir, file, operation;
         uint64_t number = 0, offset = 0, length = 0, times = 1;
         bool uncorrectable = false;
+        bool raw = false, no_oob = false;
         bool json = false;
     };
     auto a = std::make_shared<Arguments>();
@@ -334,14 +333,24 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     cli::add_number(*pin, "N", &a->number, kMax32, "the pin");
     CLI::App* view =
         command("export",
-                "NAND: the logical view through the block map into FILE; pages with ECC errors are named and "
-                "the exit status is 1",
+                "the flash as the system addresses it into FILE (NAND: the logical view through the block map; NOR: "
+                "the byte image); pages with ECC errors are named and the exit status is 1. --raw: the whole flash as "
+                "nanddump lays it out, each page's main area followed by its spare area, chip 0 then chip 1",
                 [&out, &err, a](std::string* e) {
-                    return export_nand_view(a->dir, a->file, a->offset, a->length, out, err, e);
+                    // A dump to standard output keeps it clean of the closing line.
+                    if (a->raw) return export_raw(a->dir, a->file, !a->no_oob, a->file == "-" ? err : out, e);
+                    return export_flash_view(a->dir, a->file, a->offset, a->length, out, err, e);
                 });
-    view->add_option("FILE", a->file, "the file to write")->required()->type_name("");
-    cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
-    cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
+    view->add_option("FILE", a->file, "the file to write (with --raw, - is standard output)")
+        ->required()
+        ->type_name("");
+    CLI::Option* offset = cli::add_number(*view, "--offset", &a->offset, kMax32, "logical offset to start at");
+    CLI::Option* length =
+        cli::add_number(*view, "--length", &a->length, kMax32, "bytes to export (default: to the end)");
+    CLI::Option* raw = view->add_flag("--raw", a->raw, "every page of every chip with its spare area, raw")
+                           ->excludes(offset)
+                           ->excludes(length);
+    view->add_flag("--no-oob", a->no_oob, "with --raw: the pages' main areas alone")->needs(raw);
     CLI::App* bad = command("inject-bad-block", "NAND: program and erase of BLOCK fail", [&out, a](std::string* e) {
         return inject_bad_block(a->dir, static_cast<uint32_t>(a->number), out, e);
     });

@@ -22,10 +22,11 @@ bool print_block_map(const std::filesystem::path& dir, bool json, std::ostream& 
 bool print_bad_blocks(const std::filesystem::path& dir, bool json, std::ostream& out, std::string* error);
 bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out, std::string* error);
 
-// The logical view (sim::FlashView) into a file; pages with ECC errors are
-// named on err and make it fail.
-bool export_nand_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
+// The flash as the system addresses it (sim::FlashView: on NAND the logical
+// view, on NOR the byte image) into a file; pages with ECC errors are named
+// on err and make it fail. export --raw is in raw_dump.h.
+bool export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
+                       uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
 
 // Faults, written to module.toml; they take effect when the module is next opened.
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);

@@ -1,8 +1,5 @@
 #include "tools/modulectl/sections_command.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,49 +7,46 @@
 
 #include "flash/flash_ops.h"
 #include "module/module.h"
+#include "tools/common/scratch_copy.h"
 #include "update/section_map.h"
 
 namespace fs = std::filesystem;
 
-// Detection moves a configuration block found at its old place, so it runs
-// on a copy of the module: the module itself is only read. The copy loses
-// any power cut set up for the next run.
-bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error) {
-    static std::atomic<unsigned> copies{0};
-    std::error_code ec;
-    fs::path copy = fs::temp_directory_path() /
-                    ("modulectl-sections-" + std::to_string(::getpid()) + "-" + std::to_string(copies++));
-    fs::remove_all(copy, ec);
-    fs::copy(dir, copy, fs::copy_options::recursive, ec);
-    if (ec) {
-        *error = "cannot copy the module: " + ec.message();
-        return false;
-    }
+namespace {
+
+// Detection on the copy must not lose the power a cut set up for the next run.
+bool disarm_power_cut(const fs::path& dir, std::string* error) {
     sim::Config profile;
-    std::string path = (copy / "module.toml").string();
-    bool ok = profile.load(path, error);
-    if (ok) {
-        for (const char* key : sim::kCutKeys) profile.erase(key);
-        ok = profile.save(path, error);
-    }
-    ok = ok && sim::Module::open(copy, error) != nullptr;
+    std::string path = (dir / "module.toml").string();
+    if (!profile.load(path, error)) return false;
+    for (const char* key : sim::kCutKeys) profile.erase(key);
+    return profile.save(path, error);
+}
+
+}  // namespace
+
+bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error) {
+    fs::path scratch = make_scratch_dir("modulectl-sections", error);
+    if (scratch.empty()) return false;
+    ScratchCopy copy;
+    bool ok = copy_module(dir, scratch, &copy, error) && disarm_power_cut(scratch, error) &&
+              sim::Module::open(scratch, error) != nullptr;
     if (ok && !SelectFlashBackend()) {
         *error = "no flash back-end could be initialised";
         ok = false;
     }
     if (ok) {
         DetectSectionMap();
-        sections->clear();
         for (int i = 0; i < kSectionCount; ++i) {
             const FlashSection& s = SectionMap[i];
             std::u16string wide(reinterpret_cast<const char16_t*>(s.name));
-            sections->push_back(DetectedSection{std::string(wide.begin(), wide.end()), s.start, s.length, s.used,
-                                                s.flags,
-                                                i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE});
+            sections->push_back({std::string(wide.begin(), wide.end()), s.start, s.length, s.used, s.flags,
+                                 i == kSectionConfigBlock && s.start == CONFIG_BLOCK_OLD_PLACE});
         }
     }
     sim::Module::close_current();
-    fs::remove_all(copy, ec);
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
     return ok;
 }
 

@@ -5,14 +5,19 @@
 #include <vector>
 
 struct DetectedSection {
-    std::string name;
-    uint32_t start, length, used, flags;
-    bool old_place;  // the configuration block at its old place
+    std::string name;  // Bootloader, ConfigBlock, IMAGE, Registry, FileSystem
+    uint32_t start;
+    uint32_t length;
+    uint32_t used;
+    uint32_t flags;
+    bool old_place;  // a configuration block at its old place
 };
 
-// The map an update would detect on the module in dir, found on a copy
-// (detection may move the configuration block); false with a reason.
+// The map the system's own detection finds in the module in dir. Detection
+// moves a configuration block found at its old place, so it runs on a
+// scratch copy: the module itself is only read.
 bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error);
+
 // Prints the detected map of the module in dir, as a table or JSON; false
 // with a reason.
 bool print_section_map(const std::string& dir, bool json, std::string* error);

@@ -21,6 +21,7 @@
 #include "module/hw/cut_bits.h"
 #include "module/power_cut.h"
 #include "tools/common/cli.h"
+#include "tools/common/scratch_copy.h"
 
 extern char** environ;
 
@@ -55,18 +56,14 @@ json read_json(const fs::path& path) {
     return j.is_discarded() ? json(nullptr) : j;
 }
 
-// A scratch copy: everything but the event log, so the copy starts its own.
+// A scratch copy (reflinked or sparse where it can be); the event log starts anew.
 bool copy_module(const fs::path& from, const fs::path& to, std::string* error) {
     std::error_code ec;
     fs::remove_all(to, ec);
-    fs::create_directories(to, ec);
-    for (const fs::directory_entry& e : fs::directory_iterator(from, ec)) {
-        if (e.path().filename() == "events.log") continue;
-        fs::copy(e.path(), to / e.path().filename(), fs::copy_options::recursive, ec);
-        if (ec) break;
-    }
-    if (ec) *error = "cannot copy " + from.string() + ": " + ec.message();
-    return !ec;
+    ScratchCopy copy;
+    if (!::copy_module(from, to, &copy, error)) return false;
+    fs::remove(to / "events.log", ec);
+    return true;
 }
 
 bool arm_cut(const fs::path& dir, uint64_t op, uint64_t seed, std::string* error) {

@@ -5,6 +5,7 @@
 // says it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,10 +23,12 @@
 #include "res/resources.h"
 #include "shell/shell_state.h"
 #include "tools/common/cli.h"
+#include "tools/common/scratch_copy.h"
 #include "tools/updatetool/default_module.h"
 #include "tools/updatetool/host_output.h"
 #include "tools/updatetool/host_ui.h"
 #include "tools/updatetool/options.h"
+#include "tools/updatetool/plan.h"
 #include "tools/updatetool/report.h"
 #include "update/update.h"
 
@@ -40,6 +43,8 @@ HostOptions options;
 sim::FlashWatch* watch = nullptr;  // lives as long as the module
 const sim::NandPart* nand_part = nullptr;
 sim::NandBlockMap map_before;
+const sim::FlashPlanRecorder* plan_recorder = nullptr;  // lives as long as the module
+uint64_t boot_area_written_back = 0, boot_area_read_back = 0;
 
 std::string answer_name(int id) {
     switch (id) {
@@ -86,6 +91,11 @@ void collect_module_figures() {
             for (size_t i = 0; i < after.physical.size() && i < map_before.physical.size(); ++i)
                 if (after.physical[i] != map_before.physical[i]) report.relocated.emplace_back(i, after.physical[i]);
         }
+        if (plan_recorder && report.update_started) {
+            report.plan = make_plan(*plan_recorder, m->dir());
+            report.plan->boot_area_written_back = boot_area_written_back;
+            report.plan->boot_area_read_back = boot_area_read_back;
+        }
     }
     report.abort_requested = report.abort_requested || AbortRequested != 0;
     report.unused_answers = sim::ui::unused_answers();
@@ -119,15 +129,33 @@ void write_report() {
     if (!f) say_aside("updatetool: cannot write the report to " + options.report_path);
 }
 
+// A dry run prints what it did, and leaves no scratch module unless asked.
+void end_dry_run() {
+    if (report.dry_run_scratch.empty()) return;
+    FILE* out = options.report_path == "-" ? stderr : stdout;
+    std::fflush(stdout);
+    std::fprintf(out, "dry run of %s on a scratch copy; the module is as it was\n", report.module_dir.c_str());
+    for (const std::string& line : plan_lines(report)) std::fprintf(out, "  %s\n", line.c_str());
+    if (report.dry_run_kept) {
+        std::fprintf(out, "  scratch module kept in %s\n", report.dry_run_scratch.c_str());
+    } else {
+        std::error_code ec;
+        std::filesystem::remove_all(report.dry_run_scratch, ec);
+    }
+    std::fflush(out);
+}
+
 // The end of a run, also at a reboot: figures, the verify, the report, and
 // the outcome as the last line; returns the exit status.
 int finish_run() {
     collect_module_figures();
-    for (const auto& [logical, physical] : report.relocated)
-        note("module: logical block " + std::to_string(logical) + " now lies in physical block " +
-             std::to_string(physical));
+    if (report.dry_run_scratch.empty())
+        for (const auto& [logical, physical] : report.relocated)
+            note("module: logical block " + std::to_string(logical) + " now lies in physical block " +
+                 std::to_string(physical));
     verify_update();
     end_progress();
+    end_dry_run();
     if (!report.unused_answers.empty()) {
         std::string unused;
         for (const std::string& word : report.unused_answers) unused += (unused.empty() ? "" : ", ") + word;
@@ -209,10 +237,39 @@ void watch_module() {
     };
 }
 
+// The scratch module of a dry run: in --keep DIR (new or empty), else in a
+// temporary folder. Empty with a reason when it cannot be made.
+std::string make_dry_run_copy(const std::string& dir, std::string* error) {
+    namespace fs = std::filesystem;
+    if (!fs::exists(fs::path(dir) / "module.toml")) {
+        *error = dir + " holds no module";
+        return "";
+    }
+    fs::path scratch = options.keep_dir;
+    std::error_code ec;
+    if (scratch.empty()) {
+        scratch = make_scratch_dir("updatetool-dry-run", error);
+        if (scratch.empty()) return "";
+    } else if (fs::exists(scratch) && !fs::is_empty(scratch, ec)) {
+        *error = "--keep " + scratch.string() + " is not empty";
+        return "";
+    }
+    ScratchCopy copy;
+    if (!copy_module(dir, scratch, &copy, error)) {
+        if (options.keep_dir.empty()) fs::remove_all(scratch, ec);
+        return "";
+    }
+    return scratch.string();
+}
+
 sim::FlashWatch::Hooks flash_hooks() {
     sim::FlashWatch::Hooks hooks;
     hooks.notice = [](const std::string& text) { note("module: " + text); };
-    hooks.boot_area = [](const char* phase, uint64_t done, uint64_t total) { show_phase(phase, done, total); };
+    hooks.boot_area = [](const char* phase, uint64_t done, uint64_t total) {
+        uint64_t& reached = std::string(phase) == "verifying" ? boot_area_read_back : boot_area_written_back;
+        reached = std::max(reached, done);
+        show_phase(phase, done, total);
+    };
     return hooks;
 }
 
@@ -224,7 +281,17 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "updatetool: %s\n", error.c_str());
         return cli::kUsage;
     }
-    sim::Module* module = sim::Module::open(dir, &error);
+    std::string opened = dir;
+    if (options.dry_run) {
+        opened = make_dry_run_copy(dir, &error);
+        if (opened.empty()) {
+            std::fprintf(stderr, "updatetool: --dry-run: %s\n", error.c_str());
+            return cli::kUsage;
+        }
+        report.dry_run_scratch = opened;
+        report.dry_run_kept = !options.keep_dir.empty();
+    }
+    sim::Module* module = sim::Module::open(opened, &error);
     if (!module) {
         std::fprintf(stderr, "updatetool: cannot open module %s: %s\n", dir.c_str(), error.c_str());
         return cli::kUsage;
@@ -249,7 +316,13 @@ int run(int argc, char** argv) {
     report.module_dir = dir;
     if (module->config().get_string("flash.kind", "nor") == "nand") {
         nand_part = sim::find_nand_part(module->config().get_u32("nand.id", 0));
-        if (nand_part) map_before = sim::load_block_map(dir, *nand_part);
+        if (nand_part) map_before = sim::load_block_map(opened, *nand_part);
+    }
+    sim::FlashBlocks blocks;
+    if (blocks.load(module->config(), &error)) {
+        auto recorder = std::make_unique<sim::FlashPlanRecorder>(std::move(blocks));
+        plan_recorder = recorder.get();
+        module->keep_listening(std::move(recorder), sim::FlashPlanRecorder::kKinds);
     }
     auto listener = std::make_unique<sim::FlashWatch>(module->config(), module->events(), flash_hooks());
     watch = listener.get();
@@ -264,6 +337,7 @@ int run(int argc, char** argv) {
     if (report.job == "reboot") report.reboot_returned = true;
     int status = finish_run();
     watch = nullptr;
+    plan_recorder = nullptr;
     sim::Module::close_current();
     return status;
 }

@@ -13,7 +13,8 @@ const char kAbout[] =
     "  /f  /fu     save the registry to flash (u: quietly)\n"
     "  /c  /cu     clear the registry stored in flash (u: quietly)\n"
     "  /rMS /rcMS  warm / cold reboot after MS milliseconds\n"
-    "  (nothing)   the main dialog: type a button's text or id per line on stdin\n"
+    "  (nothing)   the main dialog: full-screen at a terminal; otherwise (and with\n"
+    "              --ui line) type a button's text or id per line on stdin\n"
     "              (\"BSP Version\", \"1004\"); end of input closes it\n"
     "Paths that start with \\ are paths on the module (under DIR/root); others are\n"
     "host paths.";
@@ -84,6 +85,15 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
     app.add_flag("--verify", o->verify,
                  "after a successful update, compare the flash with every record of the\n"
                  "image (as modulectl verify does); a difference makes the update a failure");
+    CLI::Option* dry_run = app.add_flag("--dry-run", o->dry_run,
+                                        "run on a scratch copy of the module (reflinked where the file system\n"
+                                        "can, else copied without the NAND files' erased tails) and print the\n"
+                                        "plan the update carried out: blocks erased, bytes programmed by\n"
+                                        "section, boot area staging, blocks relocated, outcome, virtual time.\n"
+                                        "The module is left byte for byte as it was");
+    app.add_option("--keep", o->keep_dir, "with --dry-run: keep the scratch module in DIR (new or empty)")
+        ->type_name("DIR")
+        ->needs(dry_run);
     app.add_flag("--module-exit-status", o->module_exit_status,
                  "exit with the program's own return value (always 1, as on the module)");
     // The module's command line is the program's to read: CLI11 stops at its

@@ -14,6 +14,8 @@ struct HostOptions {
     int detail = 1;                   // 0 quiet (-q), 1 normal, 2 verbose (-v)
     bool verify = false;              // compare the flash with the image after a successful update
     bool module_exit_status = false;  // exit with the program's own return value
+    bool dry_run = false;             // run on a scratch copy; the module stays as it was
+    std::string keep_dir;             // dry run: keep the scratch copy here
     std::string module_command_line;  // joined with single blanks
 };
 

@@ -145,6 +145,25 @@ std::string RunReport::to_json() const {
     } else if (!verify_error.empty()) {
         checked = {{"error", verify_error}};
     }
+    json plan_json = nullptr;
+    if (plan) {
+        json steps = json::array();
+        for (const PlanStep& step : plan->steps) {
+            json flash = json::array();
+            for (const PlanRange& r : step.flash)
+                flash.push_back({{"start", r.start}, {"end", r.end}, {"sections", r.sections}});
+            steps.push_back({{"operation", step.operation},
+                             {"blocks", {step.first_block, step.last_block}},
+                             {"device", {step.device_start, step.device_end}},
+                             {"flash", flash},
+                             {"place", step.place}});
+        }
+        plan_json = {
+            {"steps", steps},
+            {"boot_area", {{"written_back", plan->boot_area_written_back}, {"read_back", plan->boot_area_read_back}}}};
+    }
+    json dry_run = nullptr;
+    if (!dry_run_scratch.empty()) dry_run = {{"scratch", dry_run_scratch}, {"kept", dry_run_kept}};
     json j = {
         {"job", job},
         {"command_line", command_line},
@@ -167,6 +186,8 @@ std::string RunReport::to_json() const {
         {"reboot", reboot.empty() ? json(nullptr) : json(reboot)},
         {"verify", checked},
         {"unused_answers", unused_answers},
+        {"plan", plan_json},
+        {"dry_run", dry_run},
         {"power_cut", power_cut.empty() ? json(nullptr) : json(power_cut)},
         {"flash_operations", flash_operations},
     };

@@ -26,6 +26,30 @@ struct ReportedFailure {
     std::string text;
 };
 
+// One run of the plan an update carried out: blocks erased or bytes
+// programmed, where they lie in the device and at which flash offsets (the
+// system's view) with the sections there.
+struct PlanRange {
+    uint64_t start;
+    uint64_t end;
+    std::vector<std::string> sections;
+};
+struct PlanStep {
+    std::string operation;  // erase, program
+    uint32_t first_block;
+    uint32_t last_block;
+    uint64_t device_start;
+    uint64_t device_end;
+    std::vector<PlanRange> flash;
+    std::string place;  // NAND: "relocation table page" for the table's own page, else empty
+};
+struct UpdatePlan {
+    std::vector<PlanStep> steps;
+    // NAND: the boot area held in RAM, written back after every record and read back.
+    uint64_t boot_area_written_back = 0;
+    uint64_t boot_area_read_back = 0;
+};
+
 struct RunReport {
     std::string job;  // update, save-registry, clear-registry, reboot, main-dialog, none
     std::string command_line;
@@ -52,6 +76,9 @@ struct RunReport {
     std::optional<VerifyResult> verify;
     std::string verify_error;
     std::vector<std::string> unused_answers;
+    std::optional<UpdatePlan> plan;  // updates
+    std::string dry_run_scratch;     // the scratch module of a dry run
+    bool dry_run_kept = false;
     std::string power_cut;          // the operation the module lost its power in
     uint64_t flash_operations = 0;  // programs and erases the flash started
 

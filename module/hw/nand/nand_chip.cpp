@@ -216,6 +216,9 @@ void NandChip::load_page(uint32_t page, uint64_t now, uint8_t cmd) {
     } else if (f.bitflip_pages.count(page)) {
         register_[kBitflipByte] ^= kBitflipMask;
         emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
+    } else if (int64_t bit = wear_ ? wear_->flipped_bit(part().page_bytes) : -1; bit >= 0) {
+        register_[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        emit(EventKind::Fault, now, 0, Operation::PageRead, FaultKind::BitFlip);
     }
 }
 
@@ -228,7 +231,8 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
     if (misses(programs_to_miss_, row_, Operation::PageProgram, now)) return;
     start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
     bool cut_short = cut(Operation::PageProgram, now, config_.program_ns);
-    failed_ = config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0;
+    failed_ =
+        config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0 || (wear_ && wear_->program_fails(row_));
     if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
     } else if (cut_short) {
@@ -236,8 +240,10 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
         storage_.read_page(row_, cells.data());
         cut_program(cells, register_, power_->done(), power_->seed_for(config_.index));
         storage_.program_page(row_, cells.data());
+        if (wear_) wear_->programmed(row_);
     } else {
         storage_.program_page(row_, register_.data());
+        if (wear_) wear_->programmed(row_);
     }
 }
 
@@ -257,7 +263,7 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
     if (misses(erases_to_miss_, block, Operation::BlockErase, now)) return;
     start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
     bool cut_short = cut(Operation::BlockErase, now, config_.erase_ns);
-    failed_ = config_.faults.bad_blocks.count(block) != 0;
+    failed_ = config_.faults.bad_blocks.count(block) != 0 || (wear_ && wear_->erase_fails(block));
     if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
     } else if (cut_short) {
@@ -268,8 +274,10 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
         cut_erase(cells, power_->done(), power_->seed_for(config_.index));
         storage_.erase_pages(first, p.pages_per_block);
         for (uint32_t i = 0; i < p.pages_per_block; ++i) storage_.program_page(first + i, &cells[size_t{i} * raw]);
+        if (wear_) wear_->erased(block);
     } else {
         storage_.erase_pages(block * p.pages_per_block, p.pages_per_block);
+        if (wear_) wear_->erased(block);
     }
 }
 

@@ -13,12 +13,14 @@
 // spare area and ECC no longer match its data.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
+#include "module/hw/wear/chip_wear.h"
 #include "module/power_cut.h"
 
 namespace sim {
@@ -68,6 +70,8 @@ public:
     NandChipFaults& faults() { return config_.faults; }
     // Program and erase starts are put to the module's power cut.
     void set_power(PowerCut* power) { power_ = power; }
+    // Wear: a worn block fails its erase, a worn page its program; reads flip bits.
+    void set_wear(std::unique_ptr<ChipWear> wear) { wear_ = std::move(wear); }
 
     void command(uint8_t cmd, uint64_t now);
     void address(const uint8_t* cycles, unsigned count, uint64_t now);
@@ -132,6 +136,7 @@ private:
     std::vector<uint8_t> register_;
     // The missed starts still to come, taken from the configuration at power-up.
     std::multiset<uint32_t> reads_to_miss_, programs_to_miss_, erases_to_miss_;
+    std::unique_ptr<ChipWear> wear_;
 };
 
 }  // namespace sim

@@ -116,8 +116,14 @@ bool install_nand(Module& module, std::string* error) {
     std::vector<std::unique_ptr<NandStorage>> storage;
     if (!open_storage(module.dir(), config, &storage, error)) return false;
     std::vector<std::unique_ptr<NandChip>> chips;
-    for (size_t n = 0; n < config.chips.size(); ++n)
+    std::vector<std::unique_ptr<ChipWear>> wear;
+    const NandPart& part = *config.part;
+    WearGeometry geometry{static_cast<uint32_t>(config.chips.size()), part.blocks, part.pages()};
+    if (!open_chip_wear(module.dir(), module.config(), "nand", geometry, &wear, error)) return false;
+    for (size_t n = 0; n < config.chips.size(); ++n) {
         chips.push_back(std::make_unique<NandChip>(config.chips[n], *storage[n], module.events()));
+        chips.back()->set_wear(std::move(wear[n]));
+    }
     module.keep_listening(std::make_unique<NandFaultLog>(module), event_bit(EventKind::Fault));
     NandController* controller = module.own(std::make_unique<NandController>(
         module.clock(), module.events(), config.part->wiring, std::move(storage), std::move(chips)));

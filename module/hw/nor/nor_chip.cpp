@@ -284,6 +284,8 @@ void NorChip::cut_short() {
     bool erase = is_erase(pending_);
     // A fault that would have failed the operation leaves the array as it was.
     if (faults_of(block) & (erase ? kNorFaultEraseError : kNorFaultProgramError)) return;
+    if (wear_ && (erase ? wear_->erase_fails(block) : wear_->program_fails())) return;
+    if (wear_ && erase) wear_->erased(block);
     uint32_t first = erase ? block_start(block) : k;
     uint32_t count = erase ? block_words(block) : pending_ == Operation::BufferProgram ? buffer_count_ : 1;
     array_.use(4ull * first, 4ull * count, true);
@@ -320,7 +322,7 @@ void NorChip::finish(uint64_t now) {
     switch (pending_) {
         case Operation::WordProgram:
         case Operation::BufferProgram:
-            if (faults & kNorFaultProgramError) {
+            if ((faults & kNorFaultProgramError) || (wear_ && wear_->program_fails())) {
                 status_ |= kSR4ProgramError;
                 fault = FaultKind::ProgramError;
             } else if (pending_ == Operation::WordProgram) {
@@ -332,7 +334,7 @@ void NorChip::finish(uint64_t now) {
             }
             break;
         case Operation::BlockErase:
-            if (faults & kNorFaultEraseError) {
+            if ((faults & kNorFaultEraseError) || (wear_ && wear_->erase_fails(block))) {
                 status_ |= kSR5EraseError;
                 fault = FaultKind::EraseError;
             } else {
@@ -340,6 +342,7 @@ void NorChip::finish(uint64_t now) {
                 uint32_t first = block_start(block), count = block_words(block);
                 array_.use(4ull * first, 4ull * count, true);
                 for (uint32_t i = 0; i < count; ++i) word(first + i) = 0xFFFF;
+                if (wear_) wear_->erased(block);
             }
             break;
         case Operation::SetLock: lock_byte(block) |= kNorLocked; break;

@@ -20,10 +20,12 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "module/hw/device_events.h"
 #include "module/hw/nor/nor_storage.h"
+#include "module/hw/wear/chip_wear.h"
 #include "module/power_cut.h"
 
 namespace sim {
@@ -155,6 +157,8 @@ public:
     void cut_short();
 
     const NorChipConfig& config() const { return config_; }
+    // Wear: a worn block's erase ends with SR5; failures from a chosen operation on.
+    void set_wear(std::unique_ptr<ChipWear> wear) { wear_ = std::move(wear); }
     uint16_t status_register() const { return status_; }
     uint8_t lock_bits(uint32_t block) const { return locks_[2 * static_cast<size_t>(block)]; }
     uint32_t block_of(uint32_t k) const {
@@ -246,6 +250,7 @@ private:
     bool buffer_fault_ = false;   // a load outside the window, reported at confirm
     bool cut_ = false;            // the power goes during the running operation
     std::array<uint16_t, 32> buffer_{};
+    std::unique_ptr<ChipWear> wear_;
 };
 
 }  // namespace sim

@@ -13,6 +13,10 @@ bool install_nor(Module& module, std::string* error) {
     if (!nor_config_from_profile(module.config(), &config, error)) return false;
     std::unique_ptr<NorPair> pair = NorPair::open(config, module.dir(), module.clock(), module.events(), error);
     if (!pair) return false;
+    std::vector<std::unique_ptr<ChipWear>> wear;
+    WearGeometry geometry{2, config.block_count(), 0};
+    if (!open_chip_wear(module.dir(), module.config(), "nor", geometry, &wear, error)) return false;
+    for (int n = 0; n < 2; ++n) pair->chip(n).set_wear(std::move(wear[n]));
     NorPair* nor = module.own(std::move(pair));
     nor->set_power(&module.power());
     module.bus().map(0, nor->device_size(), nor);
