@@ -86,8 +86,11 @@ TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
                    : made_image(module, "boot.bin", {"--start", "0", "--length", "0x20000", "--fill", "pattern"});
             if (os) e2e::bootloader_on_flash(module);
             std::string table = module.scratch("sweep.json").string();
-            e2e::ToolRun sweep = e2e::run_tool("modulectl", {"sweep", module.path().string(), image, "--points", "3",
-                                                             "--seed", "4", "--jobs", "2", "--json", table});
+            std::vector<std::string> args = {
+                "sweep", module.path().string(), image, "--points", "3", "--seed", "4", "--jobs", "2", "--json", table};
+            // A cross-built modulectl starts the cross-built tools through the emulator too.
+            if (*UPDATETOOL_TOOL_RUNNER) args.insert(args.end(), {"--runner", UPDATETOOL_TOOL_RUNNER});
+            e2e::ToolRun sweep = e2e::run_tool("modulectl", args);
             EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
             nlohmann::json j = read_json(table);
             ASSERT_EQ(j["points"].size(), 3u) << sweep.output;

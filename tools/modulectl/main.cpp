@@ -450,6 +450,11 @@ int run(int argc, char** argv) {
     sweep->add_option("--work", sweep_options.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
     sweep->add_option("--updatetool", sweep_options.updatetool, "the updatetool to run (default: beside modulectl)")
         ->type_name("PATH");
+    sweep
+        ->add_option("--runner", sweep_options.runner,
+                     "run the tools through this command, e.g. \"qemu-arm -L /usr/arm-linux-gnueabi\" for a "
+                     "cross-built module")
+        ->type_name("WORDS");
     modulectl::add_nand_commands(app, std::cout, std::cerr, &result);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);

@@ -42,7 +42,7 @@ int run_process(const std::vector<std::string>& args, const fs::path& out_file) 
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (failed) return -1;
     int status = 0;
@@ -103,6 +103,12 @@ std::string joined(const std::vector<std::string>& names) {
 
 struct Tools {
     std::string updatetool, modulectl;
+    std::vector<std::string> runner;  // put before each tool's command line
+
+    std::vector<std::string> command(std::vector<std::string> args) const {
+        args.insert(args.begin(), runner.begin(), runner.end());
+        return args;
+    }
 };
 
 Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, uint64_t op) {
@@ -114,11 +120,12 @@ Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, u
         row.problem = error;
         return row;
     }
-    int cut = run_process({tools.updatetool, "--module", scratch.string(), "-q", "/u " + o.image}, {});
+    int cut = run_process(tools.command({tools.updatetool, "--module", scratch.string(), "-q", "/u " + o.image}), {});
     row.cut = cut == sim::kPowerCutExitStatus;
     if (!row.cut && cut != 0) row.problem = "the cut run ended with exit status " + std::to_string(cut);
     fs::path check_out = work / ("check-" + std::to_string(op) + ".json");
-    int checked = run_process({tools.modulectl, "check", scratch.string(), o.image, "--json"}, check_out);
+    int checked =
+        run_process(tools.command({tools.modulectl, "check", scratch.string(), o.image, "--json"}), check_out);
     json check = read_json(check_out);
     if ((checked != 0 && checked != 1) || !check.is_object()) {
         row.problem = "modulectl check ended with exit status " + std::to_string(checked);
@@ -129,8 +136,8 @@ Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, u
         row.record = check["power_cut"];
     }
     fs::path report = work / ("retry-" + std::to_string(op) + ".json");
-    row.retry_status = run_process({tools.updatetool, "--module", scratch.string(), "-q", "--verify", "--report",
-                                    report.string(), "/u " + o.image},
+    row.retry_status = run_process(tools.command({tools.updatetool, "--module", scratch.string(), "-q", "--verify",
+                                                  "--report", report.string(), "/u " + o.image}),
                                    {});
     json retry = read_json(report);
     if (retry.is_object()) {
@@ -200,6 +207,8 @@ int run_sweep(const SweepOptions& o) {
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     tools.modulectl = self.string();
     tools.updatetool = o.updatetool.empty() ? (self.parent_path() / "updatetool").string() : o.updatetool;
+    std::istringstream runner_words(o.runner);
+    for (std::string word; runner_words >> word;) tools.runner.push_back(word);
     fs::path work = o.work.empty() ? fs::temp_directory_path() / ("modulectl-sweep-" + std::to_string(::getpid()))
                                    : fs::path(o.work);
     fs::create_directories(work, ec);
@@ -212,8 +221,8 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
         return cli::kFailure;
     }
-    int status = run_process({tools.updatetool, "--module", base.string(), "-q", "--verify", "--report",
-                              base_report.string(), "/u " + o.image},
+    int status = run_process(tools.command({tools.updatetool, "--module", base.string(), "-q", "--verify", "--report",
+                                            base_report.string(), "/u " + o.image}),
                              {});
     json uncut = read_json(base_report);
     fs::remove_all(base, ec);

@@ -18,6 +18,7 @@ struct SweepOptions {
     std::string json;                // --json FILE
     std::string work;                // where the scratch copies go (default: a temporary folder)
     std::string updatetool;          // default: beside modulectl
+    std::string runner;              // words the tools run through, e.g. an emulator
 };
 
 // Exit status: 0 when every retry succeeded and verified, 1 when one did not
