@@ -10,6 +10,7 @@
 #include "module/flash_blocks.h"
 #include "module/flash_view.h"
 #include "tools/common/image_verify.h"
+#include "tools/common/numbers.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/sections_command.h"
 
@@ -68,13 +69,6 @@ std::string xml_escape(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string hex_range(uint64_t start, uint64_t end) {
-    char text[48];
-    std::snprintf(text, sizeof text, "0x%08llx-0x%08llx", static_cast<unsigned long long>(start),
-                  static_cast<unsigned long long>(end - 1));
-    return text;
 }
 
 // Each block's state, the strongest first: NOR locked, programmed, erased;
@@ -181,7 +175,7 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
     body << "<text x=\"" << kMargin << "\" y=\"" << y << "\">" << xml_escape(describe_flash(*view)) << "</text>\n";
     y += 26;
     body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << y
-         << "\">Sections (flash offsets as the system addresses them, 0 to " << hex_range(0, flash_size)
+         << "\">Sections (flash offsets as the system addresses them, 0 to " << cli::hex_range(0, flash_size)
          << ")</text>\n";
     y += 10;
 
@@ -192,7 +186,7 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
         for (const auto& [name, colour] : kSectionFills)
             if (s.name == name) fill = colour;
         body << "<text x=\"" << kMargin << "\" y=\"" << y + 11 << "\">" << xml_escape(s.name) << " "
-             << (s.length ? hex_range(s.start, uint64_t{s.start} + s.length) : std::string("(not found)"))
+             << (s.length ? cli::hex_range(s.start, uint64_t{s.start} + s.length) : std::string("(not found)"))
              << (s.length && s.start >= flash_size ? " (beyond the flash)" : "") << "</text>\n";
         body << "<rect class=\"lane\" x=\"" << lane_x(0) << "\" y=\"" << y << "\" width=\"" << kLaneWidth
              << "\" height=\"" << kLaneHeight << "\"/>\n";
@@ -200,7 +194,7 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
             double x = lane_x(s.start), w = std::max(2.0, lane_x(uint64_t{s.start} + s.length) - x);
             body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\"" << y
                  << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
-                 << xml_escape(s.name) << ": " << hex_range(s.start, uint64_t{s.start} + s.length) << ", used 0x"
+                 << xml_escape(s.name) << ": " << cli::hex_range(s.start, uint64_t{s.start} + s.length) << ", used 0x"
                  << std::hex << s.used << std::dec << " bytes</title></rect>\n";
         }
         y += kLaneStep;
@@ -211,8 +205,8 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
     for (const auto& [start, end] : image_ranges) {
         double x = lane_x(start), w = std::max(2.0, lane_x(end) - x);
         body << "<rect class=\"image-range\" x=\"" << x << "\" y=\"" << lanes_top - 2 << "\" width=\"" << w
-             << "\" height=\"" << y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image " << hex_range(start, end)
-             << "</title></rect>\n";
+             << "\" height=\"" << y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image "
+             << cli::hex_range(start, end) << "</title></rect>\n";
     }
     y += kLaneStep + 16;
 
@@ -245,7 +239,7 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
         sim::ByteRange r = blocks.range(i);
         body << "<rect class=\"block " << states[i] << "\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
              << "\" height=\"" << kCell << "\"><title>block " << i << ": " << states[i] << ", device "
-             << hex_range(r.start, r.end) << "</title></rect>\n";
+             << cli::hex_range(r.start, r.end) << "</title></rect>\n";
         if (in_image.count(i))
             body << "<rect class=\"in-image\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
                  << "\" height=\"" << kCell << "\"/>\n";

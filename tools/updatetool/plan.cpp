@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "module/ui/line_progress.h"
+#include "tools/common/numbers.h"
 #include "update/section_map.h"
 
 namespace {
@@ -16,13 +17,6 @@ std::vector<std::string> sections_at(uint64_t start, uint64_t end) {
         names.emplace_back(wide.begin(), wide.end());
     }
     return names;
-}
-
-std::string hex_range(uint64_t start, uint64_t end) {
-    char text[48];
-    std::snprintf(text, sizeof text, "0x%08llx-0x%08llx", static_cast<unsigned long long>(start),
-                  static_cast<unsigned long long>(end - 1));
-    return text;
 }
 
 std::string joined(const std::vector<std::string>& words, const char* none) {
@@ -73,9 +67,9 @@ std::vector<std::string> plan_lines(const RunReport& r) {
                     : "program  " + sim::ui::byte_count(step.device_end - step.device_start) + " in " + blocks;
             if (step.flash.empty())
                 lines.push_back(what + ": " + (step.place.empty() ? "no flash offset lies there" : step.place) +
-                                " (device " + hex_range(step.device_start, step.device_end) + ")");
+                                " (device " + cli::hex_range(step.device_start, step.device_end) + ")");
             for (const PlanRange& f : step.flash)
-                lines.push_back(what + ": flash " + hex_range(f.start, f.end) + " (" +
+                lines.push_back(what + ": flash " + cli::hex_range(f.start, f.end) + " (" +
                                 joined(f.sections, "no section") + ")");
         }
         if (r.plan->steps.empty()) lines.push_back("nothing erased or programmed");
