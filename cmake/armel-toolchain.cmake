@@ -8,8 +8,7 @@ set(CMAKE_CXX_COMPILER arm-linux-gnueabi-g++)
 set(CMAKE_C_FLAGS_INIT "-march=armv5te -marm")
 # GCC 12 misreads std::vector growth on 32-bit targets at -O2 as out-of-bounds
 # copies (-Warray-bounds, -Wstringop-overflow, -Wstringop-overread inside
-# stl_algobase.h); the host
-# build keeps these warnings.
+# stl_algobase.h); the host build keeps these warnings.
 set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -marm -Wno-array-bounds -Wno-stringop-overflow -Wno-stringop-overread")
 set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabi)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
