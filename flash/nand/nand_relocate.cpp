@@ -124,7 +124,13 @@ BOOL RelocateBlock(DWORD offset, DWORD keepLength) {
     if (loadedHere) {
         RelocTableStale = TRUE;
         if (result && !WriteRelocTable()) {
-            return FALSE;
+            result = FALSE;
+        }
+        // A relocation whose entry never reached the table page leaves the
+        // block where the page says it is: the running system's map must not
+        // send it to a replacement that the next boot forgets.
+        if (!result) {
+            SetBbmtMapEntry(index, oldBlock);
         }
     }
     return result;

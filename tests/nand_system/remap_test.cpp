@@ -366,6 +366,7 @@ TEST(NandRelocation, AWornBlockOrPageMovesToTheReserveWhenItFails) {
             EXPECT_EQ(data, back);
         } else {
             EXPECT_EQ(0xFF, ReadChip(*module, 0).main_at(0x1F800 + 4)) << "no entry written to the table page";
+            EXPECT_EQ(6u, BbmtMapEntry(6)) << "the map agrees with the table page";
         }
     }
 }
