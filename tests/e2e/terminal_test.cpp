@@ -119,10 +119,13 @@ TEST_F(Terminal, BspVersionByTabArrowsShiftTabAndTheMouse) {
 // A module whose chips erase and program fast enough for an update of
 // 1 MiB to take under a second at the wall clock's pace, with a bootloader
 // in flash to warn about and a folder of files for the file dialog.
+// Slowed chips, so that a screen with a bar part-filled lasts long enough to
+// be captured twice alike, also on a loaded machine.
 struct ImageModule {
-    explicit ImageModule(int erase_ms = 60)
-        : module("pxa270", {"nor.time.block_erase_ms=" + std::to_string(erase_ms), "nor.time.buffer_program_us=40",
-                            "nor.time.word_program_us=20"}) {
+    explicit ImageModule(int erase_ms = 60, int buffer_program_us = 160)
+        : module("pxa270",
+                 {"nor.time.block_erase_ms=" + std::to_string(erase_ms),
+                  "nor.time.buffer_program_us=" + std::to_string(buffer_program_us), "nor.time.word_program_us=20"}) {
         e2e::bootloader_on_flash(module);
         std::filesystem::path images = module.file("root/images");
         std::filesystem::create_directories(images / "sub");
