@@ -1,9 +1,8 @@
 #include "module/flash_blocks.h"
 
 #include <algorithm>
-#include <cstring>
-#include <fstream>
 
+#include "module/flash_view.h"
 #include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_storage.h"
 #include "module/hw/nor/nor_profile.h"
@@ -68,20 +67,11 @@ ByteRange FlashBlocks::device_range(const DeviceEvent& e) const {
     return {0, 0};
 }
 
-// Bytes of a chip file, erased past its end.
-static void read_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, uint64_t size) {
-    std::memset(out, 0xFF, size);
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return;
-    f.seekg(static_cast<std::streamoff>(offset));
-    f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
-}
-
 std::vector<uint8_t> FlashBlocks::read_block(const std::filesystem::path& dir, uint32_t block) const {
     if (!part_) {
         ByteRange r = range(block);
         std::vector<uint8_t> bytes(r.end - r.start);
-        read_file(dir / "nor.bin", r.start, bytes.data(), bytes.size());
+        read_chip_file(dir / "nor.bin", r.start, bytes.data(), bytes.size());
         return bytes;
     }
     const NandPart& p = *part_;
@@ -91,8 +81,8 @@ std::vector<uint8_t> FlashBlocks::read_block(const std::filesystem::path& dir, u
     std::vector<uint8_t> bytes(parts.size() * (main + spare));
     uint8_t* out = bytes.data();
     for (const auto& [chip, b] : parts) {
-        read_file(NandStorage::main_path(dir, chip), b * main, out, main);
-        read_file(NandStorage::oob_path(dir, chip), b * spare, out + main, spare);
+        read_chip_file(NandStorage::main_path(dir, chip), b * main, out, main);
+        read_chip_file(NandStorage::oob_path(dir, chip), b * spare, out + main, spare);
         out += main + spare;
     }
     return bytes;
@@ -124,7 +114,7 @@ bool FlashBlocks::past_files(const std::filesystem::path& dir, uint32_t block) c
 bool FlashBlocks::locked(const std::filesystem::path& dir, uint32_t block) const {
     if (part_) return false;
     uint8_t pair[2];
-    read_file(dir / "nor.locks", 2ull * block, pair, 2);
+    read_chip_file(dir / "nor.locks", 2ull * block, pair, 2);
     // A missing file (P30, K3: lock bits do not survive power-off) reads erased.
     return (pair[0] != 0xFF && pair[0] != 0) || (pair[1] != 0xFF && pair[1] != 0);
 }

@@ -80,7 +80,7 @@ void FlashView::check_device_range(uint64_t device, uint64_t length) {
     }
 }
 
-static void read_file_at(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
+void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
     std::memset(out, 0xFF, size);
     std::ifstream f(path, std::ios::binary);
     if (!f) return;
@@ -106,8 +106,8 @@ void FlashView::check_page(unsigned chip, uint32_t page) {
         uint64_t{page} * p.spare_bytes >= file_bytes_[chip].second)
         return;
     std::vector<uint8_t> data(p.page_bytes), spare(p.spare_bytes);
-    read_file_at(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
-    read_file_at(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
+    read_chip_file(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
+    read_chip_file(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
     // The controller keeps 3 ECC bytes per 256 data bytes at this place of
     // the spare area; a page programmed without ECC leaves them erased.
     const size_t ecc_at = p.page_bytes == 2048 ? 40 : 8, ecc_bytes = p.page_bytes / kEccChunkBytes * kEccBytesPerChunk;
