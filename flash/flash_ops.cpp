@@ -15,12 +15,13 @@ ERASE_PROGRESS_HOOK EraseProgressHook;
 // The two columns of the table. NOR has no page size, stores every byte and
 // relocates nothing.
 static const FLASH_OPS kNorOps = {
-    NorEraseRange, NorWriteWord, NorWriteBuffer, NorReadWord, NorReadBuffer, NorBlockSize, NULL, NULL, NULL,
+    NorEraseRange, NorWriteWord, NorWriteBuffer, NorReadWord, NorReadBuffer,
+    NorBlockSize,  NULL,         NULL,           NULL,        NorEraseBounds,
 };
 
 static const FLASH_OPS kNandOps = {
     NandEraseRange, NandWriteWord, NandWriteBuffer,   NandReadWord,   NandReadBuffer,
-    NandBlockSize,  NandPageSize,  NandUnstoredRange, NandCheckRemap,
+    NandBlockSize,  NandPageSize,  NandUnstoredRange, NandCheckRemap, NandEraseBounds,
 };
 
 int SelectFlashBackend(void) {

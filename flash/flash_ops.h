@@ -19,6 +19,10 @@ typedef struct FLASH_OPS {
     // trusted (kRemapSound), else where the first damaged entry is and which
     // of the two places holds it. Empty on NOR, which relocates nothing.
     DWORD (*CheckRemap)(DWORD* logicalBlock, DWORD* physicalBlock);
+    // The whole blocks EraseRange(offset, length) erases, as [*start, *start +
+    // *total), by the back-end's own block rule; FALSE when it refuses the
+    // range. The update keeps what those blocks hold outside its image.
+    BOOL (*EraseBounds)(DWORD offset, DWORD length, DWORD* start, DWORD* total);
 } FLASH_OPS;
 
 enum {

@@ -4,6 +4,7 @@
 
 BOOL NandBackendInit(void);
 BOOL NandEraseRange(DWORD offset, DWORD length);
+BOOL NandEraseBounds(DWORD offset, DWORD length, DWORD* start, DWORD* total);
 BOOL NandWriteWord(DWORD offset, DWORD value);
 BOOL NandWriteBuffer(const void* source, DWORD offset, DWORD length);
 DWORD NandReadWord(DWORD offset);

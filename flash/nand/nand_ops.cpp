@@ -233,26 +233,36 @@ BOOL NandUnstoredRange(DWORD* start, DWORD* end) {
     return TRUE;
 }
 
-BOOL NandEraseRange(DWORD offset, DWORD length) {
+BOOL NandEraseBounds(DWORD offset, DWORD length, DWORD* start, DWORD* total) {
     DWORD blockSize = NandBlockSize();
-    DWORD start = offset & ~(blockSize - 1);
-    unsigned long long total = (unsigned long long)length + (offset - start);
-    total = (total + blockSize - 1) / blockSize * blockSize;
+    DWORD first = offset & ~(blockSize - 1);
+    unsigned long long covered = (unsigned long long)length + (offset - first);
+    covered = (covered + blockSize - 1) / blockSize * blockSize;
     // The boot area's layout puts the bytes after the table page into its
     // second block, so its blocks do not hold the offsets the block rule
     // assumes: a range that meets the boot area erases all of it, and data
     // written anywhere in it lands on erased flash.
     DWORD bootEnd = NandBootAreaEnd();
-    if (total != 0 && start < bootEnd) {
-        total += start;
-        start = 0;
-        if (total < bootEnd) {
-            total = bootEnd;
+    if (covered != 0 && first < bootEnd) {
+        covered += first;
+        first = 0;
+        if (covered < bootEnd) {
+            covered = bootEnd;
         }
     }
     // A range that does not fit in 32 bits lies past every device.
-    if (total > 0xFFFFFFFFull) {
+    if (covered > 0xFFFFFFFFull) {
         return FALSE;
     }
-    return EraseBlocks(start, (DWORD)total, NandBlockSize, EraseLogicalBlock);
+    *start = first;
+    *total = (DWORD)covered;
+    return TRUE;
+}
+
+BOOL NandEraseRange(DWORD offset, DWORD length) {
+    DWORD start, total;
+    if (!NandEraseBounds(offset, length, &start, &total)) {
+        return FALSE;
+    }
+    return EraseBlocks(start, total, NandBlockSize, EraseLogicalBlock);
 }

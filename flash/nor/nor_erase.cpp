@@ -39,18 +39,28 @@ BOOL NorEraseBlock(DWORD offset) {
     return TRUE;
 }
 
-BOOL NorEraseRange(DWORD offset, DWORD length) {
+BOOL NorEraseBounds(DWORD offset, DWORD length, DWORD* start, DWORD* total) {
     // Widen to whole blocks: back to the start of the block holding offset,
     // forward to the first block boundary at or after offset + length. Blocks
     // are aligned to their size. The end is kept wide so that it cannot wrap.
-    DWORD start = offset - offset % NorBlockSize(offset);
+    DWORD first = offset - offset % NorBlockSize(offset);
     unsigned long long requestedEnd = (unsigned long long)offset + length;
-    unsigned long long end = start;
+    unsigned long long end = first;
     while (end < requestedEnd && end < FlashDeviceSize) {
         end += NorBlockSize((DWORD)end);
     }
     if (end < requestedEnd || end > FlashDeviceSize) {
         return FALSE;
     }
-    return EraseBlocks(start, (DWORD)(end - start), NorBlockSize, NorEraseBlock);
+    *start = first;
+    *total = (DWORD)(end - first);
+    return TRUE;
+}
+
+BOOL NorEraseRange(DWORD offset, DWORD length) {
+    DWORD start, total;
+    if (!NorEraseBounds(offset, length, &start, &total)) {
+        return FALSE;
+    }
+    return EraseBlocks(start, total, NorBlockSize, NorEraseBlock);
 }

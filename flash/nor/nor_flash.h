@@ -5,6 +5,7 @@
 
 BOOL NorInit(void);
 BOOL NorEraseRange(DWORD offset, DWORD length);
+BOOL NorEraseBounds(DWORD offset, DWORD length, DWORD* start, DWORD* total);
 BOOL NorWriteWord(DWORD offset, DWORD value);
 BOOL NorWriteBuffer(const void* source, DWORD offset, DWORD length);
 DWORD NorReadWord(DWORD offset);

@@ -20,6 +20,7 @@ FakeFlash::FakeFlash(uint32_t size, uint32_t block_size, uint32_t backend)
     FlashOps.ReadBuffer = ReadBuffer;
     FlashOps.BlockSize = BlockSize;
     FlashOps.PageSize = PageSize;
+    FlashOps.EraseBounds = EraseBounds;
     FlashBackend = backend;
     FlashDeviceSize = size;
     // Selection sees a back-end that is up and leaves the table alone.
@@ -48,13 +49,20 @@ std::vector<FlashCall> FakeFlash::calls_of(char op) const {
     return out;
 }
 
-int FakeFlash::EraseRange(uint32_t offset, uint32_t length) {
+int FakeFlash::EraseBounds(uint32_t offset, uint32_t length, uint32_t* start, uint32_t* total) {
     uint32_t block = active_->block_size_;
-    uint32_t start = offset - offset % block;
     uint64_t covered = uint64_t(length) + offset % block;
-    uint64_t total = (covered + block - 1) / block * block;
-    if (total > 0xFFFFFFFFu) return FALSE;
-    return EraseBlocks(start, static_cast<uint32_t>(total), BlockSize, EraseBlock);
+    uint64_t whole = (covered + block - 1) / block * block;
+    if (whole > 0xFFFFFFFFu) return FALSE;
+    *start = offset - offset % block;
+    *total = static_cast<uint32_t>(whole);
+    return TRUE;
+}
+
+int FakeFlash::EraseRange(uint32_t offset, uint32_t length) {
+    uint32_t start, total;
+    if (!EraseBounds(offset, length, &start, &total)) return FALSE;
+    return EraseBlocks(start, total, BlockSize, EraseBlock);
 }
 
 int FakeFlash::EraseBlock(uint32_t offset) {

@@ -44,6 +44,7 @@ public:
 private:
     static FakeFlash* active_;
     static int EraseRange(uint32_t offset, uint32_t length);
+    static int EraseBounds(uint32_t offset, uint32_t length, uint32_t* start, uint32_t* total);
     static int EraseBlock(uint32_t offset);
     static int WriteBuffer(const void* source, uint32_t offset, uint32_t length);
     static int ReadBuffer(void* destination, uint32_t offset, uint32_t length);
