@@ -1,6 +1,8 @@
-// Files: CreateFileW, ReadFile, WriteFile, GetFileTime. Sharing is enforced
-// between the opens of this process (a share mode of 0 keeps every other
-// open out), as the WinCE file system does; no overlapped I/O, no seeking.
+// Files: CreateFileW, ReadFile, WriteFile, GetFileTime, GetFileSize and
+// SetFilePointer from the file's start. Sharing is enforced between the opens
+// of this process (a share mode of 0 keeps every other open out), as the WinCE
+// file system does; no overlapped I/O, no moves relative to the position or
+// the end.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -295,4 +297,34 @@ BOOL GetFileTime(HANDLE file, LPFILETIME creationTime, LPFILETIME lastAccessTime
     if (lastAccessTime) store_filetime(filetime_from_unix(st.st_atim), lastAccessTime);
     if (lastWriteTime) store_filetime(filetime_from_unix(st.st_mtim), lastWriteTime);
     return TRUE;
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
+    auto open = find_handle_of<OpenFile>(file, ObjectKind::File);
+    struct stat st;
+    if (!open || fstat(open->fd, &st) != 0) {
+        SetLastError(open ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
+    auto open = find_handle_of<OpenFile>(file, ObjectKind::File);
+    if (!open) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t high = distanceToMoveHigh ? *distanceToMoveHigh : (distanceToMove < 0 ? -1 : 0);
+    int64_t target = static_cast<int64_t>(static_cast<uint64_t>(high) << 32 | static_cast<DWORD>(distanceToMove));
+    if (moveMethod != FILE_BEGIN || target < 0 || lseek(open->fd, target, SEEK_SET) < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(target >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(target);
 }
