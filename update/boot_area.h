@@ -4,9 +4,9 @@
 #include "platform/windows.h"
 
 // Writes StagingBuffer[0 .. BOOT_AREA_WRITE_SIZE) in erase-block pieces and
-// checks it; shows its own message and returns FALSE on failure. Only the
-// pieces inside the image's erased range are written: the others hold older
-// flash contents that programming would damage (with ECC on, even a page of
-// 0xFF overwrites the stored ECC bytes). Staged data for such a piece fails
-// the write instead of landing on flash that was not erased.
-BOOL WriteStagedBootArea(HWND owner, DWORD imageStart, DWORD imageLength);
+// checks it. Only the pieces inside the blocks the erase reached, [erasedStart,
+// erasedEnd), are written: the others still hold their flash contents, which
+// programming would damage (with ECC on, even a page of 0xFF overwrites the
+// stored ECC bytes). Records and kept bytes are staged only inside the erased
+// blocks. On failure returns FALSE, after its own message when report is set.
+BOOL WriteStagedBootArea(HWND owner, DWORD erasedStart, DWORD erasedEnd, BOOL report);

@@ -2,30 +2,21 @@
 
 #include "flash/flash_ops.h"
 #include "shell/shell_state.h"
+#include "update/record_ranges.h"
 #include "update/update.h"
 
 #define TEXT_CHARS 256
 
-// The image range widened to whole blocks, block by block as the back-ends
-// widen it (blocks are aligned to their size). A range the erase will refuse
-// keeps its own bounds: nothing is erased or written then anyway.
+// The image range widened to whole blocks by the back-end's own rule. A range
+// the erase will refuse keeps its own bounds: nothing is erased or written
+// then anyway.
 static void PlanErasedRange(IMAGE_PLAN* plan) {
     plan->erasedStart = plan->start;
     plan->erasedLength = plan->length;
-    unsigned long long end = (unsigned long long)plan->start + plan->length;
-    if (plan->length == 0 || FlashOps.BlockSize == NULL || end > FlashDeviceSize) return;
-    DWORD size = FlashOps.BlockSize(plan->start);
-    if (size == 0) return;
-    DWORD first = plan->start - plan->start % size;
-    unsigned long long last = first;
-    while (last < end) {
-        size = FlashOps.BlockSize((DWORD)last);
-        if (size == 0) return;
-        last += size;
-    }
-    if (last - first > 0xFFFFFFFFull) return;
-    plan->erasedStart = first;
-    plan->erasedLength = (DWORD)(last - first);
+    DWORD start, total;
+    if (FlashOps.EraseBounds == NULL || !FlashOps.EraseBounds(plan->start, plan->length, &start, &total)) return;
+    plan->erasedStart = start;
+    plan->erasedLength = total;
 }
 
 void PlanImage(IMAGE_PLAN* plan, const IMAGE_HEADER* header) {
@@ -44,8 +35,7 @@ void PlanImage(IMAGE_PLAN* plan, const IMAGE_HEADER* header) {
 BOOL FindRecordProblem(const IMAGE_PLAN* plan, DWORD flashOffset, DWORD length, PLACE_PROBLEM* problem) {
     // Measured from the range's start, so that a range that wraps past 2^32
     // is handled like any other.
-    if (length == 0 || (unsigned long long)(flashOffset - plan->erasedStart) + length <= plan->erasedLength)
-        return FALSE;
+    if (length == 0 || (unsigned long long)(flashOffset - plan->start) + length <= plan->length) return FALSE;
     problem->kind = kPlaceNotErased;
     problem->first = flashOffset;
     problem->last = flashOffset + length - 1;
@@ -79,14 +69,42 @@ BOOL FindPieceProblem(const IMAGE_PLAN* plan, const BYTE* piece, DWORD flashOffs
            FindDataIn(piece, flashOffset, size, BOOT_AREA_WRITE_SIZE, STAGING_BUFFER_SIZE, problem);
 }
 
+// A record found to overlap one before it; the check reads on, and the
+// first problem is the one reported.
+static void FindOverlap(DWORD flashOffset, DWORD length, PLACE_PROBLEM* problem) {
+    RECORD_RANGE earlier;
+    int added = AddRecordRange(flashOffset, length, &earlier);
+    if (added == kRangeAdded) return;
+    problem->kind = added == kRangeOverlaps ? kPlaceOverlap : kPlaceTooScattered;
+    problem->first = flashOffset;
+    problem->last = flashOffset + length - 1;
+    problem->earlierFirst = earlier.start;
+    problem->earlierLast = earlier.start + earlier.length - 1;
+}
+
 void ReportPlaceProblem(HWND owner, const PLACE_PROBLEM* problem) {
     WCHAR text[TEXT_CHARS];
-    if (problem->kind == kPlaceNotErased)
-        StringCchPrintfW(text, TEXT_CHARS, TEXT("Record at %.8x  Len: %.8x(%d) lies outside the erased range!"),
-                         problem->first, problem->last - problem->first + 1, (int)(problem->last - problem->first + 1));
-    else
-        StringCchPrintfW(text, TEXT_CHARS, TEXT("The boot area cannot store data at %.8x - %.8x!"), problem->first,
-                         problem->last);
+    DWORD length = problem->last - problem->first + 1;
+    DWORD earlierLength = problem->earlierLast - problem->earlierFirst + 1;
+    switch (problem->kind) {
+        case kPlaceNotErased:
+            StringCchPrintfW(text, TEXT_CHARS, TEXT("Record at %.8x  Len: %.8x(%d) lies outside the erased range!"),
+                             problem->first, length, (int)length);
+            break;
+        case kPlaceOverlap:
+            StringCchPrintfW(
+                text, TEXT_CHARS, TEXT("Records at %.8x  Len: %.8x(%d) and at %.8x  Len: %.8x(%d) overlap!"),
+                problem->earlierFirst, earlierLength, (int)earlierLength, problem->first, length, (int)length);
+            break;
+        case kPlaceTooScattered:
+            StringCchPrintfW(text, TEXT_CHARS, TEXT("Image File has more than %d separate records!"),
+                             RECORD_RANGE_SLOTS);
+            break;
+        default:
+            StringCchPrintfW(text, TEXT_CHARS, TEXT("The boot area cannot store data at %.8x - %.8x!"), problem->first,
+                             problem->last);
+            break;
+    }
     MessageBoxW(owner, text, TEXT("ERROR"), MB_OK);
 }
 
@@ -94,7 +112,8 @@ void ReportPlaceProblem(HWND owner, const PLACE_PROBLEM* problem) {
 static int CheckRecord(HANDLE file, HWND owner, const IMAGE_PLAN* plan, const IMAGE_RECORD_HEAD* head, BYTE* piece,
                        PLACE_PROBLEM* problem) {
     DWORD flashOffset = head->address + plan->addressBias;
-    if (problem->kind == kPlaceSound) FindRecordProblem(plan, flashOffset, head->length, problem);
+    if (problem->kind == kPlaceSound && !FindRecordProblem(plan, flashOffset, head->length, problem))
+        FindOverlap(flashOffset, head->length, problem);
     DWORD sum = 0;
     for (DWORD remaining = head->length; remaining > 0;) {
         if (AbortRequested) return kCheckAborted;
@@ -117,6 +136,7 @@ int CheckImageFile(HANDLE file, HWND owner, IMAGE_PLAN* plan, BYTE* piece) {
     // either: where the data go is reported once the whole file has passed.
     PLACE_PROBLEM problem;
     problem.kind = kPlaceSound;
+    ClearRecordRanges();
     unsigned long long previousEnd = 0;
     for (;;) {
         if (AbortRequested) return kCheckAborted;

@@ -20,6 +20,14 @@ typedef struct IMAGE_RECORD_HEAD {
     DWORD checksum;
 } IMAGE_RECORD_HEAD;
 
+// What says that the open file is still the one the check pass read: its
+// size and the time it was last written.
+typedef struct IMAGE_FILE_STAMP {
+    DWORD sizeLow;
+    DWORD sizeHigh;
+    FILETIME written;
+} IMAGE_FILE_STAMP;
+
 enum RecordHeadResult {
     kRecordHeadFailed = 0,
     kRecordHeadOrdinary = 1,
@@ -31,6 +39,13 @@ DWORD ComputeAddressBias(DWORD imageStart);
 
 // Opens ImagePath for reading; INVALID_HANDLE_VALUE after its message.
 HANDLE OpenImageFile(HWND owner);
+// The file stays open, shared with nobody, from the check pass to the end
+// of the update; the write pass reads it again from its start.
+BOOL TakeImageFileStamp(HANDLE file, IMAGE_FILE_STAMP* stamp);
+BOOL RewindImageFile(HANDLE file);
+// Whether the file still has the stamp taken when it was opened; shows the
+// message for a changed file when it has not.
+BOOL ImageFileUnchanged(HANDLE file, HWND owner, const IMAGE_FILE_STAMP* stamp);
 // Signature, image start and image length.
 BOOL ReadImageHeader(HANDLE file, HWND owner, IMAGE_HEADER* header);
 int ReadRecordHead(HANDLE file, HWND owner, IMAGE_RECORD_HEAD* head);

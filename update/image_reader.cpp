@@ -38,6 +38,28 @@ HANDLE OpenImageFile(HWND owner) {
     return file;
 }
 
+BOOL TakeImageFileStamp(HANDLE file, IMAGE_FILE_STAMP* stamp) {
+    stamp->sizeLow = GetFileSize(file, &stamp->sizeHigh);
+    if (stamp->sizeLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return FALSE;
+    return GetFileTime(file, NULL, NULL, &stamp->written);
+}
+
+BOOL RewindImageFile(HANDLE file) {
+    LONG high = 0;
+    return SetFilePointer(file, 0, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS;
+}
+
+// A stamp that cannot be taken again proves nothing: the file counts as changed.
+BOOL ImageFileUnchanged(HANDLE file, HWND owner, const IMAGE_FILE_STAMP* stamp) {
+    IMAGE_FILE_STAMP now;
+    if (TakeImageFileStamp(file, &now) && now.sizeLow == stamp->sizeLow && now.sizeHigh == stamp->sizeHigh &&
+        now.written.dwLowDateTime == stamp->written.dwLowDateTime &&
+        now.written.dwHighDateTime == stamp->written.dwHighDateTime)
+        return TRUE;
+    MessageBoxW(owner, TEXT("Image File has changed since it was checked!"), TEXT("ERROR"), MB_OK);
+    return FALSE;
+}
+
 BOOL ReadImageHeader(HANDLE file, HWND owner, IMAGE_HEADER* header) {
     BYTE signature[IMAGE_SIGNATURE_SIZE];
     if (!ReadExactly(file, signature, sizeof signature) || memcmp(signature, kImageSignature, sizeof signature) != 0) {

@@ -27,6 +27,8 @@ BOOL OnEraseProgress(DWORD bytesDone, DWORD bytesTotal) {
         SetDlgItemTextW(dialog, IDC_STATUS_LINE, text);
         SetProgressPosition(dialog, IDC_PROGRESS_RECORD, bytesDone);
     }
+    // Reports come before a block, after every block before it was erased.
+    EraseBytesConfirmed = bytesDone;
     if (AbortRequested) return FALSE;
     EraseTouchedFlash = TRUE;
     return TRUE;

@@ -6,7 +6,6 @@
 #include "flash/flash_ops.h"
 
 #define SECTION_ALIGN 0x40000u
-#define CONFIG_BLOCK_MAGIC 0xCF014000u
 #define CONFIG_BLOCK_AREA 0x40000u
 #define CONFIG_PAGE_SIZE 0x1000u
 #define CONFIG_PAGE_WORDS (CONFIG_PAGE_SIZE / sizeof(DWORD))

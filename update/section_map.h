@@ -14,6 +14,8 @@ enum {
 
 #define CONFIG_BLOCK_PLACE 0x40000
 #define CONFIG_BLOCK_OLD_PLACE 0x88000
+// The first word of the configuration block.
+#define CONFIG_BLOCK_MAGIC 0xCF014000u
 
 // Five 32-bit fields on the module: the name is a pointer.
 typedef struct FlashSection {

@@ -9,3 +9,4 @@ BOOL BootAreaStaged;
 HWND ProgressDialogWindow;
 DWORD TranslatedImageStart;
 BOOL EraseTouchedFlash;
+DWORD EraseBytesConfirmed;

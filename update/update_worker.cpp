@@ -11,6 +11,7 @@
 #include "update/boot_area.h"
 #include "update/image_check.h"
 #include "update/image_file.h"
+#include "update/kept_flash.h"
 #include "update/page_writer.h"
 #include "update/section_map.h"
 #include "update/update.h"
@@ -24,6 +25,7 @@
 typedef struct UPDATE_RUN {
     HWND dialog;
     HANDLE file;
+    IMAGE_FILE_STAMP stamp;
     IMAGE_HEADER header;
     IMAGE_PLAN plan;
     DWORD imageBytesWritten;
@@ -149,14 +151,40 @@ static BOOL RemapSound(HWND owner) {
     return FALSE;
 }
 
-// The file is read strictly in order, so the write pass opens it again. The
-// check pass's header stays in force: the erase and every record are held
-// to it.
-static BOOL ReopenImageFile(UPDATE_RUN* run) {
-    CloseHandle(run->file);
-    run->file = OpenImageFile(run->dialog);
+// The write pass reads the same open file again from its start. The check
+// pass's header stays in force: the erase and every record are held to it.
+static BOOL RewindForWriting(UPDATE_RUN* run) {
     IMAGE_HEADER again;
-    return run->file != INVALID_HANDLE_VALUE && ReadImageHeader(run->file, run->dialog, &again);
+    return RewindImageFile(run->file) && ReadImageHeader(run->file, run->dialog, &again);
+}
+
+// Staged record data of a failed update are not written; the kept bytes
+// beside them are.
+static void DropStagedRecords(const IMAGE_PLAN* plan) {
+    if (plan->start >= STAGING_BUFFER_SIZE) return;
+    unsigned long long end = (unsigned long long)plan->start + plan->length;
+    if (end > STAGING_BUFFER_SIZE) end = STAGING_BUFFER_SIZE;
+    memset(StagingBuffer + plan->start, 0xFF, (size_t)(end - plan->start));
+}
+
+// The end of the blocks the erase certainly erased.
+static DWORD ErasedEnd(const IMAGE_PLAN* plan, BOOL erased) {
+    return plan->erasedStart + (erased ? plan->erasedLength : EraseBytesConfirmed);
+}
+
+// After the erase, on every way out: the kept bytes after the image, the
+// gathered pages, and the staged boot area go to flash wherever the erase
+// reached. Only the first failure of the update shows its message.
+static BOOL FinishFlash(UPDATE_RUN* run, DWORD erasedEnd, BOOL failed) {
+    BOOL done = WriteKeptFlash(&KeptFlash, FALSE, run->plan.erasedStart, erasedEnd) && FinishPageWriting();
+    if (!done && !failed) ShowWriteError(run->dialog);
+    failed = failed || !done;
+    if (failed) DropStagedRecords(&run->plan);
+    // The boot area is written last, after every record; after a failure
+    // only for the kept bytes it holds.
+    BOOL write = failed ? KeptFlashStaged(&KeptFlash) : BootAreaStaged;
+    if (write && !WriteStagedBootArea(run->dialog, run->plan.erasedStart, erasedEnd, !failed)) return FALSE;
+    return done;
 }
 
 // From the open file to the written image; FALSE after a failure's message,
@@ -173,9 +201,15 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     // the flow as it was: the erase stops before its first block.
     if (CheckImageFile(run->file, run->dialog, &run->plan, (BYTE*)run->pieceWords) == kCheckFailed) return FALSE;
     if (!RemapSound(run->dialog)) return FALSE;
-    if (!ReopenImageFile(run)) return FALSE;
+    if (!RewindForWriting(run)) return FALSE;
 
     if (!QuietMode && !WarnOverwrite(TranslatedImageStart, imageLength, run->dialog)) return FALSE;
+
+    // What the erase takes beside the image is read first; the file must
+    // still be the one checked.
+    PlanKeptFlash(&KeptFlash, &run->plan);
+    if (!ReadKeptFlash(&KeptFlash, run->dialog)) return FALSE;
+    if (!ImageFileUnchanged(run->file, run->dialog, &run->stamp)) return FALSE;
 
     WCHAR text[TEXT_CHARS];
     StringCchPrintfW(text, TEXT_CHARS, TEXT("Image: %.8x  Len: %.8x(%d)"), TranslatedImageStart, imageLength,
@@ -188,24 +222,28 @@ static BOOL WriteImage(UPDATE_RUN* run) {
     // An erase stopped by Abort is no failure of the flash: the finish follows.
     SetEraseProgressHook(OnEraseProgress, ERASE_PROGRESS_STEP);
     EraseTouchedFlash = FALSE;
+    EraseBytesConfirmed = 0;
     BOOL erased = FlashOps.EraseRange(TranslatedImageStart, imageLength);
+    DWORD erasedEnd = ErasedEnd(&run->plan, erased);
+    BeginPageWriting(run->plan.recordsInOrder);
     if (!erased && !AbortRequested) {
         MessageBoxW(run->dialog, TEXT("Error erasing Flash!"), TEXT("ERROR"), MB_OK);
+        WriteKeptFlash(&KeptFlash, TRUE, run->plan.erasedStart, erasedEnd);
+        FinishFlash(run, erasedEnd, TRUE);
         return FALSE;
     }
 
     SetProgressRange(run->dialog, IDC_PROGRESS_IMAGE, imageLength);
     SetProgressPosition(run->dialog, IDC_PROGRESS_IMAGE, 0);
 
-    BeginPageWriting(run->plan.recordsInOrder);
-    int written = WriteRecords(run);
-    if (written == kImageFailed) return FALSE;
-    if (!FinishPageWriting()) {
+    // The bytes before the image go back at once, those after it once the
+    // records are written: pages they share with records are programmed once.
+    int written = kImageFailed;
+    if (!WriteKeptFlash(&KeptFlash, TRUE, run->plan.erasedStart, erasedEnd))
         ShowWriteError(run->dialog);
-        return FALSE;
-    }
-    // The boot area is written last, after every record.
-    if (BootAreaStaged && !WriteStagedBootArea(run->dialog, TranslatedImageStart, imageLength)) return FALSE;
+    else
+        written = WriteRecords(run);
+    if (!FinishFlash(run, erasedEnd, written == kImageFailed) || written == kImageFailed) return FALSE;
     // An abort that stopped the erase or the records after a block was
     // erased leaves no whole image behind: no success, no reset offered.
     return !EraseTouchedFlash || (erased && written == kImageWhole);
@@ -247,6 +285,7 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
     BOOL result = FALSE;
     BootAreaStaged = FALSE;
     memset(StagingBuffer, 0xFF, sizeof StagingBuffer);
+    KeptFlash.count = 0;
     ProgressDialogWindow = run.dialog;
 
     // 2. the running system's flash drivers keep off the flash until the end
@@ -262,7 +301,13 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
         ReadBoardItem(&boardItem);
         // 5-12. the image
         run.file = OpenImageFile(run.dialog);
-        if (run.file != INVALID_HANDLE_VALUE) result = WriteImage(&run);
+        if (run.file != INVALID_HANDLE_VALUE && !TakeImageFileStamp(run.file, &run.stamp)) {
+            // Without a stamp a change to the file could not be seen.
+            MessageBoxW(run.dialog, TEXT("Image File has changed since it was checked!"), TEXT("ERROR"), MB_OK);
+        } else if (run.file != INVALID_HANDLE_VALUE) {
+            result = WriteImage(&run);
+        }
+        ReleaseKeptFlash(&KeptFlash);
     }
 
     // 13. the end, on every way out

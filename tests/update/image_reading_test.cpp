@@ -70,64 +70,95 @@ TEST(ImageReadingFailures, EachShowsItsMessageAndEndsTheUpdate) {
              .end().bytes(), kBadChecksum, "ERROR"},
         {"empty record with a checksum",
          BinBuilder(0x80000, 0x10000).record_with_checksum(0x80000, {}, 1).end().bytes(), kBadChecksum, "ERROR"},
+        // Which record's bytes would the flash keep? Neither: the file is refused.
+        {"a record inside an earlier one",
+         BinBuilder(0x80000, 0x10000).record(0x80000, data).record(0x80010, pattern(4, 3)).end().bytes(),
+         "Records at 00080000  Len: 00000064(100) and at 00080010  Len: 00000004(4) overlap!", "ERROR"},
+        {"a record over the start of a later-placed one",
+         BinBuilder(0x80000, 0x10000).record(0x80100, data).record(0x800F0, pattern(0x20, 3)).end().bytes(),
+         "Records at 00080100  Len: 00000064(100) and at 000800f0  Len: 00000020(32) overlap!", "ERROR"},
+        {"records that touch, then one over both",
+         BinBuilder(0x80000, 0x10000).record(0x80000, data).record(0x80064, data).record(0x80063, pattern(2, 3))
+             .end().bytes(),
+         "Records at 00080000  Len: 00000064(100) and at 00080063  Len: 00000002(2) overlap!", "ERROR"},
+        {"an overlap found before a later checksum error",
+         BinBuilder(0x80000, 0x10000).record(0x80000, data).record(0x80000, data)
+             .record_with_checksum(0x81000, data, 1).end().bytes(), kBadChecksum, "ERROR"},
     };
     // clang-format on
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        UpdateHarness run;
-        FakeFlash fresh{0x2000000, kBlock, kFlashBackendNor};
-        run.run(c.image);
-        ASSERT_EQ(run.boxes().size(), 1u);
-        EXPECT_EQ(run.boxes()[0].text, c.text);
-        EXPECT_EQ(run.boxes()[0].caption, c.caption);
-        EXPECT_EQ(run.boxes()[0].flags, 0u);
-        EXPECT_EQ(run.worker_result(), 0);
-        // The whole file is read before the flash is touched at all.
-        EXPECT_TRUE(fresh.calls().empty());
+    // One rule on either flash.
+    for (uint32_t backend : {kFlashBackendNor, kFlashBackendNand}) {
+        for (const FailureCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (backend == kFlashBackendNor ? " on NOR" : " on NAND"));
+            UpdateHarness run;
+            FakeFlash fresh{0x2000000, kBlock, backend};
+            run.run(c.image);
+            ASSERT_EQ(run.boxes().size(), 1u);
+            EXPECT_EQ(run.boxes()[0].text, c.text);
+            EXPECT_EQ(run.boxes()[0].caption, c.caption);
+            EXPECT_EQ(run.boxes()[0].flags, 0u);
+            EXPECT_EQ(run.worker_result(), 0);
+            // The whole file is read before the flash is touched at all.
+            EXPECT_TRUE(fresh.calls().empty());
+        }
     }
 }
 
-// The file is read twice, and may change in between: the write pass still
-// checks each record, and data that the check never saw are not placed
-// outside the erased range.
-TEST_F(ImageReading, AFileChangedAfterItsCheckIsCheckedAgainWhileWriting) {
+// The file stays open from the check pass to the end. A file whose size or
+// modification time changed before the erase is refused then, with nothing
+// erased; one changed later still has each record checked while it is
+// written, and data the check never saw are not placed outside the image.
+TEST_F(ImageReading, AFileChangedAfterItsCheckIsRefusedOrCheckedAgainWhileWriting) {
     const std::vector<uint8_t> first = pattern(0x100, 3);
     const std::vector<uint8_t> second = pattern(0x6000, 4);
+    // The image ends inside its last block: the rest of that block is read before the erase.
     const std::vector<uint8_t> good =
-        BinBuilder(0x80000, 0x20000).record(0x80000, first).record(0x90000, second).end().bytes();
+        BinBuilder(0x80000, 0x1F000).record(0x80000, first).record(0x90000, second).end().bytes();
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
     struct ChangeCase {
         const char* name;
+        char at;  // 'R' at the read of the kept bytes, just before the erase; 'E' at the erase
         std::vector<uint8_t> changed;
         const char* text;
+        size_t erases;
         size_t writes;  // the first record's piece, and the second's as far as they went
     };
     const ChangeCase cases[] = {
-        {"second checksum now wrong",
-         BinBuilder(0x80000, 0x20000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes(),
-         kBadChecksum, 3},
-        {"second checksum now wrong above the low 16 bits",
-         BinBuilder(0x80000, 0x20000)
+        {"rewritten as it was, later", 'R', good, "Image File has changed since it was checked!", 0, 0},
+        {"one byte longer", 'R', longer, "Image File has changed since it was checked!", 0, 0},
+        {"second checksum now wrong", 'E',
+         BinBuilder(0x80000, 0x1F000).record(0x80000, first).record_with_checksum(0x90000, second, 7).end().bytes(),
+         kBadChecksum, 2, 4},
+        {"second checksum now wrong above the low 16 bits", 'E',
+         BinBuilder(0x80000, 0x1F000)
              .record(0x80000, first)
              .record_with_checksum(0x90000, second, mkbin::byte_sum(second) + 0x10000)
              .end()
              .bytes(),
-         kBadChecksum, 3},
-        {"second record now outside the erased range",
-         BinBuilder(0x80000, 0x20000).record(0x80000, first).record(0xA0000, second).end().bytes(),
-         "Record at 000a0000  Len: 00006000(24576) lies outside the erased range!", 1},
+         kBadChecksum, 2, 4},
+        {"second record now outside the image", 'E',
+         BinBuilder(0x80000, 0x1F000).record(0x80000, first).record(0xA0000, second).end().bytes(),
+         "Record at 000a0000  Len: 00006000(24576) lies outside the erased range!", 2, 2},
     };
     for (const ChangeCase& c : cases) {
         SCOPED_TRACE(c.name);
         UpdateHarness run;
         FakeFlash fresh{0x2000000, kBlock, kFlashBackendNor};
         std::filesystem::path file = run.image_path();
-        fresh.before_erase = [&](const FlashCall&) { testing_support::write_binary(file, c.changed); };
+        auto change = [&] {
+            testing_support::write_binary(file, c.changed);
+            std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(2));
+        };
+        if (c.at == 'R') fresh.before_read = [&](const FlashCall&) { return change(), true; };
+        if (c.at == 'E') fresh.before_erase = [&](const FlashCall&) { change(); };
         run.run(good);
         ASSERT_EQ(run.boxes().size(), 1u);
         EXPECT_EQ(run.boxes()[0].text, c.text);
         EXPECT_EQ(run.worker_result(), 0);
-        EXPECT_TRUE(std::equal(first.begin(), first.end(), fresh.contents().begin() + 0x80000));
+        EXPECT_EQ(fresh.calls_of('E').size(), c.erases);
         EXPECT_EQ(fresh.calls_of('W').size(), c.writes);
+        if (c.writes) EXPECT_TRUE(std::equal(first.begin(), first.end(), fresh.contents().begin() + 0x80000));
     }
 }
 

@@ -43,24 +43,33 @@ void expect_calls(const std::vector<FlashCall>& actual, const std::vector<Call>&
             << "call " << i << ": " << actual[i].op << " " << std::hex << actual[i].offset << " " << actual[i].length;
 }
 
+// Over old data: the erased blocks' bytes outside the image are read before
+// the erase, the staged ones go back with the boot area, the others after
+// the records.
 TEST_F(NandStaging, BootAreaIsWrittenLastInBlockPiecesAndCheckedBack) {
     FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+    const std::vector<uint8_t> old = pattern(0x80000, 9);
+    std::copy(old.begin(), old.end(), flash.contents().begin());
     const std::vector<uint8_t> low = pattern(0x3800, 1);
     const std::vector<uint8_t> high = pattern(0x4000, 2);
     harness.run(BinBuilder(0x3C000, 0x8000).record(0x3C000, low).record(0x40000, high).end().bytes());
     EXPECT_TRUE(harness.boxes().empty());
     EXPECT_EQ(harness.worker_result(), 1);
-    std::vector<FlashCall> calls = flash.calls();
-    std::vector<FlashCall> after_erase(calls.begin() + flash.calls_of('E').size(), calls.end());
-    expect_calls(after_erase, {
-                                  {'W', 0x40000, 0x4000},   // above the boot area: at once
-                                  {'W', 0x20000, 0x1F800},  // then the staged, erased piece
-                                  {'R', 0x20000, 0x1F800},
-                              });
+    expect_calls(flash.calls(), {
+                                    {'R', 0x20000, 0x1C000},  // kept before the image, staged
+                                    {'R', 0x44000, 0x1C000},  // kept after it
+                                    {'E', 0x20000, 0x20000},
+                                    {'E', 0x40000, 0x20000},
+                                    {'W', 0x40000, 0x4000},   // above the boot area: at once
+                                    {'W', 0x44000, 0x1C000},  // the kept bytes after the records
+                                    {'W', 0x20000, 0x1F800},  // then the staged, erased piece
+                                    {'R', 0x20000, 0x1F800},
+                                });
     EXPECT_TRUE(holds(flash, 0x3C000, low));
     EXPECT_TRUE(erased(flash, 0x3F800, 0x40000));
     EXPECT_TRUE(holds(flash, 0x40000, high));
-    EXPECT_TRUE(erased(flash, 0, 0x3C000));
+    EXPECT_TRUE(holds(flash, 0, old, 0, 0x3C000));
+    EXPECT_TRUE(holds(flash, 0x44000, old, 0x44000, 0x3C000));
 }
 
 TEST_F(NandStaging, PieceAcrossTheStagingEndIsSplit) {
@@ -70,10 +79,11 @@ TEST_F(NandStaging, PieceAcrossTheStagingEndIsSplit) {
     std::fill(data.begin() + 0x1800, data.begin() + 0x2000, 0xFF);
     harness.run(BinBuilder(0x3E000, 0x4000).record(0x3E000, data).end().bytes());
     EXPECT_EQ(harness.worker_result(), 1);
-    std::vector<FlashCall> writes = flash.calls_of('W');
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_TRUE((Call{'W', 0x40000, 0x2000} == writes[0]));
-    EXPECT_TRUE((Call{'W', 0x20000, 0x1F800} == writes[1]));
+    expect_calls(flash.calls_of('W'), {
+                                          {'W', 0x40000, 0x2000},
+                                          {'W', 0x42000, 0x1E000},  // kept after the image
+                                          {'W', 0x20000, 0x1F800},
+                                      });
     EXPECT_TRUE(holds(flash, 0x40000, data, 0x2000));
     EXPECT_TRUE(holds(flash, 0x3E000, data, 0, 0x1800));
     EXPECT_TRUE(erased(flash, 0x3F800, 0x40000));
@@ -104,22 +114,23 @@ TEST_F(NandStaging, ChipThatDoesNotStoreTheLastPageOfItsBootAreaStillVerifies) {
     expect_calls(flash.calls_of('R'), {{'R', 0, 0x8000}});
 }
 
-// Boot-area pieces outside the image's erased range keep what they hold: the
-// write-back neither programs them (with ECC on, even 0xFF pages would
+// Boot-area pieces outside the image's erased blocks keep what they hold:
+// the write-back neither programs them (with ECC on, even 0xFF pages would
 // overwrite their stored ECC bytes) nor reads them back, and data for them
-// are refused before anything is erased.
+// are refused before anything is erased. Past the staged boot area's
+// write-back, kept bytes go to flash directly.
 TEST_F(NandStaging, PiecesOutsideTheErasedRangeAreLeftAlone) {
     {
         FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
         harness.run(BinBuilder(0x20000, 0x100).record(0x20000, pattern(0x100, 7)).end().bytes());
         EXPECT_EQ(harness.worker_result(), 1);
-        expect_calls(flash.calls_of('W'), {{'W', 0x20000, 0x1F800}});
-        expect_calls(flash.calls_of('R'), {{'R', 0x20000, 0x1F800}});
+        expect_calls(flash.calls_of('W'), {{'W', 0x3F800, 0x800}, {'W', 0x20000, 0x1F800}});
+        expect_calls(flash.calls_of('R'), {{'R', 0x20100, 0x1F700}, {'R', 0x3F800, 0x800}, {'R', 0x20000, 0x1F800}});
     }
     {
         UpdateHarness run;
         FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
-        // The record lies outside the blocks of the image range that the header declares.
+        // The record lies outside the image range that the header declares.
         run.run(BinBuilder(0x20000, 0x100).record(0x1000, pattern(0x100, 8)).end().bytes());
         EXPECT_EQ(run.worker_result(), 0);
         ASSERT_EQ(run.boxes().size(), 1u);

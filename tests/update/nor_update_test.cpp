@@ -47,9 +47,11 @@ TEST(NorUpdate, FlashFileMatchesTheRecordsByteForByte) {
     EXPECT_TRUE(harness.boxes().empty());
     EXPECT_EQ(harness.worker_result(), 1);
 
-    // The range 0x80000 .. 0xDFFFF widens to the 256 KiB blocks 0x80000 .. 0xFFFFF.
+    // The range 0x80000 .. 0xDFFFF widens to the 256 KiB blocks 0x80000 ..
+    // 0xFFFFF; what they hold past the image's end comes back.
     std::vector<uint8_t> expected(kNorSize, 0xFF);
     expected[0x7FFFF] = 0x11;
+    expected[0xF0000] = 0x22;
     expected[0x100000] = 0x33;
     for (const Placed& r : records) place(&expected, r);
     std::vector<uint8_t> actual = module.read_file("nor.bin");

@@ -80,28 +80,33 @@ TEST_F(UpdateWorkerTest, ShortRecordProgramsItsOwnBytesOnly) {
 TEST_F(UpdateWorkerTest, ProgressBarsCountKilobytesWithRangeAtLeastOne) {
     struct BarCase {
         uint32_t image_length;
+        std::vector<uint32_t> record_lengths;  // one after the other from 0x80000, 0x1000 apart
         long image_high;
+        std::vector<long> record_highs;  // the erase's range first (one 64 KiB block), then one per record
+        long image_position;
     };
-    const BarCase cases[] = {{0x300, 1}, {0x10000, 64}};
+    const BarCase cases[] = {
+        {0x300, {0x100}, 1, {64, 1}, 0},
+        {0x10000, {2047, 2048, 0x5000}, 64, {64, 1, 2, 20}, (2047 + 2048 + 0x5000) >> 10},
+    };
     for (const BarCase& c : cases) {
         SCOPED_TRACE(c.image_length);
         UpdateHarness run;
         FakeFlash fresh{0x2000000, 0x10000, kFlashBackendNor};
-        run.run(BinBuilder(0x80000, c.image_length)
-                    .record(0x80000, pattern(2047, 4))
-                    .record(0x81000, pattern(2048, 5))
-                    .record(0x82000, pattern(0x5000, 6))
-                    .end()
-                    .bytes());
+        BinBuilder image(0x80000, c.image_length);
+        for (size_t i = 0; i < c.record_lengths.size(); ++i)
+            image.record(0x80000 + 0x1000 * static_cast<uint32_t>(i),
+                         pattern(c.record_lengths[i], static_cast<uint8_t>(4 + i)));
+        run.run(image.end().bytes());
+        EXPECT_EQ(run.worker_result(), 1);
         std::vector<long> record_ranges;
         for (const BarChange& change : run.bar_changes(IDC_PROGRESS_RECORD))
             if (change.new_range) record_ranges.push_back(change.high);
-        // The erase's range first (one 64 KiB block), then one per record.
-        EXPECT_EQ(record_ranges, (std::vector<long>{64, 1, 2, 20}));
-        std::vector<BarChange> image = run.bar_changes(IDC_PROGRESS_IMAGE);
-        ASSERT_FALSE(image.empty());
-        EXPECT_EQ(image.front().high, c.image_high);
-        EXPECT_EQ(image.back().position, std::min<long>(c.image_high, (2047 + 2048 + 0x5000) >> 10));
+        EXPECT_EQ(record_ranges, c.record_highs);
+        std::vector<BarChange> bars = run.bar_changes(IDC_PROGRESS_IMAGE);
+        ASSERT_FALSE(bars.empty());
+        EXPECT_EQ(bars.front().high, c.image_high);
+        EXPECT_EQ(bars.back().position, c.image_position);
     }
 }
 
