@@ -183,12 +183,16 @@ void name_cut(const std::string& dir, const sim::FlashView& view, CheckResult* r
 
 }  // namespace
 
-bool check_module(const std::string& dir, const std::string& image, CheckResult* r, std::string* error) {
+bool check_module(const std::string& dir, const std::string& image, CheckResult* r, std::string* error,
+                  const std::vector<DetectedSection>* sections) {
     *r = CheckResult{};
     std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
     if (!view) return false;
     std::vector<DetectedSection> detected;
-    if (!detect_sections(dir, &detected, error)) return false;
+    if (sections)
+        detected = *sections;
+    else if (!detect_sections(dir, &detected, error))
+        return false;
     r->sections = section_ranges(detected, view->size());
     r->cut = sim::load_cut_record(dir);
     r->nand = view->nand();

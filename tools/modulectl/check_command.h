@@ -51,5 +51,9 @@ struct CheckResult {
     std::string to_text() const;
 };
 
-// False with a reason when the module or the image cannot be read.
-bool check_module(const std::string& dir, const std::string& image, CheckResult* result, std::string* error);
+struct DetectedSection;
+
+// False with a reason when the module or the image cannot be read. The
+// section map is detected as an update would detect it, unless given.
+bool check_module(const std::string& dir, const std::string& image, CheckResult* result, std::string* error,
+                  const std::vector<DetectedSection>* sections = nullptr);

@@ -24,6 +24,7 @@
 #include "shell/shell_state.h"
 #include "tools/common/cli.h"
 #include "tools/common/scratch_copy.h"
+#include "tools/updatetool/boot_check.h"
 #include "tools/updatetool/default_module.h"
 #include "tools/updatetool/host_output.h"
 #include "tools/updatetool/host_ui.h"
@@ -129,6 +130,24 @@ void write_report() {
     if (!f) say_aside("updatetool: cannot write the report to " + options.report_path);
 }
 
+// After an update that changed the boot region: whether the module still
+// boots. A success that left no bootloader becomes a failure.
+void check_boot_after_update() {
+    sim::Module* m = sim::Module::current();
+    if (!m || !report.plan || report.image_path.empty() || !report.power_cut.empty()) return;
+    uint64_t end = boot_region_end(m->dir());
+    if (!plan_touches(*report.plan, end)) return;
+    std::string error;
+    report.boot_check = check_boot_region(m->dir(), report.image_path, end, &error);
+    if (!report.boot_check) {
+        say_aside("updatetool: cannot check the boot region: " + error);
+        return;
+    }
+    // The last line says it when the update had passed for a success.
+    if (!report.boot_check->bootable && report.sentence().find("would not boot") == std::string::npos)
+        say_aside("updatetool: the module would not boot: " + report.boot_check->reason);
+}
+
 // A dry run prints what it did, and leaves no scratch module unless asked.
 void end_dry_run() {
     if (report.dry_run_scratch.empty()) return;
@@ -155,6 +174,7 @@ int finish_run() {
                  std::to_string(physical));
     verify_update();
     end_progress();
+    check_boot_after_update();
     end_dry_run();
     if (!report.unused_answers.empty()) {
         std::string unused;
@@ -175,6 +195,9 @@ int finish_run() {
 void diagnose(const std::u16string& caption, const std::u16string& text) {
     if (!watch || (caption != u"ERROR" && caption != u"ERRER") || text.find(u"Flash") == std::u16string::npos) return;
     std::optional<sim::FlashFailure> f = watch->current_failure();
+    // An erase refused before the chips were asked: the image does not fit.
+    if (!f && text == u"Error erasing Flash!" && !report.beyond_flash.empty() && report.dry_run_scratch.empty())
+        say_aside("updatetool: " + report.beyond_flash);
     if (!f) return;
     {
         std::lock_guard<std::mutex> lock(report_mutex);
@@ -194,10 +217,18 @@ void watch_module() {
     };
     o.thread_start = [] {
         std::string path = host_image_path();
-        std::lock_guard<std::mutex> lock(report_mutex);
-        report.update_started = report.update_dialog = true;
-        report.worker_result.reset();
-        report.image_path = path;
+        sim::Module* m = sim::Module::current();
+        std::string beyond = m && !path.empty() ? image_beyond_flash(m->dir(), path) : "";
+        {
+            std::lock_guard<std::mutex> lock(report_mutex);
+            report.update_started = report.update_dialog = true;
+            report.worker_result.reset();
+            report.image_path = path;
+            report.beyond_flash = beyond;
+        }
+        // A rehearsal says so before the update erases anything.
+        if (!beyond.empty() && !report.dry_run_scratch.empty())
+            say_aside("updatetool: --dry-run: " + beyond + "; the update fails at its erase");
     };
     o.dialog_ended = [](const std::u16string& caption, long) {
         std::lock_guard<std::mutex> lock(report_mutex);

@@ -44,6 +44,7 @@ std::string update_outcome(const RunReport& r) {
     if (r.abort_requested && !(completed && (r.bytes_erased || r.bytes_written))) return "aborted";
     if (completed) {
         if (r.verify && !r.verify->matches()) return "failure";
+        if (r.boot_check && !r.boot_check->bootable) return "failure";
         return r.verify_error.empty() ? "success" : "failure";
     }
     if (find_box(r.message_boxes, "WARNING", "cancel")) return "declined";
@@ -105,6 +106,8 @@ std::string RunReport::sentence() const {
         if (o == "success")
             return s + "update succeeded (" + changed + ")" + (verify ? "; verified, " + verify->summary() : "");
         if (!verify_error.empty()) return s + "update not verified: " + verify_error;
+        if (boot_check && !boot_check->bootable && error_text(message_boxes).empty())
+            return s + "update failed: the module would not boot: " + boot_check->reason;
         if (verify && !verify->matches()) return s + "update failed verification: the flash " + verify->summary();
         std::string message = error_text(message_boxes);
         return s + "update failed" + (message.empty() ? "" : ": " + message);
@@ -158,8 +161,12 @@ std::string RunReport::to_json() const {
                              {"flash", flash},
                              {"place", step.place}});
         }
+        json kept = json::array();
+        for (const PlanRange& r : plan->kept)
+            kept.push_back({{"start", r.start}, {"end", r.end}, {"sections", r.sections}});
         plan_json = {
             {"steps", steps},
+            {"kept", kept},
             {"boot_area", {{"written_back", plan->boot_area_written_back}, {"read_back", plan->boot_area_read_back}}}};
     }
     json dry_run = nullptr;
@@ -185,6 +192,8 @@ std::string RunReport::to_json() const {
         {"virtual_time_ms", static_cast<double>(virtual_time_ns / 1000u) / 1000.0},
         {"reboot", reboot.empty() ? json(nullptr) : json(reboot)},
         {"verify", checked},
+        {"boot_region",
+         boot_check ? json({{"bootable", boot_check->bootable}, {"reason", boot_check->reason}}) : json(nullptr)},
         {"unused_answers", unused_answers},
         {"plan", plan_json},
         {"dry_run", dry_run},

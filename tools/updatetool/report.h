@@ -45,9 +45,18 @@ struct PlanStep {
 };
 struct UpdatePlan {
     std::vector<PlanStep> steps;
+    // Flash outside the image in the blocks its erase covers: read before the
+    // erase and written back after it.
+    std::vector<PlanRange> kept;
     // NAND: the boot area held in RAM, written back after every record and read back.
     uint64_t boot_area_written_back = 0;
     uint64_t boot_area_read_back = 0;
+};
+
+// The boot region after an update that changed it, as modulectl check sees it.
+struct BootCheck {
+    bool bootable = false;
+    std::string reason;
 };
 
 struct RunReport {
@@ -77,7 +86,10 @@ struct RunReport {
     std::string verify_error;
     std::vector<std::string> unused_answers;
     std::optional<UpdatePlan> plan;  // updates
-    std::string dry_run_scratch;     // the scratch module of a dry run
+    std::optional<BootCheck> boot_check;
+    // The image's range lies past the flash's end: "0x00080000-0x0207ffff ends past the flash's end 0x02000000".
+    std::string beyond_flash;
+    std::string dry_run_scratch;  // the scratch module of a dry run
     bool dry_run_kept = false;
     std::string power_cut;          // the operation the module lost its power in
     uint64_t flash_operations = 0;  // programs and erases the flash started
