@@ -76,6 +76,28 @@ std::vector<BadCase> bad_cases() {
     append(outside, std::vector<uint8_t>(12, 0));
     cases.push_back(
         {"record_not_erased", outside, "ERROR: Record at 00200000  Len: 00000004(4) lies outside the erased range!"});
+    // A sound record in the image's block but past the image's end: that part of the block is kept.
+    std::vector<uint8_t> past_end = header(0x100000, 0x10);
+    append(past_end, le32(0x100010));
+    append(past_end, le32(4));
+    append(past_end, le32(4 * 0x22));
+    append(past_end, std::vector<uint8_t>(4, 0x22));
+    append(past_end, std::vector<uint8_t>(12, 0));
+    cases.push_back({"record_past_the_image", past_end,
+                     "ERROR: Record at 00100010  Len: 00000004(4) lies outside the erased range!"});
+    // Two records that give the same bytes.
+    std::vector<uint8_t> overlap = header(0x100000, 0x10);
+    append(overlap, le32(0x100000));
+    append(overlap, le32(8));
+    append(overlap, le32(8 * 0x22));
+    append(overlap, std::vector<uint8_t>(8, 0x22));
+    append(overlap, le32(0x100004));
+    append(overlap, le32(4));
+    append(overlap, le32(4 * 0x33));
+    append(overlap, std::vector<uint8_t>(4, 0x33));
+    append(overlap, std::vector<uint8_t>(12, 0));
+    cases.push_back({"overlapping_records", overlap,
+                     "ERROR: Records at 00100000  Len: 00000008(8) and at 00100004  Len: 00000004(4) overlap!"});
     return cases;
 }
 

@@ -4,6 +4,9 @@
 // files and an abort during the erase.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "tests/e2e/flash_layout.h"
 #include "tools/mkbin/bin_writer.h"
 
@@ -22,79 +25,146 @@ mkbin::BinFile bootloader(const std::vector<uint8_t>& data, uint32_t start = 0) 
     return bin;
 }
 
-std::string write_file(const e2e::ModuleDir& module, const mkbin::BinFile& bin) {
+std::string write_file(const e2e::ModuleDir& module, const mkbin::BinFile& bin, const char* name = "image.bin") {
     std::vector<uint8_t> bytes;
     std::string error;
     EXPECT_TRUE(mkbin::write_bin(bin, &bytes, &error)) << error;
-    std::filesystem::path path = module.scratch("image.bin");
+    std::filesystem::path path = module.scratch(name);
     testing_support::write_binary(path, bytes);
     return path.string();
 }
 
-std::string refusal(const Profile& profile) {
-    return profile.kind == Kind::NandLarge ? "ERROR: The boot area cannot store data at 0003f800 - 0003ffff!"
-                                           : "ERROR: The boot area cannot store data at 00003e00 - 00007fff!";
+// Where a profile's boot area stores nothing, as the NAND format document
+// lays it out: on 128 KiB blocks the area's last page, on a doubled bus
+// everything from its table page to the end of block 0; the staged area's
+// last 2 KiB are never written back. NOR stores every byte.
+std::vector<std::pair<uint32_t, uint32_t>> unstored(const Profile& profile) {
+    switch (profile.kind) {
+        case Kind::Nor: return {};
+        case Kind::NandLarge: return {{0x3F800, 0x40000}};
+        case Kind::NandDoubled: return {{0x3E00, 0x8000}, {0x3F800, 0x40000}};
+    }
+    return {};
 }
 
-enum class Size { Small, OneBlock, Fits, TooLarge };
+// The first place the data cannot be stored, as the refusal names it; empty
+// when the flash takes it all.
+std::string refusal(const Profile& profile, uint32_t start, const std::vector<uint8_t>& data) {
+    for (auto [from, to] : unstored(profile))
+        for (uint32_t at = std::max(start, from); at < std::min<uint64_t>(to, uint64_t{start} + data.size()); ++at)
+            if (data[at - start] != 0xFF) {
+                char text[80];
+                std::snprintf(text, sizeof text, "ERROR: The boot area cannot store data at %08x - %08x!", from,
+                              to - 1);
+                return text;
+            }
+    return "";
+}
+
+// Where images start: at 0, inside block 0, at the relocation table page's
+// offset (NOR has none; the same offset serves), at the second erase block,
+// at the last byte the boot area stores.
+enum class Start { Zero, InsideBlockZero, TablePage, SecondBlock, LastStored };
+enum class Size { Small, OneBlock, Fits, TooLarge, Short, Long };
 enum class Previous { Blank, Smaller, Larger };
 
-uint32_t size_of(const Profile& profile, Size size) {
+uint32_t start_of(const Profile& profile, Start start) {
+    switch (start) {
+        case Start::Zero: return 0;
+        case Start::InsideBlockZero: return std::min(profile.block, profile.fits) / 2;
+        case Start::TablePage: return profile.kind == Kind::NandDoubled ? 0x3E00 : 0x1F800;
+        case Start::SecondBlock: return profile.block;
+        case Start::LastStored: return profile.fits - 1;
+    }
+    return 0;
+}
+
+// Short images end at the last stored byte at the latest; long ones cross
+// at least one block boundary.
+uint32_t size_of(const Profile& profile, uint32_t start, Size size) {
     switch (size) {
         case Size::Small: return 0x1000;
         case Size::OneBlock: return profile.block;
         case Size::Fits: return profile.fits;
         case Size::TooLarge: return profile.fits + 0x800;
+        case Size::Short: return start < profile.fits ? std::min(0x800u, profile.fits - start) : 0x800u;
+        case Size::Long: return 0x800 + profile.block;
     }
     return 0;
 }
 
-class InstallMatrix : public ::testing::TestWithParam<std::tuple<int, Size, Previous>> {};
+using InstallCase = std::tuple<int, Start, Size, Previous>;
 
-TEST_P(InstallMatrix, LandsAsLaidOutOrIsRefusedUntouched) {
+class InstallMatrix : public ::testing::TestWithParam<InstallCase> {};
+
+// The erase takes whole blocks; what they hold outside the image comes back.
+// Bytes of the image's range that no record covers read erased; here the
+// records cover the whole range.
+TEST_P(InstallMatrix, LandsAsLaidOutKeepsTheRestOrIsRefusedUntouched) {
     const Profile& profile = kProfiles[std::get<0>(GetParam())];
-    const uint32_t size = size_of(profile, std::get<1>(GetParam()));
-    const Previous previous = std::get<2>(GetParam());
+    const uint32_t start = start_of(profile, std::get<1>(GetParam()));
+    const uint32_t size = size_of(profile, start, std::get<2>(GetParam()));
+    const Previous previous = std::get<3>(GetParam());
     e2e::ModuleDir module = make_module(profile);
 
-    Files before = module.flash_files();
+    // The previous bootloader as the program installed it, with its ECC.
     if (previous != Previous::Blank) {
         std::vector<uint8_t> old = bytes_of(previous == Previous::Smaller ? 0x800 : profile.fits, 0x5A);
-        put(before, profile.kind, 0, old);
-        poke_all(module, before);
+        ASSERT_EQ(module.update_tool({}, "/u " + write_file(module, bootloader(old), "old.bin")).exit_code, 0);
+    }
+    Files before = module.flash_files();
+    if (previous != Previous::Blank) {
+        Files placed = before;
+        put(placed, profile.kind, 0, bytes_of(previous == Previous::Smaller ? 0x800 : profile.fits, 0x5A));
+        ASSERT_EQ(first_difference(before, placed, false), "");
     }
     const std::vector<uint8_t> data = bytes_of(size, 0);
-    e2e::ToolRun run = module.update_tool({}, "/u " + write_file(module, bootloader(data)));
+    const std::string image = write_file(module, bootloader(data, start));
+    e2e::ToolRun run = module.update_tool({}, "/u " + image);
     std::string report = module.report();
     ASSERT_EQ(run.output.find("Sanitizer"), std::string::npos) << run.output;
 
     Files expected = before;
-    const bool fits = profile.kind == Kind::Nor || size <= profile.fits;
-    if (fits) {
-        EXPECT_EQ(e2e::json_value(report, "outcome"), "success") << report;
+    const Files after = module.flash_files();
+    const std::string refused = refusal(profile, start, data);
+    if (refused.empty()) {
+        EXPECT_EQ(e2e::json_value(report, "outcome"), "success") << report << run.output;
         EXPECT_TRUE(e2e::message_boxes(report).empty()) << report;
-        erase_blocks(expected, profile.kind, 0, erased_range(profile, 0, size).second);
-        put(expected, profile.kind, 0, data);
-        EXPECT_EQ(ecc_mismatch(module.flash_files(), profile.kind, 0, size), "");
+        put(expected, profile.kind, start, data);
+        auto [erased_start, erased_end] = erased_range(profile, start, start + size);
+        EXPECT_EQ(ecc_mismatch(after, profile.kind, erased_start, erased_end), "");
+        e2e::ToolRun check = e2e::run_tool("modulectl", {"check", module.path().string(), image});
+        EXPECT_EQ(check.exit_code, 0) << check.output;
+        EXPECT_NE(check.output.find("\nbootable: "), std::string::npos) << check.output;
     } else {
         EXPECT_EQ(e2e::json_value(report, "outcome"), "failure") << report;
-        EXPECT_EQ(e2e::message_boxes(report), std::vector<std::string>{refusal(profile)});
+        EXPECT_EQ(e2e::message_boxes(report), std::vector<std::string>{refused});
     }
-    EXPECT_EQ(first_difference(module.flash_files(), expected, !fits), "");
+    EXPECT_EQ(first_difference(after, expected, !refused.empty()), "");
 }
 
-std::string install_name(const ::testing::TestParamInfo<InstallMatrix::ParamType>& info) {
-    static const char* const sizes[] = {"small", "one_block", "fits", "too_large"};
+std::vector<InstallCase> install_cases() {
+    std::vector<InstallCase> cases;
+    for (int p = 0; p < kProfileCount; ++p) {
+        for (Size size : {Size::Small, Size::OneBlock, Size::Fits, Size::TooLarge})
+            for (Previous previous : {Previous::Blank, Previous::Smaller, Previous::Larger})
+                cases.emplace_back(p, Start::Zero, size, previous);
+        for (Start start : {Start::InsideBlockZero, Start::TablePage, Start::SecondBlock, Start::LastStored})
+            for (Size size : {Size::Short, Size::Long}) cases.emplace_back(p, start, size, Previous::Larger);
+    }
+    return cases;
+}
+
+std::string install_name(const ::testing::TestParamInfo<InstallCase>& info) {
+    static const char* const starts[] = {"at_0", "inside_block_0", "at_table_page", "at_second_block",
+                                         "at_last_stored_byte"};
+    static const char* const sizes[] = {"small", "one_block", "fits", "too_large", "short", "long"};
     static const char* const previous[] = {"over_blank", "over_smaller", "over_larger"};
-    return profile_name(std::get<0>(info.param)) + "_" + sizes[static_cast<int>(std::get<1>(info.param))] + "_" +
-           previous[static_cast<int>(std::get<2>(info.param))];
+    return profile_name(std::get<0>(info.param)) + "_" + starts[static_cast<int>(std::get<1>(info.param))] + "_" +
+           sizes[static_cast<int>(std::get<2>(info.param))] + "_" + previous[static_cast<int>(std::get<3>(info.param))];
 }
 
-INSTANTIATE_TEST_SUITE_P(Bootloaders, InstallMatrix,
-                         ::testing::Combine(::testing::Range(0, kProfileCount),
-                                            ::testing::Values(Size::Small, Size::OneBlock, Size::Fits, Size::TooLarge),
-                                            ::testing::Values(Previous::Blank, Previous::Smaller, Previous::Larger)),
-                         install_name);
+INSTANTIATE_TEST_SUITE_P(Bootloaders, InstallMatrix, ::testing::ValuesIn(install_cases()), install_name);
 
 // Over an installed bootloader: a file cut in its data and a file whose last
 // record's sum is wrong are refused before anything is erased.

@@ -93,14 +93,20 @@ TEST(DryRun, RefusedOrFailingLeavesTheModuleAsItWas) {
         {"--keep a full folder", {}, {"--dry-run", "--keep", "KEEP"},     2, "--dry-run: --keep "},
         {"the erase fails",     {"nor.fault.erase_error=[0x80000]"}, {"--dry-run"}, 1,
          "  nothing erased or programmed\n"
+         "  keep     flash 0x000a0000-0x000bffff (IMAGE): outside the image: read before the erase, written back to "
+         "the blocks it erased\n"
          "  failed operation: block erase at 0x00080000 failed: chip 0 status 0xa0 = erase error\n"
          "  outcome: failure; "},
+        // 512 KiB of flash: the image at 0x80000 lies past its end, and the dry run says so first.
+        {"the image passes the flash's end", {"nor.query_size=18"}, {"--dry-run"}, 1,
+         "updatetool: --dry-run: the image's range 0x00080000-0x0009ffff ends past the flash's end 0x00080000; "
+         "the update fails at its erase\nupdatetool: update failed: Error erasing Flash!\n"},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> sets = c.sets;
-        sets.push_back("nor.query_size=21");
+        std::vector<std::string> sets = {"nor.query_size=21"};
+        sets.insert(sets.end(), c.sets.begin(), c.sets.end());
         e2e::ModuleDir module("pxa270", sets);
         module.fill_nor(0x11);
         fs::path full = module.scratch("full");
