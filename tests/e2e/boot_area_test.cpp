@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/e2e/flash_layout.h"
 #include "tools/mkbin/bin_writer.h"
 
@@ -200,35 +202,127 @@ INSTANTIATE_TEST_SUITE_P(Bootloaders, DamagedFile,
                                     (std::get<1>(info.param) ? "_truncated" : "_bad_checksum");
                          });
 
-// An operating-system image of three blocks at 0x80000 over old data, from
-// the main dialog; Abort at the erase report for 0x10000 bytes or one block
-// in, whichever is later (reports come every 0x10000 bytes).
-class AbortDuringErase : public ::testing::TestWithParam<int> {};
+// An operating-system image of three blocks' length over old data, from the
+// main dialog, at 0x80000 or half a block after it; Abort at the erase
+// report for 0x10000 bytes or one block in, whichever is later (reports come
+// every 0x10000 bytes from the erased blocks' start). The blocks erased get
+// back what they held before the image; the block the erase did not reach
+// keeps all it holds.
+class AbortDuringErase : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(AbortDuringErase, EndsAsAFailureWithoutTheResetQuestion) {
-    const Profile& profile = kProfiles[GetParam()];
+    const Profile& profile = kProfiles[std::get<0>(GetParam())];
+    const bool mid_block = std::get<1>(GetParam());
     const uint32_t step = std::max(profile.osBlock, 0x10000u);
-    const uint32_t start = 0x80000, length = 3 * step, stop = start + step;
+    const uint32_t block_start = 0x80000, start = block_start + (mid_block ? profile.osBlock / 2 : 0);
+    const uint32_t length = 3 * step, stop = block_start + step;
     e2e::ModuleDir module = make_module(profile);
     Files before = module.flash_files();
-    put(before, profile.kind, start, bytes_of(length, 0x5A));
+    const std::vector<uint8_t> old = bytes_of(4 * step, 0x5A);
+    put(before, profile.kind, block_start, old);
     poke_all(module, before);
 
-    std::string path = write_file(module, bootloader(bytes_of(length, 0), 0x80000000 + start));
+    // Linked at 0x80000000 + 0x80000 it lands at configuration item 5's 0x80000; half a block on, an
+    // untranslated start is the flash offset.
+    std::string path = write_file(module, bootloader(bytes_of(length, 0), mid_block ? start : 0x80000000 + start));
     char at[16];
-    std::snprintf(at, sizeof at, "%.8x", stop);
+    std::snprintf(at, sizeof at, "%.8x", start + step);
     module.update_tool({"--answer", "ok", "--escape-at", std::string("Erasing Flash Sector at ") + at}, "",
                        "Update Bootloader/Image\n" + path + "\n");
     std::string report = module.report();
     EXPECT_EQ(e2e::json_value(report, "outcome"), "aborted") << report;
     for (const std::string& box : e2e::message_boxes(report)) EXPECT_EQ(box.rfind("RESET", 0), std::string::npos);
     EXPECT_EQ(e2e::json_value(report, "reboot"), "null");
+    // Only the kept bytes before the image are programmed: the block holding
+    // the kept bytes after it was never erased.
+    EXPECT_EQ(e2e::json_value(report, "bytes_written"), std::to_string(start - block_start));
     Files expected = before;
-    erase_blocks(expected, profile.kind, start, stop);
+    erase_blocks(expected, profile.kind, block_start, stop);
+    put(expected, profile.kind, block_start, std::vector<uint8_t>(old.begin(), old.begin() + (start - block_start)));
     EXPECT_EQ(first_difference(module.flash_files(), expected, false), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(OperatingSystem, AbortDuringErase, ::testing::Range(0, kProfileCount),
+INSTANTIATE_TEST_SUITE_P(OperatingSystem, AbortDuringErase,
+                         ::testing::Combine(::testing::Range(0, kProfileCount), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<AbortDuringErase::ParamType>& info) {
+                             return profile_name(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "_mid_block" : "_at_a_block");
+                         });
+
+// After an update of the boot region, the program's own view is not the last
+// word: an image whose records leave the region's first bytes erased passes
+// every check of the program, and the module would not boot. The run fails
+// and says why; the flash is as the records left it.
+class NoBootloaderLeft : public ::testing::TestWithParam<int> {};
+
+TEST_P(NoBootloaderLeft, IsAFailureWithItsOwnMessage) {
+    const Profile& profile = kProfiles[GetParam()];
+    e2e::ModuleDir module = make_module(profile);
+    const std::vector<uint8_t> old = bytes_of(profile.fits, 0x5A);
+    ASSERT_EQ(module.update_tool({}, "/u " + write_file(module, bootloader(old), "old.bin")).exit_code, 0);
+    Files expected = module.flash_files();
+
+    mkbin::MemoryImage upper;
+    upper.put(0x800, bytes_of(0x800, 0));
+    mkbin::BinFile bin;
+    bin.image_start = 0;
+    bin.image_length = 0x1000;
+    bin.records = mkbin::records_from_image(upper, 0x10000);
+    e2e::ToolRun run = module.update_tool({}, "/u " + write_file(module, bin));
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_EQ(run.last_error_line(),
+              "updatetool: update failed: the module would not boot: the boot region starts erased: no bootloader");
+    nlohmann::json report = nlohmann::json::parse(module.report(), nullptr, false);
+    EXPECT_EQ(report["boot_region"]["bootable"], false) << module.report();
+    EXPECT_TRUE(report["message_boxes"].empty()) << module.report();
+    put(expected, profile.kind, 0, std::vector<uint8_t>(0x800, 0xFF));
+    put(expected, profile.kind, 0x800, bytes_of(0x800, 0));
+    EXPECT_EQ(first_difference(module.flash_files(), expected, false), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Bootloaders, NoBootloaderLeft, ::testing::Range(0, kProfileCount),
+                         [](const ::testing::TestParamInfo<int>& info) { return profile_name(info.param); });
+
+// modulectl check DIR IMAGE after a whole bootloader update, then with the
+// boot region changed behind the program's back: one byte that differs from
+// the image (on NAND one bit, which the page's ECC corrects: not damage), or
+// its first page erased (on NAND with its spare area, as an erase leaves it).
+class CheckAgainstTheImage : public ::testing::TestWithParam<int> {};
+
+TEST_P(CheckAgainstTheImage, SaysWhyTheRegionWouldNotBoot) {
+    const Profile& profile = kProfiles[GetParam()];
+    struct Row {
+        const char* name;
+        int status;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"as written", 0, "\nbootable: the bootloader is whole and matches the image\n"},
+        {"one byte differs", 1, "\nnot bootable: the boot region differs from the image in 1 bytes\n"},
+        {"starts erased", 1, "\nnot bootable: the boot region starts erased: no bootloader\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        e2e::ModuleDir module = make_module(profile);
+        const std::string image = write_file(module, bootloader(bytes_of(profile.fits, 0)));
+        ASSERT_EQ(module.update_tool({}, "/u " + image).exit_code, 0);
+        Place first = place_of(profile.kind, 0x100);
+        if (std::string(row.name) == "one byte differs") {
+            uint8_t byte = module.flash_files().at(first.file).at(first.offset);
+            module.poke(first.file, first.offset, {static_cast<uint8_t>(byte ^ 0x10)});
+        }
+        if (std::string(row.name) == "starts erased") {
+            const uint32_t page = profile.kind == Kind::Nor ? 0x1000 : profile.kind == Kind::NandLarge ? 2048 : 512;
+            module.poke(first.file, 0, std::vector<uint8_t>(page, 0xFF));
+            if (profile.kind != Kind::Nor) module.poke("nand-0.oob", 0, std::vector<uint8_t>(page / 32, 0xFF));
+        }
+        e2e::ToolRun check = e2e::run_tool("modulectl", {"check", module.path().string(), image});
+        EXPECT_EQ(check.exit_code, row.status) << check.output;
+        EXPECT_NE(check.output.find(row.says), std::string::npos) << check.output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bootloaders, CheckAgainstTheImage, ::testing::Range(0, kProfileCount),
                          [](const ::testing::TestParamInfo<int>& info) { return profile_name(info.param); });
 
 }  // namespace
