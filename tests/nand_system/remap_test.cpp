@@ -102,43 +102,66 @@ TEST(NandBackendInit, ReserveAndDeviceSizeOfTheSmallLargePagePart) {
 
 struct ReplacementCase {
     const char* name;
+    const char* profile;  // pxa320-75ec: 512-byte table page; pxa300-f1ec: 2048 bytes
     std::vector<std::pair<uint16_t, uint16_t>> entries;
     DWORD logical;
     bool found;
     DWORD block;
 };
 
+// Void entries naming a block past the device: they fill slots and name no
+// block the search could hand out.
+std::vector<std::pair<uint16_t, uint16_t>> VoidEntries(size_t count) {
+    return std::vector<std::pair<uint16_t, uint16_t>>(count, {0, 4000});
+}
+
 TEST(FindReplacementBlock, SearchesBelowEveryNamedBlock) {
     std::vector<std::pair<uint16_t, uint16_t>> allReserve;
     for (uint16_t physical = 2008; physical < 2048; physical++) {
         allReserve.push_back({static_cast<uint16_t>(physical - 2000), physical});
     }
+    // clang-format off
     const ReplacementCase cases[] = {
-        // name                     entries                                     logical found block
-        {"no entries", {}, 9, true, 2047},
-        {"two live entries", {{5, 2047}, {6, 2046}}, 9, true, 2045},
-        {"a void entry too", {{5, 2047}, {6, 2046}, {0, 2045}}, 9, true, 2044},
-        {"void entries out of order", {{0, 2046}, {5, 2047}, {0, 2045}}, 9, true, 2044},
-        {"the failing block's own entry", {{5, 2047}, {9, 2046}}, 9, true, 2045},
-        {"every reserve block named", allReserve, 9, false, 0},
-        {"a damaged entry naming block 0", {{5, 0}}, 9, false, 0},
-        {"an entry past the device", {{5, 4000}}, 9, true, 2047},
-        {"an end mark whose other half is programmed", {{5, 2047}, {0xFFFF, 0xE6FF}}, 9, false, 0},
-        {"a programmed slot after the end mark", {{5, 2047}, {0xFFFF, 0xFFFF}, {0x1234, 0xFFFF}}, 9, false, 0},
+        // name                                   profile        entries          logical found block
+        {"no entries",                            "pxa320-75ec", {},                        9, true,  2047},
+        {"two live entries",                      "pxa320-75ec", {{5, 2047}, {6, 2046}},    9, true,  2045},
+        {"a void entry too",                      "pxa320-75ec", {{5, 2047}, {6, 2046}, {0, 2045}}, 9, true, 2044},
+        {"void entries out of order",             "pxa320-75ec", {{0, 2046}, {5, 2047}, {0, 2045}}, 9, true, 2044},
+        {"the failing block's own entry",         "pxa320-75ec", {{5, 2047}, {9, 2046}},    9, true,  2045},
+        {"every reserve block named",             "pxa320-75ec", allReserve,                9, false, 0},
+        {"a damaged entry naming block 0",        "pxa320-75ec", {{5, 0}},                  9, false, 0},
+        {"an entry past the device",              "pxa320-75ec", {{5, 4000}},               9, true,  2047},
+        {"an end mark whose other half is programmed", "pxa320-75ec", {{5, 2047}, {0xFFFF, 0xE6FF}}, 9, false, 0},
+        {"a programmed slot after the end mark",  "pxa320-75ec", {{5, 2047}, {0xFFFF, 0xFFFF}, {0x1234, 0xFFFF}}, 9, false, 0},
+        // The end mark in the last slot: the new entry would leave no end mark.
+        {"one entry short of full, 512-byte page",  "pxa320-75ec", VoidEntries(126), 9, false, 0},
+        {"two entries short of full, 512-byte page", "pxa320-75ec", VoidEntries(125), 9, true, 2047},
+        {"one entry short of full, 2048-byte page", "pxa300-f1ec", VoidEntries(510), 9, false, 0},
+        {"two entries short of full, 2048-byte page", "pxa300-f1ec", VoidEntries(509), 9, true, 1023},
     };
-    auto module = OpenNand("pxa320-75ec", {"nand.os_builds_bbmt=false"});
+    // clang-format on
+    std::unique_ptr<testing_support::TestModule> module;
+    std::string open;
     for (const ReplacementCase& c : cases) {
-        std::vector<uint8_t> page = TablePage(512, c.entries);
+        SCOPED_TRACE(c.name);
+        if (open != c.profile) {
+            module.reset();
+            module = OpenNand(c.profile, {"nand.os_builds_bbmt=false"});
+            open = c.profile;
+        }
+        // Erased bytes past the page: a search that reads beyond it finds another end mark there.
+        std::vector<uint8_t> page = TablePage(RelocTableLength, c.entries);
+        std::memset(RelocTableBuffer, 0xFF, sizeof RelocTableBuffer);
         std::memcpy(RelocTableBuffer, page.data(), page.size());
         DWORD block = 0, slot = 0;
-        ASSERT_EQ(c.found, FindReplacementBlock(c.logical, &block, &slot) != 0) << c.name;
+        EXPECT_EQ(c.found, FindReplacementBlock(c.logical, &block, &slot) != 0);
         if (c.found) {
-            EXPECT_EQ(c.block, block) << c.name;
-            EXPECT_EQ(c.entries.size(), slot) << c.name;
+            EXPECT_EQ(c.block, block);
+            EXPECT_EQ(c.entries.size(), slot);
         }
         for (size_t k = 0; k < c.entries.size(); k++) {
             DWORD expectedLogical = c.entries[k].first == c.logical ? 0 : c.entries[k].first;
-            EXPECT_EQ(expectedLogical, RelocEntryLogical(static_cast<DWORD>(k))) << c.name << " entry " << k;
+            EXPECT_EQ(expectedLogical, RelocEntryLogical(static_cast<DWORD>(k))) << "entry " << k;
         }
     }
 }
