@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "flash/flash_ops.h"
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 #include "fuzz/fuzz_support.h"

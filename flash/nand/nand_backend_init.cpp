@@ -1,7 +1,7 @@
 // The NAND back-end's initialisation: the shared block map, the controller,
 // the table page and the usable device size.
 #include "flash/flash_ops.h"
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 

@@ -1,6 +1,6 @@
 // The shared block map, the relocation table page and the search for a
 // replacement block.
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 

@@ -2,7 +2,7 @@
 // the block map, and the boot area has a layout of its own that keeps the
 // relocation table page in block 0 free of data.
 #include "flash/flash_ops.h"
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 

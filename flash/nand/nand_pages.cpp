@@ -1,6 +1,6 @@
 // NAND page transfers: runs of pages read or programmed word by word through
 // NDDB, the spare area of one page, and block erase.
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 
 #include <string.h>
 
@@ -32,7 +32,7 @@ void NandMakeAddress(DWORD offset, BOOL rowOnly, BOOL halve, DWORD* address1, DW
 // The first command byte, the address cycles and the second byte's flag.
 static DWORD CommandWord(DWORD commandField, DWORD cyclesField) {
     DWORD commands = NandChipInfo[NandChipType][commandField];
-    DWORD word = commands | NandChipInfo[NandChipType][cyclesField] << 16;
+    DWORD word = commands | NandChipInfo[NandChipType][cyclesField] << kCommandAddressCyclesShift;
     if (commands & 0xFF00) {
         word |= kCommandDoubleByte;
     }

@@ -1,6 +1,6 @@
 // Relocation of a failing block to the reserve pool, and the erase of one
 // logical block with retries and relocation.
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 

@@ -4,7 +4,7 @@
 // in either would send data onto the boot area, past the device, or onto a
 // block that already holds another block's data.
 #include "flash/flash_ops.h"
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 

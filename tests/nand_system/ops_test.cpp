@@ -5,7 +5,7 @@
 #include <bit>
 
 #include "flash/flash_ops.h"
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "flash/nand/nand_flash.h"
 #include "flash/nand/nand_remap.h"
 #include "tests/nand_system/nand_test_support.h"

@@ -2,7 +2,7 @@
 // the bus and as bytes in the raw chip files.
 #include <gtest/gtest.h>
 
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 #include "tests/nand_system/nand_test_support.h"
 
 using namespace nand_test;

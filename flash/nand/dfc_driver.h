@@ -43,8 +43,10 @@ enum {
     kNdsrAnyDone = 0x1F0,  // bits 4 to 8: an error or a command done
 };
 
-// NDCB0 command word fields.
+// NDCB0 command word fields: bytes in bits 15:0, address cycles in bits
+// 18:16, the type in bits 23:21.
 enum {
+    kCommandAddressCyclesShift = 16,
     kCommandDoubleByte = 1u << 19,
     kCommandTypeRead = 0u << 21,
     kCommandTypeProgram = 1u << 21,
@@ -71,7 +73,7 @@ enum {
     kChipAddressCycles, kChipEraseAddressCycles, kChipFurtherControl,
     kChipReadCommand, kChipSpareReadCommand, kChipReadIdCommand, kChipResetCommand,
     kChipProgramCommand, kChipSecondProgramCommand, kChipEraseCommand, kChipStatusCommand,
-    kChipBlockCount,
+    kChipBlockCount, kChipId, kChipClockMHz, kChipSmallPagePin,
     kChipFieldCount,
 };
 // clang-format on

@@ -1,6 +1,6 @@
 // The NAND controller's command machinery, identification, configuration and
 // geometry. Every wait is a bounded busy loop on NDSR.
-#include "flash/nand/nand_controller.h"
+#include "flash/nand/dfc_driver.h"
 
 #include "board/gpio.h"
 #include "board/phys_window.h"
@@ -61,7 +61,8 @@ DWORD NandReadId(DWORD* id) {
     if (NandRegisters == NULL) {
         return kNandTimeout;
     }
-    if (NandStartCommand(row[kChipReadIdCommand] | 0x610000, 0, 0) != kNandDone ||
+    if (NandStartCommand(row[kChipReadIdCommand] | kCommandTypeReadId | 1u << kCommandAddressCyclesShift, 0, 0) !=
+            kNandDone ||
         NandWaitStatus(kNdsrReadDataRequest) != 0) {
         return kNandTimeout;
     }
@@ -82,7 +83,8 @@ DWORD NandResetChip(void) {
     if (NandRegisters == NULL) {
         return kNandTimeout;
     }
-    if (NandStartCommand(row[kChipResetCommand] | 0xA00000, 0, 0) != kNandDone || NandWaitStatus(kNdsrReady) != 0) {
+    if (NandStartCommand(row[kChipResetCommand] | kCommandTypeReset, 0, 0) != kNandDone ||
+        NandWaitStatus(kNdsrReady) != 0) {
         return kNandTimeout;
     }
     return kNandDone;
@@ -198,23 +200,21 @@ DWORD NandInitController(BOOL full) {
     if (NandReadId(&id) != kNandDone) {
         return kNandTimeout;
     }
-    switch (id & 0xFFFF) {
-        case 0x75EC:
-            DrivePinHigh(NAND_SMALL_PAGE_PIN);
-            NandChipType = 1;
-            break;
-        case 0x76EC:
-            DrivePinHigh(NAND_SMALL_PAGE_PIN);
-            NandChipType = 2;
-            break;
-        case 0xD3EC: NandChipType = 3; break;
-        case 0xF1EC:
-            NandClockMHz = 156;
-            NandChipType = 4;
-            break;
-        case 0xDCAD: NandChipType = 5; break;
-        default: return kNandTimeout;
+    // The row whose ID column holds the ID; an ID of no row leaves the type as it was.
+    DWORD type = 1;
+    while (type < NAND_CHIP_ROWS && NandChipInfo[type][kChipId] != (id & 0xFFFF)) {
+        type++;
     }
+    if (type == NAND_CHIP_ROWS) {
+        return kNandTimeout;
+    }
+    if (NandChipInfo[type][kChipSmallPagePin]) {
+        DrivePinHigh(NAND_SMALL_PAGE_PIN);
+    }
+    if (NandChipInfo[type][kChipClockMHz] != 0) {
+        NandClockMHz = NandChipInfo[type][kChipClockMHz];
+    }
+    NandChipType = type;
 
     if (full) {
         NandSetTimings();
