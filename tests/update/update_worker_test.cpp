@@ -169,6 +169,38 @@ TEST_F(UpdateWorkerTest, FailedPieceWriteStopsTheUpdate) {
     EXPECT_EQ(flash.calls_of('W').size(), 1u);
 }
 
+// The bytes the erase would take beside the image cannot be kept when their
+// read fails: the update stops before anything is erased.
+TEST(KeptBytes, AFailedReadRefusesTheUpdateBeforeTheErase) {
+    TestModule module{"pxa270"};
+    struct Case {
+        const char* name;
+        uint32_t backend;
+        uint32_t block;
+        uint32_t start, length;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"NOR, after the image", kFlashBackendNor, 0x10000, 0x80000, 0x8000,
+         "Error reading Flash at 00088000 - 0008ffff!"},
+        {"NAND, staged before the image", kFlashBackendNand, 0x20000, 0x3C000, 0x8000,
+         "Error reading Flash at 00020000 - 0003bfff!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateHarness run;
+        FakeFlash fresh{0x1000000, c.block, c.backend};
+        fresh.before_read = [](const FlashCall&) { return false; };
+        run.run(BinBuilder(c.start, c.length).record(c.start, pattern(0x100, 10)).end().bytes());
+        ASSERT_EQ(run.boxes().size(), 1u);
+        EXPECT_EQ(run.boxes()[0].text, c.text);
+        EXPECT_EQ(run.boxes()[0].caption, "ERROR");
+        EXPECT_EQ(run.worker_result(), 0);
+        EXPECT_TRUE(fresh.calls_of('E').empty());
+        EXPECT_TRUE(fresh.calls_of('W').empty());
+    }
+}
+
 TEST_F(UpdateWorkerTest, ImagePathIsEmptiedAfterEveryUpdate) {
     harness.run(BinBuilder(0x80000, 0x10000).bytes());
     EXPECT_EQ(harness.worker_result(), 0);
