@@ -94,9 +94,9 @@ std::pair<uint32_t, uint32_t> erased_range(const Profile& profile, uint32_t star
     return {0, 0};
 }
 
-void poke_all(const ModuleDir& module, const Files& files) {
+void poke_all(const ModuleDir& module, const Files& files, bool spare_areas) {
     for (const auto& [name, bytes] : files)
-        if (name.find(".oob") == std::string::npos) module.poke(name, 0, bytes);
+        if (spare_areas || name.find(".oob") == std::string::npos) module.poke(name, 0, bytes);
 }
 
 std::string first_difference(const Files& actual, const Files& expected, bool spare_areas) {
@@ -117,26 +117,61 @@ std::string first_difference(const Files& actual, const Files& expected, bool sp
     return "";
 }
 
+namespace {
+
 // Each chip's page with its own code: 3 bytes per 256 data bytes at spare
 // byte 40 of a 2048-byte page, spare byte 8 of a 512-byte page.
-std::string ecc_mismatch(const Files& files, Kind kind, uint32_t from, uint32_t to) {
-    if (kind == Kind::Nor) return "";
-    const uint32_t page = kind == Kind::NandLarge ? 2048 : 512, spare = page / 32, ecc_at = page == 2048 ? 40 : 8;
+struct PageLayout {
+    uint32_t page, spare, ecc_at;
+};
+
+PageLayout page_layout(Kind kind) {
+    const uint32_t page = kind == Kind::NandLarge ? 2048 : 512;
+    return {page, page / 32, page == 2048 ? 40u : 8u};
+}
+
+// The chips' pages that hold flash offsets [from, to).
+std::set<std::pair<std::string, uint64_t>> pages_of(Kind kind, uint32_t from, uint32_t to) {
     std::set<std::pair<std::string, uint64_t>> pages;
+    const uint32_t page = page_layout(kind).page;
     for (uint64_t offset = from; offset < to; offset += 256)
         for (uint32_t lane = 0; lane < 2; ++lane) {
             Place p = place_of(kind, static_cast<uint32_t>(offset + lane));
             pages.insert({p.file.substr(0, p.file.find('.')), p.offset / page});
         }
-    for (const auto& [chip, number] : pages) {
-        const std::vector<uint8_t>& main = files.at(chip + ".main");
+    return pages;
+}
+
+// The spare area the program sends (0xFF) with the controller's code added;
+// empty for an erased page, which carries none.
+std::vector<uint8_t> spare_of(const std::vector<uint8_t>& main, uint64_t number, Kind kind) {
+    const PageLayout l = page_layout(kind);
+    auto data = main.begin() + static_cast<std::ptrdiff_t>(number * l.page);
+    if (std::all_of(data, data + l.page, [](uint8_t b) { return b == 0xFF; })) return {};
+    std::vector<uint8_t> spare(l.spare, 0xFF);
+    sim::ecc_compute(&*data, l.page, spare.data() + l.ecc_at);
+    return spare;
+}
+
+}  // namespace
+
+void put_codes(Files& files, Kind kind, uint32_t from, uint32_t to) {
+    if (kind == Kind::Nor) return;
+    const uint32_t spare = page_layout(kind).spare;
+    for (const auto& [chip, number] : pages_of(kind, from, to)) {
+        std::vector<uint8_t> code = spare_of(files.at(chip + ".main"), number, kind);
+        if (!code.empty()) std::copy(code.begin(), code.end(), files.at(chip + ".oob").begin() + number * spare);
+    }
+}
+
+std::string ecc_mismatch(const Files& files, Kind kind, uint32_t from, uint32_t to) {
+    if (kind == Kind::Nor) return "";
+    const uint32_t spare = page_layout(kind).spare;
+    for (const auto& [chip, number] : pages_of(kind, from, to)) {
+        std::vector<uint8_t> expected = spare_of(files.at(chip + ".main"), number, kind);
         const std::vector<uint8_t>& oob = files.at(chip + ".oob");
-        auto data = main.begin() + static_cast<std::ptrdiff_t>(number * page);
-        if (std::all_of(data, data + page, [](uint8_t b) { return b == 0xFF; })) continue;
-        // The spare bytes the program sends are 0xFF; the controller adds the code.
-        std::vector<uint8_t> expected(spare, 0xFF);
-        sim::ecc_compute(&*data, page, expected.data() + ecc_at);
-        if (!std::equal(expected.begin(), expected.end(), oob.begin() + static_cast<std::ptrdiff_t>(number * spare)))
+        if (!expected.empty() &&
+            !std::equal(expected.begin(), expected.end(), oob.begin() + static_cast<std::ptrdiff_t>(number * spare)))
             return chip + " page " + std::to_string(number) + ": its spare area is not the code of its data";
     }
     return "";

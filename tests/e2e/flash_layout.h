@@ -45,8 +45,13 @@ void put(Files& files, Kind kind, uint32_t offset, const std::vector<uint8_t>& b
 void erase_blocks(Files& files, Kind kind, uint32_t from, uint32_t to);
 // The whole blocks an erase of [start, end) covers.
 std::pair<uint32_t, uint32_t> erased_range(const Profile& profile, uint32_t start, uint32_t end);
-// Old flash contents: the data areas as the files should hold them.
-void poke_all(const ModuleDir& module, const Files& files);
+// Old flash contents: the data areas as the files should hold them, and the
+// spare areas too when asked.
+void poke_all(const ModuleDir& module, const Files& files, bool spare_areas = false);
+// Gives every NAND page holding data at flash offsets [from, to) the spare
+// area the controller writes with it (its code, every other byte erased), as
+// flash the program wrote.
+void put_codes(Files& files, Kind kind, uint32_t from, uint32_t to);
 
 // The first chip file byte that differs from what was expected ("" when
 // none). Spare areas are compared only when asked: they hold the
