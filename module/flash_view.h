@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "module/assembly/nand_profile.h"
 #include "module/config.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_view.h"
 
 namespace sim {

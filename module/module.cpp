@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "module/assembly/installers.h"
 #include "module/hw/cpu.h"
 #include "module/hw/wear/wear_file.h"
 #include "module/os/windows_table.h"

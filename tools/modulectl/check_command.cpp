@@ -6,12 +6,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nand/nand_storage.h"
 #include "module/hw/nand/nand_view.h"
-#include "module/hw/nor/nor_profile.h"
 #include "tools/common/image_verify.h"
 #include "tools/mkbin/bin_writer.h"
 #include "tools/modulectl/sections_command.h"

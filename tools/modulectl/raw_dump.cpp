@@ -5,9 +5,9 @@
 #include <fstream>
 #include <vector>
 
+#include "module/assembly/nand_profile.h"
 #include "module/config.h"
 #include "module/hw/nand/nand_layout.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace fs = std::filesystem;

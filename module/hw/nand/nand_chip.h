@@ -20,8 +20,8 @@
 #include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
+#include "module/hw/power_line.h"
 #include "module/hw/wear/chip_wear.h"
-#include "module/power_cut.h"
 
 namespace sim {
 
@@ -69,7 +69,7 @@ public:
     const NandPart& part() const { return *config_.part; }
     NandChipFaults& faults() { return config_.faults; }
     // Program and erase starts are put to the module's power cut.
-    void set_power(PowerCut* power) { power_ = power; }
+    void set_power(PowerLine* power) { power_ = power; }
     // Wear: a worn block fails its erase, a worn page its program; reads flip bits.
     void set_wear(std::unique_ptr<ChipWear> wear) { wear_ = std::move(wear); }
 
@@ -121,7 +121,7 @@ private:
     NandChipConfig config_;
     NandStorage& storage_;
     EventSink& events_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
     Mode mode_ = Mode::Idle;
     unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
     bool area_one_shot_ = false;  // 01h lasts one operation

@@ -35,7 +35,7 @@
 #include <optional>
 #include <vector>
 
-#include "module/clock.h"
+#include "module/hw/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/nand/nand_chip.h"
 #include "module/hw/nand/nand_fifo.h"
@@ -123,7 +123,7 @@ public:
     // The chips put their program and erase starts to the module's power cut;
     // the controller ends the run once the command that started the one the
     // power goes in has reached every chip of the bus.
-    void set_power(PowerCut* power) {
+    void set_power(PowerLine* power) {
         power_ = power;
         for (auto& chip : chips_) chip->set_power(power);
     }
@@ -179,7 +179,7 @@ private:
 
     VirtualClock& clock_;
     EventSink& events_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
     NandWiring wiring_;
     std::vector<std::unique_ptr<NandStorage>> storage_;
     std::vector<std::unique_ptr<NandChip>> chips_;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "module/hw/stop.h"
+
 namespace sim {
 
 static constexpr uint32_t kFillChunk = 64 * 1024;
@@ -23,8 +25,7 @@ static const uint8_t* erased_bytes() {
 // A failed write to the flash files would silently lose flash contents:
 // stop loudly instead, as the bus does for an access it cannot decode.
 [[noreturn]] static void storage_failure(const char* what) {
-    std::fprintf(stderr, "module: NAND storage %s failed: %s\n", what, std::strerror(errno));
-    std::abort();
+    stop_module("NAND storage %s failed: %s", what, std::strerror(errno));
 }
 
 NandStorage::~NandStorage() {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "module/hw/stop.h"
+
 namespace sim {
 
 namespace {
@@ -24,8 +26,7 @@ void to_le(uint32_t value, uint8_t* b) {
 // A count that cannot be written would quietly make a worn chip young again:
 // stop loudly instead, as the flash files do.
 [[noreturn]] void wear_failure(const std::string& path, const char* what) {
-    std::fprintf(stderr, "module: %s %s failed: %s\n", path.c_str(), what, std::strerror(errno));
-    std::abort();
+    stop_module("%s %s failed: %s", path.c_str(), what, std::strerror(errno));
 }
 
 std::string describe(const WearGeometry& g) {

@@ -3,10 +3,12 @@
 // a module leaves the factory in.
 #include <filesystem>
 
+#include "module/assembly/installers.h"
+#include "module/assembly/nand_profile.h"
+#include "module/assembly/wear_profile.h"
 #include "module/hw/nand/nand_controller.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/module.h"
 
 namespace sim {
