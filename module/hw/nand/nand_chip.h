@@ -56,6 +56,22 @@ constexpr uint8_t kBitflipMask = 0x08;
 constexpr uint32_t kSecondFlipByte = 0x21;
 constexpr uint8_t kSecondFlipMask = 0x20;
 
+// Command cycles the chip takes.
+enum NandCommand : uint8_t {
+    kNandCmdReset = 0xFF,
+    kNandCmdReadId = 0x90,
+    kNandCmdReadStatus = 0x70,
+    kNandCmdRead = 0x00,                 // small-page parts: from area A, the first half of the main area
+    kNandCmdReadAreaB = 0x01,            // small-page parts: from the second half, for one operation
+    kNandCmdReadSpare = 0x50,            // small-page parts: from area C, the spare area
+    kNandCmdReadConfirm = 0x30,          // large-page parts: after the address cycles
+    kNandCmdProgram = 0x80,              // then address and data cycles
+    kNandCmdProgramConfirm = 0x10,       // starts the page program
+    kNandCmdCacheProgramConfirm = 0x15,  // the same, taken as a plain program
+    kNandCmdErase = 0x60,                // then the row address cycles
+    kNandCmdEraseConfirm = 0xD0,         // starts the block erase
+};
+
 constexpr uint8_t kNandStatusFail = 0x01;
 constexpr uint8_t kNandStatusReady = 0x40;
 constexpr uint8_t kNandStatusNotProtected = 0x80;
