@@ -61,8 +61,10 @@ struct CutRecord {
     std::string text() const;
     std::string to_json() const;
 };
-// The record a cut left in dir, if there is one.
-std::optional<CutRecord> load_cut_record(const std::filesystem::path& dir);
+// The record a cut left in dir into *record (nullopt when there is none);
+// false with *error naming the file when it is there but no record (a
+// folder, a link, a truncated or damaged file).
+bool load_cut_record(const std::filesystem::path& dir, std::optional<CutRecord>* record, std::string* error);
 
 class PowerCut final : public PowerLine {
 public:

@@ -190,7 +190,7 @@ bool check_module(const std::string& dir, const std::string& image, CheckResult*
     std::vector<DetectedSection> detected;
     if (!detect_sections(dir, &detected, error)) return false;
     r->sections = section_ranges(detected, view->size());
-    r->cut = sim::load_cut_record(dir);
+    if (!sim::load_cut_record(dir, &r->cut, error)) return false;
     r->nand = view->nand();
     BlockSizes sizes;
     if (r->nand)

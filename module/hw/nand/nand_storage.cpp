@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "module/hw/folder_file.h"
 #include "module/hw/stop.h"
 
 namespace sim {
@@ -45,10 +46,10 @@ bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::str
     File* files[2] = {&main_, &oob_};
     std::filesystem::path paths[2] = {main_path(dir, chip), oob_path(dir, chip)};
     for (int i = 0; i < 2; ++i) {
-        int fd = ::open(paths[i].c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open_in_folder(dir, paths[i].filename(), O_RDWR | O_CREAT);
         struct stat st;
         if (fd < 0 || fstat(fd, &st) != 0) {
-            if (error) *error = "cannot open " + paths[i].string() + ": " + std::strerror(errno);
+            if (error) *error = open_failure(paths[i], errno);
             if (fd >= 0) ::close(fd);
             return false;
         }
