@@ -270,7 +270,7 @@ int cmd_check(const Arguments& a) {
         std::printf("%s\n", result.to_json().dump(2).c_str());
     else
         std::fputs(result.to_text().c_str(), stdout);
-    return result.bootable ? 0 : cli::kFailure;
+    return result.bootable ? 0 : result.verified ? cli::kFailure : kCheckNotVerified;
 }
 
 // One of the three ways to choose the cut, written as profile keys.
@@ -419,7 +419,8 @@ int run(int argc, char** argv) {
     CLI::App* check = json(command("check",
                                    "what a power cut left: each section's blocks (erased, data, damaged), the image "
                                    "compared per section, on NAND the relocation table and boot area; exit status 0 "
-                                   "bootable, 1 not bootable",
+                                   "bootable, 1 not bootable, 3 not verified (NOR with no cut recorded: give the "
+                                   "image to verify the boot region)",
                                    [&] { return cmd_check(a); }));
     check->add_option("IMAGE", a.out, "compare with this Windows CE .bin image")->type_name("");
     CLI::App* cut = command("cut",
