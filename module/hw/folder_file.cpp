@@ -52,6 +52,11 @@ int open_parent(const std::filesystem::path& dir, const std::filesystem::path& r
     std::filesystem::path parent = relative.parent_path();
     for (const std::filesystem::path& part : parent) {
         if (part.empty() || part == ".") continue;
+        // Below the folder means below it.
+        if (part == "..") {
+            errno = EACCES;
+            return -1;
+        }
         int next = ::openat(current.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             errno = failure_of(current.get(), part.c_str());
