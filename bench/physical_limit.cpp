@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "module/hw/nand/nand_profile.h"
-#include "module/hw/nor/nor_profile.h"
+#include "module/assembly/nand_profile.h"
+#include "module/assembly/nor_profile.h"
 
 namespace bench {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <variant>
 
+#include "module/hw/folder_file.h"
 #include "module/profile_keys.h"
 #include "module/profile_text.h"
 
@@ -120,33 +120,24 @@ bool Config::check(const std::string& source, std::string* error) const {
 }
 
 bool Config::load(const std::string& path, std::string* error) {
-    std::error_code ec;
-    std::ifstream f(path);
-    if (!f || std::filesystem::is_directory(path, ec)) {
-        if (error) *error = "cannot read " + path;
-        return false;
+    // Read as it stands in its folder: a link is refused, not followed.
+    std::filesystem::path file(path);
+    std::string text;
+    switch (read_folder_file(file.parent_path(), file.filename(), &text, error)) {
+        case FolderRead::Missing:
+            if (error) *error = "cannot read " + path;
+            return false;
+        case FolderRead::Refused: return false;
+        case FolderRead::Done: break;
     }
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     return parse(text, path, error);
 }
 
 bool Config::save(const std::string& path, std::string* error) const {
     std::string text = text_.empty() ? "" : edited_text();
     if (text.empty()) text = "# updatetool simulated module profile\n" + to_toml();
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream f(tmp, std::ios::trunc);
-        f << text;
-        if (!f) {
-            if (error) *error = "cannot write " + tmp;
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        if (error) *error = "cannot replace " + path;
-        return false;
-    }
-    return true;
+    std::filesystem::path file(path);
+    return replace_folder_file(file.parent_path(), file.filename(), text, error);
 }
 
 std::string Config::to_toml() const { return profile_text::file_text(entries_); }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "module/assembly/nand_profile.h"
+#include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_storage.h"
-#include "module/hw/nor/nor_profile.h"
 
 namespace sim {
 

@@ -1,25 +1,66 @@
 #include "module/flash_view.h"
 
-#include <algorithm>
-#include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nand/nand_storage.h"
+#include "module/hw/nor/nor_pair.h"
+#include "module/module_folder.h"
 
 namespace sim {
+
+namespace {
+
+// A chip file as the module opens it: a plain file in the folder, not longer
+// than its chip (exactly its size where exact).
+bool check_chip_file(const std::filesystem::path& dir, const std::string& name, uint64_t bytes, bool exact,
+                     std::string* error) {
+    const std::filesystem::path path = dir / name;
+    int fd = open_in_folder(dir, name, O_RDONLY);
+    if (fd < 0) {
+        if (errno == ENOENT && !exact) return true;
+        if (error) *error = open_failure(path, errno);
+        return false;
+    }
+    off_t size = ::lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    if (size < 0 || (exact ? static_cast<uint64_t>(size) != bytes : static_cast<uint64_t>(size) > bytes)) {
+        if (error)
+            *error = path.string() + " is " + std::to_string(static_cast<long long>(size)) + " bytes; " +
+                     (exact ? "the profile's flash needs " : "the chip holds ") + std::to_string(bytes);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::unique_ptr<FlashView> FlashView::open(const std::filesystem::path& dir, std::string* error) {
     std::unique_ptr<FlashView> view(new FlashView());
     view->dir_ = dir;
+    if (!check_module_folder(dir, error)) return nullptr;
     if (!view->profile_.load((dir / "module.toml").string(), error)) return nullptr;
     if (view->profile_.get_string("flash.kind", "nor") == "nor") {
         view->size_ = 2ull << view->profile_.get_u32("nor.query_size", 24);
+        if (!check_chip_file(dir, NorPair::kArrayFile, view->size_, true, error)) return nullptr;
         return view;
     }
     if (!nand_config_from_profile(view->profile_, &view->board_, error)) return nullptr;
     view->part_ = view->board_.part;
+    const NandPart& p = *view->part_;
+    for (const NandChipConfig& c : view->board_.chips)
+        if (!check_chip_file(dir, NandStorage::main_path(dir, c.index).filename(), uint64_t{p.page_bytes} * p.pages(),
+                             false, error) ||
+            !check_chip_file(dir, NandStorage::oob_path(dir, c.index).filename(), uint64_t{p.spare_bytes} * p.pages(),
+                             false, error))
+            return nullptr;
     view->size_ = nand_device_layout(*view->part_).logical_bytes();
     view->map_ = load_block_map(dir, *view->part_);
     return view;
@@ -31,10 +72,19 @@ bool FlashView::read(uint64_t offset, uint64_t length, uint8_t* out, std::string
         return false;
     }
     if (!part_) {
-        std::ifstream f(dir_ / "nor.bin", std::ios::binary);
-        f.seekg(static_cast<std::streamoff>(offset));
-        if (!f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length))) {
-            *error = "cannot read nor.bin";
+        int fd = open_in_folder(dir_, NorPair::kArrayFile, O_RDONLY);
+        uint64_t done = 0;
+        while (fd >= 0 && done < length) {
+            ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<uint64_t>(n);
+        }
+        int failure = errno;
+        if (fd >= 0) ::close(fd);
+        if (done < length) {
+            *error = fd < 0 ? open_failure(dir_ / NorPair::kArrayFile, failure)
+                            : "cannot read " + (dir_ / NorPair::kArrayFile).string();
             return false;
         }
         return true;
@@ -82,10 +132,16 @@ void FlashView::check_device_range(uint64_t device, uint64_t length) {
 
 void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
     std::memset(out, 0xFF, size);
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return;
-    f.seekg(static_cast<std::streamoff>(offset));
-    f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+    int fd = open_in_folder(path.parent_path(), path.filename(), O_RDONLY);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
 }
 
 void FlashView::check_page(unsigned chip, uint32_t page) {

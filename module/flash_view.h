@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "module/assembly/nand_profile.h"
 #include "module/config.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_view.h"
 
 namespace sim {
@@ -33,7 +33,9 @@ struct PageProblem {
 
 class FlashView {
 public:
-    // Reads module.toml; false with a reason when it does not load.
+    // Reads module.toml after the folder check (module/module_folder.h); null
+    // with a reason when it does not load or a chip file is not one the
+    // module would open (a link, a folder, another size).
     static std::unique_ptr<FlashView> open(const std::filesystem::path& dir, std::string* error);
 
     const Config& profile() const { return profile_; }

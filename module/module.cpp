@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
+#include "module/assembly/installers.h"
 #include "module/hw/cpu.h"
+#include "module/hw/folder_file.h"
 #include "module/hw/wear/wear_file.h"
+#include "module/module_folder.h"
 #include "module/os/windows_table.h"
 
 namespace sim {
@@ -32,6 +34,7 @@ Module::~Module() = default;
 
 Module* Module::open(const std::filesystem::path& dir, std::string* error) {
     close_current();
+    if (!check_module_folder(dir, error)) return nullptr;
     Config config;
     if (!config.load((dir / "module.toml").string(), error)) return nullptr;
     CutPlan plan;
@@ -62,6 +65,8 @@ void Module::close_current() {
 bool Module::create(const std::filesystem::path& dir, const Config& profile, std::string* error) {
     // A profile that would not open is refused before anything is written.
     if (!profile.check((dir / "module.toml").string(), error)) return false;
+    // What a new module replaces is replaced in the folder, never through a link.
+    if (!check_module_folder(dir, error)) return false;
     std::error_code ec;
     std::filesystem::create_directories(dir / "root" / "windows", ec);
     if (ec) {
@@ -70,10 +75,9 @@ bool Module::create(const std::filesystem::path& dir, const Config& profile, std
     }
     if (!profile.save((dir / "module.toml").string(), error)) return false;
     // The running image's file system: its creation time comes from the profile.
-    if (profile.has("fdf.created")) {
-        std::ofstream fdf(dir / "root" / "windows" / "default.fdf", std::ios::binary | std::ios::trunc);
-        fdf << "default file system description\r\n";
-    }
+    if (profile.has("fdf.created") &&
+        !replace_folder_file(dir, "root/windows/default.fdf", "default file system description\r\n", error))
+        return false;
     // New chips: nothing has worn yet.
     std::filesystem::remove(dir / WearFile::kFileName, ec);
     std::string kind = profile.get_string("flash.kind", "nor");
@@ -94,16 +98,18 @@ std::string format_utc_ms(int64_t ms) {
 }
 
 void Module::log_event(const std::string& text) {
-    std::ofstream log(dir_ / "events.log", std::ios::app);
+    std::string lines;
     if (!run_logged_) {
         run_logged_ = true;
-        log << kRunHeader << format_utc_ms(opened_ms_) << " " << run_title_ << "\n";
+        lines = kRunHeader + format_utc_ms(opened_ms_) + " " + run_title_ + "\n";
     }
     uint64_t ns = clock_.now_ns();
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "t=%llu.%03llums ", static_cast<unsigned long long>(ns / 1000000u),
                   static_cast<unsigned long long>(ns / 1000u % 1000u));
-    log << stamp << text << "\n";
+    lines += stamp + text + "\n";
+    // The log is the module's own account: a line it cannot write is lost, never written elsewhere.
+    append_folder_file(dir_, "events.log", lines, nullptr);
 }
 
 }  // namespace sim

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "module/clock.h"
 #include "module/config.h"
 #include "module/hw/bus.h"
+#include "module/hw/clock.h"
 #include "module/hw/device_events.h"
 #include "module/power_cut.h"
 
@@ -95,13 +95,5 @@ private:
 // opening on. format_utc_ms writes such a time.
 constexpr const char* kRunHeader = "# run ";
 std::string format_utc_ms(int64_t ms_since_1970);
-
-// Device installers, one per hardware family, called by Module::open and
-// Module::create. Each reads its own keys from the profile.
-bool install_nor(Module& module, std::string* error);
-bool create_nor_storage(const std::filesystem::path& dir, const Config& profile, std::string* error);
-bool install_nand(Module& module, std::string* error);
-bool create_nand_storage(const std::filesystem::path& dir, const Config& profile, std::string* error);
-bool install_gpio(Module& module, std::string* error);
 
 }  // namespace sim

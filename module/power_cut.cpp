@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "module/hw/cut_bits.h"
+#include "module/hw/folder_file.h"
 #include "module/module.h"
 #include "module/observer.h"
 
@@ -102,23 +102,39 @@ std::string CutRecord::to_json() const {
     return j.dump(2) + "\n";
 }
 
-std::optional<CutRecord> load_cut_record(const std::filesystem::path& dir) {
-    std::ifstream in(dir / kCutRecordFile);
-    if (!in) return std::nullopt;
-    nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+bool load_cut_record(const std::filesystem::path& dir, std::optional<CutRecord>* record, std::string* error) {
+    record->reset();
+    std::string text;
+    switch (read_folder_file(dir, kCutRecordFile, &text, error)) {
+        case FolderRead::Missing: return true;
+        case FolderRead::Refused: return false;
+        case FolderRead::Done: break;
+    }
+    nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("operation") || !j.contains("kind") ||
+        !j.contains("address") || !j.contains("length")) {
+        if (error) *error = (dir / kCutRecordFile).string() + " is no cut record (truncated or damaged)";
+        return false;
+    }
     CutRecord r;
-    r.operation = j.value("operation", uint64_t{0});
-    r.time_ns = static_cast<uint64_t>(j.value("time_us", 0.0) * 1000.0);
-    r.erase = j.value("kind", "") == "erase";
-    r.nand = j.value("flash", "") == "nand";
-    r.address = j.value("address", uint64_t{0});
-    r.length = j.value("length", uint64_t{0});
-    r.page_bytes = j.value("page_bytes", 0u);
-    r.chips = j.value("chips", std::vector<unsigned>{});
-    r.done = j.value("done", 0.0);
-    r.seed = j.value("seed", uint64_t{0});
-    return r;
+    // A value of another type throws: such a file is damaged too.
+    try {
+        r.operation = j.value("operation", uint64_t{0});
+        r.time_ns = static_cast<uint64_t>(j.value("time_us", 0.0) * 1000.0);
+        r.erase = j.value("kind", "") == "erase";
+        r.nand = j.value("flash", "") == "nand";
+        r.address = j.value("address", uint64_t{0});
+        r.length = j.value("length", uint64_t{0});
+        r.page_bytes = j.value("page_bytes", 0u);
+        r.chips = j.value("chips", std::vector<unsigned>{});
+        r.done = j.value("done", 0.0);
+        r.seed = j.value("seed", uint64_t{0});
+    } catch (const nlohmann::json::exception&) {
+        if (error) *error = (dir / kCutRecordFile).string() + " is no cut record (truncated or damaged)";
+        return false;
+    }
+    *record = r;
+    return true;
 }
 
 bool PowerCut::decide(const NamedOperation* named, Operation op, uint64_t address, uint64_t length, uint64_t now,
@@ -186,13 +202,11 @@ bool PowerCut::starts(Operation op, bool nand, uint64_t address, uint64_t length
 void PowerCut::power_off() {
     const std::filesystem::path dir = module_.dir();
     module_.clock().advance_to_ns(record_.time_ns);
-    {
-        std::ofstream out(dir / kCutRecordFile, std::ios::trunc);
-        out << record_.to_json();
-    }
+    std::string error;
+    replace_folder_file(dir, kCutRecordFile, record_.to_json(), &error);
     module_.log_event("power cut: " + record_.text());
     // The cut fires once: the next run goes through.
-    std::string path = (dir / "module.toml").string(), error;
+    std::string path = (dir / "module.toml").string();
     Config profile;
     if (profile.load(path, &error)) {
         for (const char* key : kCutKeys) profile.erase(key);

@@ -15,6 +15,7 @@
 
 #include "module/config.h"
 #include "module/hw/device_events.h"
+#include "module/hw/power_line.h"
 
 namespace sim {
 
@@ -60,23 +61,20 @@ struct CutRecord {
     std::string text() const;
     std::string to_json() const;
 };
-// The record a cut left in dir, if there is one.
-std::optional<CutRecord> load_cut_record(const std::filesystem::path& dir);
+// The record a cut left in dir into *record (nullopt when there is none);
+// false with *error naming the file when it is there but no record (a
+// folder, a link, a truncated or damaged file).
+bool load_cut_record(const std::filesystem::path& dir, std::optional<CutRecord>* record, std::string* error);
 
-class PowerCut {
+class PowerCut final : public PowerLine {
 public:
     PowerCut(Module& module, CutPlan plan) : module_(module), plan_(std::move(plan)) {}
 
-    // A chip (unit) starts a program or erase at now covering [address,
-    // address + length), busy for busy_ns. The units of one operation (both
-    // NOR chips, both NAND lanes) call with the same now and address. True
-    // when the power goes during it: the unit leaves it part-done (done(),
-    // seed_for()), and the device that drove it calls power_off().
     bool starts(Operation op, bool nand, uint64_t address, uint64_t length, uint32_t page_bytes, uint64_t now,
-                uint64_t busy_ns, unsigned unit);
-    bool tripped() const { return tripped_; }
-    double done() const { return record_.done; }
-    uint64_t seed_for(unsigned unit) const {
+                uint64_t busy_ns, unsigned unit) override;
+    bool tripped() const override { return tripped_; }
+    double done() const override { return record_.done; }
+    uint64_t seed_for(unsigned unit) const override {
         return plan_.seed * 0x9E3779B97F4A7C15ull + record_.operation * 31 + unit;
     }
     // Programs and erases the flash started in this run.
@@ -84,7 +82,7 @@ public:
 
     // Records the cut, disarms it in module.toml, tells the host
     // (observer().power_cut) and ends the process with kPowerCutExitStatus.
-    [[noreturn]] void power_off();
+    [[noreturn]] void power_off() override;
 
 private:
     bool decide(const NamedOperation* named, Operation op, uint64_t address, uint64_t length, uint64_t now,

@@ -1,13 +1,14 @@
 #include "module/hal/config_items.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "module/hw/folder_file.h"
 
 namespace sim::hal {
 
-static std::filesystem::path item_file(const std::filesystem::path& dir, uint32_t item) {
-    return dir / "hal" / ("item-" + std::to_string(item) + ".bin");
+// The item's file below the module folder.
+static std::filesystem::path item_file(uint32_t item) {
+    return std::filesystem::path("hal") / ("item-" + std::to_string(item) + ".bin");
 }
 
 bool read_config_item(Module& module, uint32_t item, std::vector<uint8_t>* bytes) {
@@ -16,10 +17,13 @@ bool read_config_item(Module& module, uint32_t item, std::vector<uint8_t>* bytes
 
 bool read_config_item(const std::filesystem::path& dir, const Config& profile, uint32_t item,
                       std::vector<uint8_t>* bytes) {
-    std::ifstream stored(item_file(dir, item), std::ios::binary);
-    if (stored) {
-        bytes->assign(std::istreambuf_iterator<char>(stored), std::istreambuf_iterator<char>());
-        return true;
+    // A stored item the folder check let through; one that cannot be read
+    // (a link, a folder, put there since) is not there for the HAL.
+    std::string stored;
+    switch (read_folder_file(dir, item_file(item), &stored, nullptr)) {
+        case FolderRead::Done: bytes->assign(stored.begin(), stored.end()); return true;
+        case FolderRead::Refused: return false;
+        case FolderRead::Missing: break;
     }
     std::vector<uint32_t> words = profile.get_u32_list("hal.item" + std::to_string(item));
     if (words.empty()) return false;
@@ -30,20 +34,11 @@ bool read_config_item(const std::filesystem::path& dir, const Config& profile, u
 }
 
 bool store_config_item(Module& module, uint32_t item, const uint8_t* bytes, size_t length) {
-    std::filesystem::path target = item_file(module.dir(), item);
     std::error_code ec;
-    std::filesystem::create_directories(target.parent_path(), ec);
+    std::filesystem::create_directories(module.dir() / "hal", ec);
     if (ec) return false;
     // A stored item is replaced whole or not at all.
-    std::filesystem::path temporary = target;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(length));
-        if (!out) return false;
-    }
-    std::filesystem::rename(temporary, target, ec);
-    return !ec;
+    return replace_folder_file(module.dir(), item_file(item), {reinterpret_cast<const char*>(bytes), length}, nullptr);
 }
 
 }  // namespace sim::hal

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "module/hw/stop.h"
+
 namespace sim {
 
 void Bus::map(uint32_t base, uint32_t size, Device* device) {
@@ -55,8 +57,7 @@ const Bus::Range& Bus::find_slow(uint32_t phys) {
             return r;
         }
     }
-    std::fprintf(stderr, "module: data abort: no device at physical address 0x%08x\n", phys);
-    std::abort();
+    stop_module("data abort: no device at physical address 0x%08x", phys);
 }
 
 }  // namespace sim

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/clock.h"
+#include "module/hw/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/device_events.h"
 

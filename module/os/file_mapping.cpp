@@ -67,10 +67,10 @@ HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             SetLastError(kErrorPathNotFound);
             return nullptr;
         }
-        mapping->fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        mapping->fd = sim::open_named_object_file(path, O_RDWR | O_CREAT | O_EXCL);
         if (mapping->fd < 0 && errno == EEXIST) {
             existed = true;
-            mapping->fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+            mapping->fd = sim::open_named_object_file(path, O_RDWR);
         }
     } else {
         mapping->fd = memfd_create("unnamed-mapping", MFD_CLOEXEC);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "module/hw/folder_file.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/os/calendar.h"
@@ -136,6 +137,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     }
     std::u16string name(fileName);
     std::filesystem::path path;
+    std::filesystem::path module_dir;  // a WinCE path's file is opened below it, no link followed
     if (is_wince_path(name)) {
         sim::Module* module = sim::Module::current();
         if (!module) {
@@ -147,6 +149,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
             SetLastError(error);
             return INVALID_HANDLE_VALUE;
         }
+        module_dir = module->dir();
     } else {
         if (name.empty()) {
             SetLastError(ERROR_FILE_NOT_FOUND);
@@ -182,7 +185,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     }
     int mode = (desiredAccess & GENERIC_WRITE) ? ((desiredAccess & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (creationDisposition == CREATE_ALWAYS) flags |= O_TRUNC;
-    file->fd = open(path.c_str(), mode | flags | O_CLOEXEC, 0644);
+    file->fd = module_dir.empty() ? open(path.c_str(), mode | flags | O_CLOEXEC, 0644)
+                                  : sim::open_in_folder(module_dir, path.lexically_relative(module_dir), mode | flags);
     if (file->fd < 0) {
         int e = errno;
         SetLastError(e == ENOENT   ? (may_create ? kErrorPathNotFound : ERROR_FILE_NOT_FOUND)

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "module/hw/folder_file.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/os/handle_table.h"
@@ -74,7 +75,7 @@ bool ensure_lock_file(MutexCore& core) {
         core.owned = false;
         core.recursion = 0;
     }
-    core.fd = open(core.lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    core.fd = open_named_object_file(core.lock_path, O_RDWR | O_CREAT);
     core.fd_pid = self;
     return core.fd >= 0;
 }
@@ -169,6 +170,10 @@ bool named_object_path(const std::u16string& name, const char* suffix, std::file
     if (ec) return false;
     *path = folder / (safe + suffix);
     return true;
+}
+
+int open_named_object_file(const std::filesystem::path& path, int flags) {
+    return open_in_folder(path.parent_path().parent_path(), std::filesystem::path("objects") / path.filename(), flags);
 }
 
 DWORD hold_named_mutex(const std::u16string& name, std::string* error, HANDLE* handle) {

@@ -19,6 +19,11 @@ bool named_object_path(const std::u16string& name, const char* suffix, std::file
 // rest of the process (modulectl's hold-flash: the running system's flash
 // driver). Returns the wait result (WAIT_OBJECT_0 or WAIT_ABANDONED), or
 // WAIT_FAILED with *error set; *handle (when asked) lets it go again.
+// Opens a file named_object_path gave (flags as for open(2)), neither the
+// objects folder nor the file followed when a link; -1 with errno (ELOOP
+// for a link).
+int open_named_object_file(const std::filesystem::path& path, int flags);
+
 DWORD hold_named_mutex(const std::u16string& name, std::string* error, HANDLE* handle = nullptr);
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "module/hw/cpu.h"
+#include "module/hw/stop.h"
 #include "module/module.h"
 #include "module/os/memory_internal.h"
 #include "module/os/os_errors.h"
@@ -57,10 +58,7 @@ struct WindowCache {
 thread_local WindowCache cache = {0, 0, 0, 0, false, nullptr, nullptr, nullptr, 0};
 
 [[noreturn]] void data_abort(const char* what, uintptr_t address) {
-    std::fprintf(stderr, "module: data abort: %s at virtual address 0x%llx\n", what,
-                 static_cast<unsigned long long>(address));
-    std::fflush(stderr);
-    std::abort();
+    stop_module("data abort: %s at virtual address 0x%llx", what, static_cast<unsigned long long>(address));
 }
 
 // Fills the cache with the part of the window around address that one

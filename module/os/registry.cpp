@@ -7,8 +7,8 @@
 // saves its registry to flash.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
+#include "module/hw/folder_file.h"
 #include "module/module.h"
 #include "module/observer.h"
 #include "module/os/handle_table.h"
@@ -122,16 +122,8 @@ std::string saved_text(const Config& config) {
 // only once the new one is complete.
 LONG save_registry(Module& module) {
     if (module.config().get_bool("registry.flush_fails", false)) return kErrorWriteFault;
-    std::filesystem::path target = module.dir() / "registry.saved";
-    std::filesystem::path temporary = module.dir() / "registry.saved.tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << saved_text(module.config());
-        if (!out) return kErrorWriteFault;
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, target, ec);
-    return ec ? kErrorWriteFault : ERROR_SUCCESS;
+    return replace_folder_file(module.dir(), "registry.saved", saved_text(module.config()), nullptr) ? ERROR_SUCCESS
+                                                                                                     : kErrorWriteFault;
 }
 
 // The key path a handle stands for; false for an unknown handle or root.

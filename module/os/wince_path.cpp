@@ -1,7 +1,10 @@
 #include "module/os/wince_path.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <vector>
 
+#include "module/hw/folder_file.h"
 #include "module/observer.h"
 #include "module/os/os_errors.h"
 
@@ -77,6 +80,13 @@ bool resolve_wince_path(const std::filesystem::path& root, const std::u16string&
         }
         if (ec) {
             *error = kErrorPathNotFound;
+            return false;
+        }
+        // The WinCE file system has no links: one in the root is refused,
+        // never followed out of it.
+        if (!match.empty() && std::filesystem::is_symlink(std::filesystem::symlink_status(match, ec))) {
+            std::fprintf(stderr, "module: %s\n", open_failure(match, ELOOP).c_str());
+            *error = ERROR_ACCESS_DENIED;
             return false;
         }
         if (match.empty()) {

@@ -14,8 +14,9 @@ bool is_wince_path(const std::u16string& path);
 
 // Resolves a WinCE path under root. Every directory component must exist;
 // the last component must exist too unless last_may_be_missing, in which
-// case a missing name is used as given. On failure sets *error to a
-// platform error code.
+// case a missing name is used as given. A component that is a symbolic link
+// is refused (ERROR_ACCESS_DENIED, with a line on stderr naming it). On
+// failure sets *error to a platform error code.
 bool resolve_wince_path(const std::filesystem::path& root, const std::u16string& path, bool last_may_be_missing,
                         std::filesystem::path* out, DWORD* error);
 

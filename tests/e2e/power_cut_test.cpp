@@ -73,6 +73,78 @@ TEST(PowerCut, ANamedCutLeavesAnOpenableModuleThatIsNotBootable) {
     }
 }
 
+// What check says of a boot region with no cut recorded. On NOR a cut block
+// reads like data, so without the record or the image check says what the
+// content shows, and never "bootable" for what it could not check.
+struct BootRegionCase {
+    const char* name;
+    const char* profile;
+    std::vector<std::string> bootloader;  // mkbin arguments of the bootloader written; empty: none
+    const char* cut;                      // a cut of its second update, whose record is then deleted; "" none
+    uint64_t erased_from, erased_to;      // bytes erased by hand afterwards
+    bool with_image;
+    int status;
+    const char* verdict;  // check's last line
+};
+
+const std::vector<std::string> kRomBootloader = {"--start", "0", "--length", "0x30000", "--fill", "pattern", "--rom"};
+
+// clang-format off
+const BootRegionCase kBootRegions[] = {
+    {"written_no_image",         "pxa270",      kRomBootloader, "",        0, 0, false, 3,
+     "not verified: no damage recorded; give the image to verify the boot region"},
+    {"written_with_image",       "pxa270",      kRomBootloader, "",        0, 0, true,  0,
+     "bootable: the bootloader is whole and matches the image"},
+    {"torn_erase_no_image",      "pxa270",      kRomBootloader, "erase@0", 0, 0, false, 3,
+     "not verified: no damage recorded; give the image to verify the boot region"},
+    {"torn_erase_with_image",    "pxa270",      kRomBootloader, "erase@0", 0, 0, true,  1,
+     "not bootable: the boot region differs from the image in"},
+    {"raw_bootloader_no_image",  "pxa270",      {"--start", "0", "--length", "0x30000", "--fill", "pattern"}, "", 0, 0, false, 3,
+     "not verified: no damage recorded; give the image to verify the boot region"},
+    {"header_not_holding",       "pxa270",      {"--start", "0", "--length", "0x30000", "--fill", "pattern", "--rom", "--toc-pointer", "0x1234"}, "", 0, 0, false, 1,
+     "not bootable: the boot region is damaged: its ROM header and table of contents do not hold together"},
+    {"image_into_erased_block",  "pxa270-p30",  kRomBootloader, "",        0x10000, 0x20000, false, 1,
+     "not bootable: the boot region is damaged: its ROM image runs into an erased block at 0x00010000"},
+    {"no_bootloader",            "pxa270",      {},             "",        0, 0, false, 1,
+     "not bootable: the boot region starts erased: no bootloader"},
+    {"nand_written_no_image",    "pxa300-f1ec", kRomBootloader, "",        0, 0, false, 0,
+     "bootable: the bootloader is whole"},
+};
+// clang-format on
+
+TEST(PowerCut, CheckSaysOfANorBootRegionOnlyWhatItCouldCheck) {
+    for (const BootRegionCase& c : kBootRegions) {
+        SCOPED_TRACE(c.name);
+        e2e::ModuleDir module(c.profile);
+        std::string image;
+        if (!c.bootloader.empty()) {
+            image = made_image(module, "boot.bin", c.bootloader);
+            EXPECT_EQ(module.update_tool({"-q"}, "/u " + image).exit_code, 0);
+        }
+        if (*c.cut) {
+            ASSERT_EQ(
+                e2e::run_tool("modulectl", {"cut", module.path().string(), "--at", c.cut, "--seed", "9"}).exit_code, 0);
+            EXPECT_EQ(module.update_tool({"-q"}, "/u " + image).exit_code, 5);
+            ASSERT_TRUE(std::filesystem::remove(module.file("power-cut.json")));
+        }
+        if (c.erased_to > c.erased_from)
+            module.poke("nor.bin", c.erased_from, std::vector<uint8_t>(c.erased_to - c.erased_from, 0xFF));
+        std::vector<std::string> args = {"check", module.path().string()};
+        if (c.with_image) args.push_back(image);
+        e2e::ToolRun check = e2e::run_tool("modulectl", args);
+        EXPECT_EQ(check.exit_code, c.status) << check.output;
+        std::string last = check.output.substr(check.output.rfind('\n', check.output.size() - 2) + 1);
+        EXPECT_EQ(last.rfind(c.verdict, 0), 0u) << check.output;
+        args.push_back("--json");
+        e2e::ToolRun json = e2e::run_tool("modulectl", args);
+        nlohmann::json j = nlohmann::json::parse(json.output.substr(0, json.output.rfind('}') + 1), nullptr, false);
+        ASSERT_TRUE(j.is_object()) << json.output;
+        EXPECT_EQ(j["bootable"], c.status == 0);
+        EXPECT_EQ(j["verified"], c.status != 3);
+        EXPECT_EQ(j["power_cut"], nullptr);
+    }
+}
+
 // A few seeded cut points per profile, a bootloader update and an OS update
 // over a bootloader: every cut is taken, every retry succeeds and verifies,
 // and only cuts in the boot region leave the board unbootable.

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <map>
 #include <regex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_module.h"
+#include "tools/common/cli.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace {
@@ -249,6 +252,25 @@ TEST_F(MkbinCli, HelpAndInfo) {
     EXPECT_EQ(run("--info " + path("j.bin"), &output), 1);
     EXPECT_NE(output.find("record 0x00000100 length 0x00000004 sum 0x00000004 ok"), std::string::npos) << output;
     EXPECT_NE(output.find("error:"), std::string::npos) << output;
+}
+
+}  // namespace
+
+namespace {
+
+// The tools' guard (run_guarded, shared by all three): an exception on the
+// main thread or on another one ends the tool with one line and status 2,
+// never with an abort.
+TEST(ToolGuard, AnExceptionAnywhereEndsWithOneLineAndTheHostStatus) {
+    EXPECT_EXIT(std::exit(cli::run_guarded("tool", []() -> int { throw std::runtime_error("main thread gave up"); })),
+                testing::ExitedWithCode(2), "^tool: main thread gave up\n$");
+    EXPECT_EXIT(cli::run_guarded("tool",
+                                 [] {
+                                     std::thread worker([] { throw std::runtime_error("worker gave up"); });
+                                     worker.join();
+                                     return 0;
+                                 }),
+                testing::ExitedWithCode(2), "^tool: worker gave up\n$");
 }
 
 }  // namespace

@@ -3,8 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 
 namespace nor_test {
+
+StandalonePair::StandalonePair(const sim::NorPairConfig& config) {
+    std::string error;
+    if (!sim::NorPair::create_files(config, dir_.path(), &error)) throw std::runtime_error(error);
+    pair_ = sim::NorPair::open(config, dir_.path(), clock_, events_, &error);
+    if (!pair_) throw std::runtime_error(error);
+    bus_.map(0, pair_->device_size(), pair_.get());
+}
 
 uint32_t NorBus::Poll(uint32_t offset, int limit, int* reads) {
     uint32_t status = 0;
@@ -54,7 +63,7 @@ uint32_t NorBus::LockWord(uint32_t block_offset) {
 }
 
 std::vector<uint8_t> NorBus::FileBytes(uint32_t offset, uint32_t length) {
-    std::ifstream file(module_.dir() / "module" / "nor.bin", std::ios::binary);
+    std::ifstream file(dir_ / sim::NorPair::kArrayFile, std::ios::binary);
     file.seekg(offset);
     std::vector<uint8_t> bytes(length);
     file.read(reinterpret_cast<char*>(bytes.data()), length);
@@ -68,7 +77,7 @@ uint32_t NorBus::FileWord(uint32_t offset) {
 }
 
 void NorBus::FillFile(uint32_t offset, uint32_t length, uint8_t value) {
-    std::fstream file(module_.dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream file(dir_ / sim::NorPair::kArrayFile, std::ios::binary | std::ios::in | std::ios::out);
     file.seekp(offset);
     std::vector<char> bytes(length, static_cast<char>(value));
     file.write(bytes.data(), length);

@@ -2,6 +2,8 @@
 // CPU would: doubled commands, status polls, and the raw array file.
 #pragma once
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,13 +19,44 @@ constexpr uint32_t Doubled(uint16_t command) { return command | static_cast<uint
 constexpr uint32_t kReady = 0x00800080;
 constexpr uint32_t kBusy = 0x00000000;
 
+// A NOR pair on a bus of its own, built from a plain configuration: no
+// module, no profile, no platform around it. Its files lie in a temporary
+// folder.
+class StandalonePair {
+public:
+    explicit StandalonePair(const sim::NorPairConfig& config);
+    sim::VirtualClock& clock() { return clock_; }
+    sim::EventSink& events() { return events_; }
+    sim::Bus& bus() { return bus_; }
+    sim::NorPair& pair() { return *pair_; }
+    const std::filesystem::path& dir() const { return dir_.path(); }
+
+private:
+    testing_support::TempDir dir_;
+    sim::VirtualClock clock_;
+    sim::EventSink events_;
+    sim::Bus bus_{clock_, events_};
+    std::unique_ptr<sim::NorPair> pair_;
+};
+
 class NorBus {
 public:
-    explicit NorBus(testing_support::TestModule& module) : module_(module) {}
-    sim::Bus& bus() { return module_.module().bus(); }
-    sim::NorPair& pair() { return *module_.module().nor(); }
-    const sim::FlashCounters& counters() { return module_.module().events().counters(); }
-    uint64_t now_ns() { return module_.module().clock().now_ns(); }
+    explicit NorBus(testing_support::TestModule& module)
+        : bus_(module.module().bus()),
+          pair_(*module.module().nor()),
+          events_(module.module().events()),
+          clock_(module.module().clock()),
+          dir_(module.dir() / "module") {}
+    explicit NorBus(StandalonePair& standalone)
+        : bus_(standalone.bus()),
+          pair_(standalone.pair()),
+          events_(standalone.events()),
+          clock_(standalone.clock()),
+          dir_(standalone.dir()) {}
+    sim::Bus& bus() { return bus_; }
+    sim::NorPair& pair() { return pair_; }
+    const sim::FlashCounters& counters() { return events_.counters(); }
+    uint64_t now_ns() { return clock_.now_ns(); }
 
     void Command(uint32_t offset, uint16_t command) { bus().write32(offset, Doubled(command)); }
     void Write(uint32_t offset, uint32_t value) { bus().write32(offset, value); }
@@ -50,7 +83,11 @@ public:
     void FillFile(uint32_t offset, uint32_t length, uint8_t value);
 
 private:
-    testing_support::TestModule& module_;
+    sim::Bus& bus_;
+    sim::NorPair& pair_;
+    sim::EventSink& events_;
+    sim::VirtualClock& clock_;
+    std::filesystem::path dir_;
 };
 
 }  // namespace nor_test

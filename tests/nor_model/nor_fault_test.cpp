@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "module/assembly/nor_profile.h"
 #include "module/hw/wear/wear_file.h"
 #include "tests/nor_model/nor_bus.h"
 

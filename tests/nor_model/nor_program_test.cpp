@@ -40,9 +40,17 @@ TEST(NorProgram, ProgrammingOnlyClearsBits) {
     }
 }
 
+// The pair stands alone here: built from a configuration filled in by hand,
+// on a bus of its own, with no module or profile around it.
 TEST(NorProgram, WordProgramLandsInBothChipsLittleEndian) {
-    TestModule module("pxa270", {"nor.query_size=18"});
-    NorBus nor(module);
+    sim::NorChipConfig chip;  // a J3 of 2^18 bytes, its typical busy times
+    chip.device_code = 0x0016;
+    chip.query_size = 18;
+    chip.timings = {210000, 218000, 1000000000, 1000000000, 500000000, 64000};
+    sim::NorPairConfig config{{chip, chip}, {}};
+    nor_test::StandalonePair standalone(config);
+    NorBus nor(standalone);
+    EXPECT_EQ(0x80000u, nor.pair().device_size());
     // 0x40 and its alternate 0x10 both start a word program.
     nor.Command(0x2000, 0x10);
     nor.Write(0x2000, 0xA1B2C3D4);

@@ -1,5 +1,7 @@
 #include "tools/common/cli.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -90,13 +92,42 @@ int parse(CLI::App& app, int argc, char** argv) {
     return parse(app, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
 }
 
-int run_guarded(const char* tool, const std::function<int()>& body, int failure) {
+namespace {
+
+const char* guarded_tool = "";
+int guarded_failure = kUsage;
+
+// The one-line error for an exception nobody caught.
+void say_uncaught(const char* tool, std::exception_ptr thrown) {
     try {
-        return body();
+        if (thrown) std::rethrow_exception(thrown);
+        std::fprintf(stderr, "%s: unexpected failure\n", tool);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", tool, e.what());
     } catch (...) {
         std::fprintf(stderr, "%s: unexpected failure\n", tool);
+    }
+}
+
+// std::terminate: an exception that left another thread, or one thrown where
+// none may pass (a destructor, a noexcept function). The process ends with
+// the same line and status as the body's own, not with an abort.
+[[noreturn]] void end_uncaught() {
+    say_uncaught(guarded_tool, std::current_exception());
+    std::fflush(nullptr);
+    _exit(guarded_failure);
+}
+
+}  // namespace
+
+int run_guarded(const char* tool, const std::function<int()>& body, int failure) {
+    guarded_tool = tool;
+    guarded_failure = failure;
+    std::set_terminate(end_uncaught);
+    try {
+        return body();
+    } catch (...) {
+        say_uncaught(tool, std::current_exception());
     }
     return failure;
 }

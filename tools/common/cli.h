@@ -60,8 +60,9 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, T* target, uint6
 int parse(CLI::App& app, std::vector<std::string> args);
 int parse(CLI::App& app, int argc, char** argv);
 
-// Runs a tool's body; anything it throws ends it with a one-line error and
-// the exit status failure instead of an abort.
-int run_guarded(const char* tool, const std::function<int()>& body, int failure = kFailure);
+// Runs a tool's body; anything it throws, or that reaches std::terminate
+// from another thread, ends it with a one-line error and the exit status
+// failure (a host error) instead of an abort.
+int run_guarded(const char* tool, const std::function<int()>& body, int failure = kUsage);
 
 }  // namespace cli

@@ -122,6 +122,14 @@ bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, st
     return true;
 }
 
+std::string in_original(const std::string& message, const fs::path& copy, const fs::path& original) {
+    std::string text = message, from = copy.string(), to = original.string();
+    if (from.empty()) return text;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 fs::path make_scratch_dir(const std::string& prefix, std::string* error) {
     std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) {

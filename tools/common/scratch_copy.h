@@ -19,5 +19,10 @@ struct ScratchCopy {
 bool copy_module(const std::filesystem::path& from, const std::filesystem::path& to, ScratchCopy* copy,
                  std::string* error);
 
+// A message about a file of the copy, made to name the file of the module
+// it was copied from: the user knows that one.
+std::string in_original(const std::string& message, const std::filesystem::path& copy,
+                        const std::filesystem::path& original);
+
 // A new empty directory under the system's temporary folder.
 std::filesystem::path make_scratch_dir(const std::string& prefix, std::string* error);

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nand/nand_storage.h"
 #include "module/hw/nand/nand_view.h"
-#include "module/hw/nor/nor_profile.h"
 #include "tools/common/image_verify.h"
 #include "tools/mkbin/bin_writer.h"
 #include "tools/modulectl/sections_command.h"
@@ -181,6 +181,46 @@ void name_cut(const std::string& dir, const sim::FlashView& view, CheckResult* r
     if (const SectionCheck* s = section_at(r->sections, logical)) r->cut_section = s->name;
 }
 
+uint32_t word_at(const uint8_t* bytes) {
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// What the content of a NOR boot region shows without a record or an image:
+// a Windows CE ROM image whose signature block and ROMHDR do not hold
+// together, or whose span runs into an erased block, is no bootloader. Empty
+// when the content shows nothing wrong (which does not prove it whole: a cut
+// leaves data that reads like data).
+std::string boot_content_fault(sim::FlashView& view, const BlockSizes& sizes, const SectionCheck& boot) {
+    constexpr uint32_t kSignatureOffset = 0x40, kSignature = 0x43454345;  // "ECEC"
+    constexpr uint32_t kRomHeaderBytes = 84, kPhysFirst = 8, kPhysLast = 12;
+    const uint64_t region = boot.end - boot.start;
+    std::string ignored;
+    uint8_t pointers[12];
+    if (region < kSignatureOffset + sizeof pointers ||
+        !view.read(boot.start + kSignatureOffset, sizeof pointers, pointers, &ignored) ||
+        word_at(pointers) != kSignature)
+        return "";
+    uint32_t toc_pointer = word_at(pointers + 4), toc_offset = word_at(pointers + 8);
+    uint8_t header[kRomHeaderBytes];
+    if (uint64_t{toc_offset} + kRomHeaderBytes > region ||
+        !view.read(boot.start + toc_offset, sizeof header, header, &ignored))
+        return "its ROM header lies outside the boot region";
+    uint32_t physfirst = word_at(header + kPhysFirst), physlast = word_at(header + kPhysLast);
+    if (toc_pointer - toc_offset != physfirst || physlast < physfirst)
+        return "its ROM header and table of contents do not hold together";
+    uint64_t span = std::min<uint64_t>(uint64_t{physlast} - physfirst + 4, region);
+    std::vector<uint8_t> bytes;
+    for (uint64_t at = boot.start; at < boot.start + span;) {
+        uint64_t n = std::min(sizes.at(at), boot.end - at);
+        bytes.resize(n);
+        if (view.read(at, n, bytes.data(), &ignored) &&
+            std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }))
+            return "its ROM image runs into an erased block at " + hex8(at);
+        at += n;
+    }
+    return "";
+}
+
 }  // namespace
 
 bool check_module(const std::string& dir, const std::string& image, CheckResult* r, std::string* error,
@@ -194,7 +234,7 @@ bool check_module(const std::string& dir, const std::string& image, CheckResult*
     else if (!detect_sections(dir, &detected, error))
         return false;
     r->sections = section_ranges(detected, view->size());
-    r->cut = sim::load_cut_record(dir);
+    if (!sim::load_cut_record(dir, &r->cut, error)) return false;
     r->nand = view->nand();
     BlockSizes sizes;
     if (r->nand)
@@ -228,6 +268,14 @@ bool check_module(const std::string& dir, const std::string& image, CheckResult*
         r->reason = "the boot region differs from the image in " + std::to_string(boot->differing) + " bytes";
     } else if (!r->table_whole) {
         r->reason = "the relocation table page is " + r->table_text;
+    } else if (std::string fault; !r->nand && !r->cut && !boot->image_bytes &&
+                                  !(fault = boot_content_fault(*view, sizes, *boot)).empty()) {
+        r->reason = "the boot region is damaged: " + fault;
+    } else if (!r->nand && !r->cut && !boot->image_bytes) {
+        // A cut NOR block reads like data: with neither the cut's record nor
+        // the image, the content cannot prove the bootloader whole.
+        r->verified = false;
+        r->reason = "no damage recorded; give the image to verify the boot region";
     } else {
         r->bootable = true;
         r->reason = std::string("the bootloader is whole") + (boot->image_bytes ? " and matches the image" : "");
@@ -271,6 +319,7 @@ nlohmann::ordered_json CheckResult::to_json() const {
     }
     j["damaged_sections"] = damaged_sections();
     j["bootable"] = bootable;
+    j["verified"] = verified;
     j["reason"] = reason;
     return j;
 }
@@ -299,6 +348,6 @@ std::string CheckResult::to_text() const {
         out += "relocation table: " + table_text + "\n";
         out += "boot area: " + boot_area_text + "\n";
     }
-    out += std::string(bootable ? "bootable: " : "not bootable: ") + reason + "\n";
+    out += std::string(bootable ? "bootable: " : verified ? "not bootable: " : "not verified: ") + reason + "\n";
     return out;
 }

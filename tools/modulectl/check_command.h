@@ -12,7 +12,15 @@
 // Bootable, by one rule: the boot region holds no damaged block, does not
 // start erased, and, with an image whose records reach it, matches the image
 // there; on NAND the relocation table page also reads (its ECC checks and it
-// carries the table header).
+// carries the table header). On NOR with neither a cut record nor such an
+// image the content cannot prove the boot region whole: what it can show (it
+// starts erased; a ROM image whose header and table of contents do not hold
+// together, or that runs into an erased block) makes it not bootable, and
+// otherwise the result is not verified (bootable false, verified false).
+//
+// check_module is the whole check, for callers other than modulectl check
+// too (an update that touched the boot region asks it before it reports
+// success).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -44,7 +52,8 @@ struct CheckResult {
     bool boot_area_whole = true;
     std::string boot_area_text;
     bool bootable = false;
-    std::string reason;  // why, in one line
+    bool verified = true;  // false: not bootable only because nothing could prove it
+    std::string reason;    // why, in one line
 
     std::vector<std::string> damaged_sections() const;
     nlohmann::ordered_json to_json() const;
@@ -52,6 +61,10 @@ struct CheckResult {
 };
 
 struct DetectedSection;
+
+// modulectl check's exit status for a boot region the content alone cannot
+// prove whole (0 bootable, 1 not bootable, 2 unreadable).
+constexpr int kCheckNotVerified = 3;
 
 // False with a reason when the module or the image cannot be read. The
 // section map is detected as an update would detect it, unless given.

@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/module.h"
 
@@ -107,11 +108,9 @@ std::string absolute_time(int64_t ms, bool iso) {
 }  // namespace
 
 bool print_events(const std::filesystem::path& dir, bool json, std::string* error) {
-    std::ifstream f(dir / "events.log");
-    if (!f && std::filesystem::exists(dir / "events.log")) {
-        *error = "cannot read " + (dir / "events.log").string();
-        return false;
-    }
+    std::string text;
+    if (sim::read_folder_file(dir, "events.log", &text, error) == sim::FolderRead::Refused) return false;
+    std::istringstream f(text);
     std::vector<LoggedRun> runs = read_runs(f);
     OrderedJson all = OrderedJson::array();
     for (size_t i = 0; i < runs.size(); ++i) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "module/module.h"
+#include "module/module_folder.h"
 #include "module/os/named_objects.h"
 #include "module/profiles.h"
 #include "platform/windows.h"
@@ -84,7 +85,7 @@ int cmd_create(const Arguments& a) {
     std::string error;
     if (!sim::Module::create(a.dir, config, &error)) {
         std::fprintf(stderr, "modulectl create: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     std::printf("created %s module in %s\n", a.profile.c_str(), a.dir.c_str());
     return 0;
@@ -99,7 +100,7 @@ int cmd_set(const Arguments& a, bool unset) {
     std::string error;
     if (!config.load(path, &error)) {
         std::fprintf(stderr, "modulectl %s: %s\n", name, error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     for (const std::string& s : a.sets) {
         if (unset) {
@@ -119,7 +120,7 @@ int cmd_set(const Arguments& a, bool unset) {
     }
     if (!config.save(path, &error)) {
         std::fprintf(stderr, "modulectl %s: %s\n", name, error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     return 0;
 }
@@ -128,7 +129,7 @@ int cmd_events(const Arguments& a) {
     std::string error;
     if (print_events(a.dir, a.json, &error)) return 0;
     std::fprintf(stderr, "modulectl events: %s\n", error.c_str());
-    return cli::kFailure;
+    return cli::kUsage;
 }
 
 int cmd_show(const Arguments& a) {
@@ -136,13 +137,13 @@ int cmd_show(const Arguments& a) {
     // Opening the module checks its profile and flash files.
     if (!sim::Module::open(a.dir, &error)) {
         std::fprintf(stderr, "modulectl show: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     sim::Module::close_current();
     std::unique_ptr<sim::FlashView> view = sim::FlashView::open(a.dir, &error);
     if (!view) {
         std::fprintf(stderr, "modulectl show: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     const sim::Config& c = view->profile();
     if (a.json) {
@@ -173,7 +174,7 @@ int cmd_dump(const Arguments& a) {
     std::unique_ptr<sim::FlashView> view = sim::FlashView::open(a.dir, &error);
     if (!view) {
         std::fprintf(stderr, "modulectl dump: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     const uint64_t offset = a.offset, size = view->size();
     uint64_t length = a.length.value_or(a.out.empty() ? 256 : size > offset ? size - offset : 0);
@@ -185,7 +186,7 @@ int cmd_dump(const Arguments& a) {
     std::vector<uint8_t> bytes(length);
     if (!view->read(offset, length, bytes.data(), &error)) {
         std::fprintf(stderr, "modulectl dump: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     if (!a.out.empty()) {
         std::ofstream f(a.out, std::ios::binary | std::ios::trunc);
@@ -218,7 +219,7 @@ int cmd_hold_flash(const Arguments& a) {
     std::string error;
     if (!sim::Module::open(a.dir, &error)) {
         std::fprintf(stderr, "modulectl hold-flash: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     HANDLE mutex = nullptr;
     if (sim::hold_named_mutex(u"OnModuleFlash", &error, &mutex) == WAIT_FAILED) {
@@ -255,7 +256,7 @@ int cmd_sections(const Arguments& a) {
     std::string error;
     if (print_section_map(a.dir, a.json, &error)) return 0;
     std::fprintf(stderr, "modulectl sections: %s\n", error.c_str());
-    return cli::kFailure;
+    return cli::kUsage;
 }
 
 int cmd_check(const Arguments& a) {
@@ -269,7 +270,7 @@ int cmd_check(const Arguments& a) {
         std::printf("%s\n", result.to_json().dump(2).c_str());
     else
         std::fputs(result.to_text().c_str(), stdout);
-    return result.bootable ? 0 : cli::kFailure;
+    return result.bootable ? 0 : result.verified ? cli::kFailure : kCheckNotVerified;
 }
 
 // One of the three ways to choose the cut, written as profile keys.
@@ -289,7 +290,7 @@ int cmd_cut(const Arguments& a) {
     sim::Config config;
     if (!config.load(path, &error)) {
         std::fprintf(stderr, "modulectl cut: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     for (const char* key : sim::kCutKeys) config.erase(key);
     if (a.at_op) config.set_u64("power.cut_at_op", *a.at_op);
@@ -311,7 +312,7 @@ int cmd_wear(const Arguments& a) {
     std::string error;
     if (print_wear(a.dir, a.json, a.all, std::cout, &error)) return 0;
     std::fprintf(stderr, "modulectl wear: %s\n", error.c_str());
-    return cli::kFailure;
+    return cli::kUsage;
 }
 
 const char kAbout[] =
@@ -327,7 +328,18 @@ int run(int argc, char** argv) {
     auto command = [&](const char* name, const char* about, std::function<int()> body, bool takes_dir = true) {
         CLI::App* sub = app.add_subcommand(name, about);
         if (takes_dir) sub->add_option("DIR", a.dir, "the module directory")->required()->type_name("");
-        sub->callback([&result, body] { result = body(); });
+        // Nothing of a module folder is read or written through a link, or
+        // taken for a file it is not; create checks after --force cleared it.
+        bool checks = takes_dir && std::string(name) != "create";
+        sub->callback([&result, &a, body, checks, name] {
+            std::string error;
+            if (checks && !sim::check_module_folder(a.dir, &error)) {
+                std::fprintf(stderr, "modulectl %s: %s\n", name, error.c_str());
+                result = cli::kUsage;
+                return;
+            }
+            result = body();
+        });
         return sub;
     };
     command("profiles", "list the built-in module profiles", cmd_profiles, false);
@@ -407,7 +419,8 @@ int run(int argc, char** argv) {
     CLI::App* check = json(command("check",
                                    "what a power cut left: each section's blocks (erased, data, damaged), the image "
                                    "compared per section, on NAND the relocation table and boot area; exit status 0 "
-                                   "bootable, 1 not bootable",
+                                   "bootable, 1 not bootable, 3 not verified (NOR with no cut recorded: give the "
+                                   "image to verify the boot region)",
                                    [&] { return cmd_check(a); }));
     check->add_option("IMAGE", a.out, "compare with this Windows CE .bin image")->type_name("");
     CLI::App* cut = command("cut",

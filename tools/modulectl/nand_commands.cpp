@@ -7,10 +7,10 @@
 #include <memory>
 #include <sstream>
 
+#include "module/assembly/nand_profile.h"
 #include "module/config.h"
 #include "module/flash_view.h"
 #include "module/hw/gpio/gpio_blocks.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_view.h"
 #include "tools/modulectl/raw_dump.h"
 

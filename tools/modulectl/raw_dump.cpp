@@ -1,13 +1,18 @@
 #include "tools/modulectl/raw_dump.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
+#include "module/assembly/nand_profile.h"
 #include "module/config.h"
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_layout.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace fs = std::filesystem;
@@ -18,33 +23,52 @@ namespace {
 
 constexpr uint64_t kPagesAtOnce = 256;
 
-// A chip file read from its start; bytes past its end are erased.
+// A file of the module, opened as it stands in the folder (never through a
+// link); closed with the object.
+class ModuleFile {
+public:
+    ModuleFile(const fs::path& path, int flags)
+        : path_(path), fd_(sim::open_in_folder(path.parent_path(), path.filename(), flags)), error_(errno) {}
+    ~ModuleFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ModuleFile(const ModuleFile&) = delete;
+    ModuleFile& operator=(const ModuleFile&) = delete;
+    int fd() const { return fd_; }
+    // Why it did not open.
+    std::string failure() const { return sim::open_failure(path_, error_); }
+
+private:
+    fs::path path_;
+    int fd_;
+    int error_;
+};
+
+// A chip file read from its start; bytes past its end (or a file that is not
+// there) read erased.
 class ChipFileReader {
 public:
-    explicit ChipFileReader(const fs::path& path) : in_(path, std::ios::binary) {
-        std::error_code ec;
-        length_ = fs::file_size(path, ec);
-        if (ec) length_ = 0;
-    }
+    explicit ChipFileReader(const fs::path& path) : file_(path, O_RDONLY) {}
     void read(uint64_t offset, uint8_t* out, uint64_t size) {
         if (size == 0) return;
         std::memset(out, 0xFF, size);
-        if (offset >= length_) return;
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        in_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(std::min(size, length_ - offset)));
+        for (uint64_t done = 0; file_.fd() >= 0 && done < size;) {
+            ssize_t n = ::pread(file_.fd(), out + done, size - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<uint64_t>(n);
+        }
     }
 
 private:
-    std::ifstream in_;
-    uint64_t length_ = 0;
+    ModuleFile file_;
 };
 
 // Writes a chip file from its start, leaving out its erased tail as the
 // flash file format allows: erased bytes are held back until data follows.
 class ChipFileWriter {
 public:
-    explicit ChipFileWriter(const fs::path& path) : out_(path, std::ios::binary | std::ios::trunc) {}
+    explicit ChipFileWriter(const fs::path& path) : file_(path, O_WRONLY | O_CREAT | O_TRUNC) {}
     void write(const uint8_t* bytes, uint64_t size) {
         if (size == 0) return;
         const uint8_t* last = bytes + size;
@@ -53,20 +77,27 @@ public:
             held_ += size;
             return;
         }
-        static const std::vector<char> erased(1 << 16, static_cast<char>(0xFF));
+        static const std::vector<uint8_t> erased(1 << 16, 0xFF);
         for (; held_ > 0; held_ -= std::min<uint64_t>(held_, erased.size()))
-            out_.write(erased.data(), static_cast<std::streamsize>(std::min<uint64_t>(held_, erased.size())));
-        out_.write(reinterpret_cast<const char*>(bytes), last - bytes);
+            put(erased.data(), std::min<uint64_t>(held_, erased.size()));
+        put(bytes, static_cast<uint64_t>(last - bytes));
         held_ = static_cast<uint64_t>(bytes + size - last);
     }
-    bool ok() {
-        out_.flush();
-        return static_cast<bool>(out_);
-    }
+    bool ok() const { return file_.fd() >= 0 && ok_; }
+    std::string failure() const { return file_.failure(); }
 
 private:
-    std::ofstream out_;
+    void put(const uint8_t* bytes, uint64_t size) {
+        for (uint64_t done = 0; ok() && done < size;) {
+            ssize_t n = ::write(file_.fd(), bytes + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) ok_ = false;
+            if (n > 0) done += static_cast<uint64_t>(n);
+        }
+    }
+    ModuleFile file_;
     uint64_t held_ = 0;
+    bool ok_ = true;
 };
 
 std::string size_text(uint64_t bytes) { return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes"); }
@@ -169,14 +200,19 @@ bool import_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
     std::vector<uint8_t> raw, main, spare;
     if (!l.nand) {
         // nor.bin keeps the device size; it is written over in place.
-        std::fstream nor(dir / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
+        ModuleFile nor(dir / "nor.bin", O_WRONLY);
+        if (nor.fd() < 0) {
+            *error = nor.failure();
+            return false;
+        }
         raw.resize(4 << 20);
-        for (uint64_t done = 0; nor && done < size; done += raw.size()) {
+        bool written = true;
+        for (uint64_t done = 0; written && done < size; done += raw.size()) {
             uint64_t n = std::min<uint64_t>(raw.size(), size - done);
             in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(n));
-            nor.write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(n));
+            written = ::pwrite(nor.fd(), raw.data(), n, static_cast<off_t>(done)) == static_cast<ssize_t>(n);
         }
-        if (!in || !nor.flush()) {
+        if (!in || !written) {
             *error = "cannot write " + (dir / "nor.bin").string();
             return false;
         }
@@ -198,7 +234,11 @@ bool import_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
             mains.write(main.data(), main.size());
             spares.write(spare.data(), spare.size());
         }
-        if (!in || !mains.ok() || !spares.ok()) {
+        if (!mains.ok() || !spares.ok()) {
+            *error = !mains.ok() ? mains.failure() : spares.failure();
+            return false;
+        }
+        if (!in) {
             *error = "cannot import chip " + std::to_string(chip) + " from " + file.string();
             return false;
         }

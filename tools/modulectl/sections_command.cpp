@@ -31,6 +31,7 @@ bool detect_sections(const std::string& dir, std::vector<DetectedSection>* secti
     ScratchCopy copy;
     bool ok = copy_module(dir, scratch, &copy, error) && disarm_power_cut(scratch, error) &&
               sim::Module::open(scratch, error) != nullptr;
+    if (!ok && error) *error = in_original(*error, scratch, dir);
     if (ok && !SelectFlashBackend()) {
         *error = "no flash back-end could be initialised";
         ok = false;

@@ -6,10 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "module/assembly/nand_profile.h"
+#include "module/assembly/nor_profile.h"
+#include "module/assembly/wear_profile.h"
 #include "module/config.h"
-#include "module/hw/nand/nand_profile.h"
-#include "module/hw/nor/nor_profile.h"
-#include "module/hw/wear/chip_wear.h"
 
 namespace {
 

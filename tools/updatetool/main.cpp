@@ -15,6 +15,7 @@
 #include "module/flash_watch.h"
 #include "module/hw/nand/nand_view.h"
 #include "module/module.h"
+#include "module/module_folder.h"
 #include "module/observer.h"
 #include "module/os/program_threads.h"
 #include "module/os/wince_path.h"
@@ -272,6 +273,8 @@ void watch_module() {
 // temporary folder. Empty with a reason when it cannot be made.
 std::string make_dry_run_copy(const std::string& dir, std::string* error) {
     namespace fs = std::filesystem;
+    // The copy would carry a link along: it is refused by the module's name.
+    if (!sim::check_module_folder(dir, error)) return "";
     if (!fs::exists(fs::path(dir) / "module.toml")) {
         *error = dir + " holds no module";
         return "";
@@ -324,6 +327,7 @@ int run(int argc, char** argv) {
     }
     sim::Module* module = sim::Module::open(opened, &error);
     if (!module) {
+        error = in_original(error, opened, dir);
         std::fprintf(stderr, "updatetool: cannot open module %s: %s\n", dir.c_str(), error.c_str());
         return cli::kUsage;
     }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "module/clock.h"
+#include "module/hw/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/device_events.h"
 #include "module/hw/gpio/gpio_pins.h"

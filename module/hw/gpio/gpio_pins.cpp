@@ -1,8 +1,9 @@
 #include "module/hw/gpio/gpio_pins.h"
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
+
+#include "module/hw/folder_file.h"
 
 namespace sim {
 
@@ -133,8 +134,9 @@ void GpioPins::mfpr_write(uint32_t offset, uint32_t value) {
 }
 
 bool GpioPins::load(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) return false;
+    std::string text;
+    if (read_folder_file(file.parent_path(), file.filename(), &text, nullptr) != FolderRead::Done) return false;
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
@@ -160,7 +162,7 @@ bool GpioPins::load(const std::filesystem::path& file) {
 }
 
 void GpioPins::save(const std::filesystem::path& file) const {
-    std::ofstream out(file, std::ios::trunc);
+    std::ostringstream out;
     static const char* const names[] = {"pxa27x", "pxa300", "pxa320"};
     out << "# pin state of the " << names[static_cast<int>(processor_)] << ": register index or offset, value (hex)\n";
     char text[64];
@@ -175,6 +177,7 @@ void GpioPins::save(const std::filesystem::path& file) const {
     for (uint32_t k = 0; k < 8; ++k) put("gafr", k, gafr_[k]);
     for (const auto& [offset, value] : edge_registers_) put("edge", offset, value);
     for (const auto& [offset, value] : mfpr_) put("mfpr", offset, value);
+    replace_folder_file(file.parent_path(), file.filename(), out.str(), nullptr);
 }
 
 }  // namespace sim

@@ -52,6 +52,8 @@ public:
     uint32_t mfpr_read(uint32_t offset) const;
     void mfpr_write(uint32_t offset, uint32_t value);
 
+    // The state file (gpio-state in the module folder), never through a
+    // link; load is false when there is none to read.
     bool load(const std::filesystem::path& file);
     void save(const std::filesystem::path& file) const;
 

@@ -81,25 +81,25 @@ bool NandChip::misses(std::multiset<uint32_t>& starts, uint32_t number, Operatio
 // does not know, or one that finds no operation set up, is ignored.
 bool NandChip::takes(uint8_t cmd) const {
     switch (cmd) {
-        case 0xFF:
-        case 0x90:
-        case 0x70:
-        case 0x00:
-        case 0x80:
-        case 0x60: return true;
-        case 0x01:
-        case 0x50: return part().small_page();
-        case 0x30: return mode_ == Mode::ReadConfirm;
-        case 0x10:
-        case 0x15: return mode_ == Mode::ProgramData;
-        case 0xD0: return mode_ == Mode::EraseConfirm;
+        case kNandCmdReset:
+        case kNandCmdReadId:
+        case kNandCmdReadStatus:
+        case kNandCmdRead:
+        case kNandCmdProgram:
+        case kNandCmdErase: return true;
+        case kNandCmdReadAreaB:
+        case kNandCmdReadSpare: return part().small_page();
+        case kNandCmdReadConfirm: return mode_ == Mode::ReadConfirm;
+        case kNandCmdProgramConfirm:
+        case kNandCmdCacheProgramConfirm: return mode_ == Mode::ProgramData;
+        case kNandCmdEraseConfirm: return mode_ == Mode::EraseConfirm;
         default: return false;
     }
 }
 
 void NandChip::command(uint8_t cmd, uint64_t now) {
     settle(now);
-    if (!ready(now) && cmd != 0x70 && cmd != 0xFF) {
+    if (!ready(now) && cmd != kNandCmdReadStatus && cmd != kNandCmdReset) {
         emit(EventKind::Ignored, now, cmd, pending_);
         return;
     }
@@ -109,36 +109,36 @@ void NandChip::command(uint8_t cmd, uint64_t now) {
     }
     emit(EventKind::Command, now, cmd);
     switch (cmd) {
-        case 0xFF:
+        case kNandCmdReset:
             mode_ = Mode::Idle;
             small_area_ = 0;
             area_one_shot_ = false;
             if (busy_until_ != kNever) start_busy(Operation::Reset, config_.reset_ns, now, cmd);
             break;
-        case 0x90: mode_ = Mode::IdAddress; break;
-        case 0x70: mode_ = Mode::StatusOut; break;
-        case 0x00:
+        case kNandCmdReadId: mode_ = Mode::IdAddress; break;
+        case kNandCmdReadStatus: mode_ = Mode::StatusOut; break;
+        case kNandCmdRead:
             if (part().small_page()) {
                 small_area_ = 0;
                 area_one_shot_ = false;
             }
             mode_ = Mode::ReadAddress;
             break;
-        case 0x01:
-        case 0x50:
-            small_area_ = cmd == 0x01 ? 1 : 2;
-            area_one_shot_ = cmd == 0x01;
+        case kNandCmdReadAreaB:
+        case kNandCmdReadSpare:
+            small_area_ = cmd == kNandCmdReadAreaB ? 1 : 2;
+            area_one_shot_ = cmd == kNandCmdReadAreaB;
             mode_ = Mode::ReadAddress;
             break;
-        case 0x30: load_page(row_, now, cmd); break;
-        case 0x80:
+        case kNandCmdReadConfirm: load_page(row_, now, cmd); break;
+        case kNandCmdProgram:
             std::fill(register_.begin(), register_.end(), 0xFF);
             mode_ = Mode::ProgramAddress;
             break;
-        case 0x10:
-        case 0x15: program(now, cmd); break;
-        case 0x60: mode_ = Mode::EraseAddress; break;
-        case 0xD0: erase(now, cmd); break;
+        case kNandCmdProgramConfirm:
+        case kNandCmdCacheProgramConfirm: program(now, cmd); break;
+        case kNandCmdErase: mode_ = Mode::EraseAddress; break;
+        case kNandCmdEraseConfirm: erase(now, cmd); break;
     }
 }
 

@@ -20,8 +20,8 @@
 #include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
+#include "module/hw/power_line.h"
 #include "module/hw/wear/chip_wear.h"
-#include "module/power_cut.h"
 
 namespace sim {
 
@@ -56,6 +56,22 @@ constexpr uint8_t kBitflipMask = 0x08;
 constexpr uint32_t kSecondFlipByte = 0x21;
 constexpr uint8_t kSecondFlipMask = 0x20;
 
+// Command cycles the chip takes.
+enum NandCommand : uint8_t {
+    kNandCmdReset = 0xFF,
+    kNandCmdReadId = 0x90,
+    kNandCmdReadStatus = 0x70,
+    kNandCmdRead = 0x00,                 // small-page parts: from area A, the first half of the main area
+    kNandCmdReadAreaB = 0x01,            // small-page parts: from the second half, for one operation
+    kNandCmdReadSpare = 0x50,            // small-page parts: from area C, the spare area
+    kNandCmdReadConfirm = 0x30,          // large-page parts: after the address cycles
+    kNandCmdProgram = 0x80,              // then address and data cycles
+    kNandCmdProgramConfirm = 0x10,       // starts the page program
+    kNandCmdCacheProgramConfirm = 0x15,  // the same, taken as a plain program
+    kNandCmdErase = 0x60,                // then the row address cycles
+    kNandCmdEraseConfirm = 0xD0,         // starts the block erase
+};
+
 constexpr uint8_t kNandStatusFail = 0x01;
 constexpr uint8_t kNandStatusReady = 0x40;
 constexpr uint8_t kNandStatusNotProtected = 0x80;
@@ -69,7 +85,7 @@ public:
     const NandPart& part() const { return *config_.part; }
     NandChipFaults& faults() { return config_.faults; }
     // Program and erase starts are put to the module's power cut.
-    void set_power(PowerCut* power) { power_ = power; }
+    void set_power(PowerLine* power) { power_ = power; }
     // Wear: a worn block fails its erase, a worn page its program; reads flip bits.
     void set_wear(std::unique_ptr<ChipWear> wear) { wear_ = std::move(wear); }
 
@@ -121,7 +137,7 @@ private:
     NandChipConfig config_;
     NandStorage& storage_;
     EventSink& events_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
     Mode mode_ = Mode::Idle;
     unsigned small_area_ = 0;     // small-page pointer: 0 area A, 1 area B, 2 spare (C)
     bool area_one_shot_ = false;  // 01h lasts one operation

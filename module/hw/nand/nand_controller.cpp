@@ -60,7 +60,7 @@ void NandController::emit_page(EventKind kind, const NandChip& chip, uint32_t va
                 clock_.pace();
                 step(clock_.now_ns());
             }
-            return ndsr_ & 0xFFF;
+            return ndsr_ & kNdsrDefined;
         }
         case NDDB: {
             uint32_t word = pop_word();
@@ -117,7 +117,7 @@ void NandController::start_run() {
     word_count_ = 0;
     command_ = Command{};
     ndsr_ |= kNdsrWrCmdReq;
-    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF);
+    emit(EventKind::Signal, NDSR, ndsr_ & kNdsrDefined);
 }
 
 void NandController::abandon() {
@@ -130,15 +130,15 @@ void NandController::abandon() {
 void NandController::accept_command(uint64_t now) {
     Command c;
     c.word = words_[0];
-    c.cmd1 = static_cast<uint8_t>(c.word);
-    c.cmd2 = static_cast<uint8_t>(c.word >> 8);
-    c.address_cycles = std::min<unsigned>((c.word >> 16) & 7, 5);
-    c.dbc = (c.word >> 19) & 1;
-    c.type_bits = (c.word >> 21) & 7;
+    c.cmd1 = static_cast<uint8_t>(kNdcb0Cmd1.of(c.word));
+    c.cmd2 = static_cast<uint8_t>(kNdcb0Cmd2.of(c.word));
+    c.address_cycles = std::min<unsigned>(kNdcb0AddrCyc.of(c.word), 5);
+    c.dbc = (c.word & kNdcb0Dbc) != 0;
+    c.type_bits = kNdcb0CmdType.of(c.word);
     c.type = static_cast<NandCommandType>(c.type_bits);
     c.op = operation_of(c.type);
-    c.chip_select = (c.word >> 24) & 1;
-    c.auto_rs = (c.word >> 25) & 1;
+    c.chip_select = (c.word & kNdcb0Csel) ? 1 : 0;
+    c.auto_rs = (c.word & kNdcb0AutoRs) != 0;
     for (int i = 0; i < 4; ++i) c.address[i] = static_cast<uint8_t>(words_[1] >> (8 * i));
     c.address[4] = static_cast<uint8_t>(words_[2]);
     c.ndcr = ndcr_;
@@ -221,14 +221,14 @@ void NandController::issue(uint64_t now) {
         case NandCommandType::Program:
             ndsr_ |= kNdsrWrDReq;
             phase_ = Phase::WriteData;
-            emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, c.lane_bytes * c.lanes);
+            emit(EventKind::Signal, NDSR, ndsr_ & kNdsrDefined, c.lane_bytes * c.lanes);
             // Bytes already waiting in the FIFO count as the first of the page.
             if (fifo_.size() >= c.transfer_bytes) take_write_data(now);
             break;
         case NandCommandType::ReadId: {
             // Gathered one byte per cycle from the lane-0 chip, whatever the bus width.
             uint8_t bytes[8] = {};
-            unsigned count = (c.ndcr >> 16) & 7;
+            unsigned count = kNdcrRdIdCnt.of(c.ndcr);
             if (c.lane[0])
                 c.lane[0]->read_data(bytes, count, now);
             else
@@ -285,7 +285,7 @@ void NandController::finish_busy(uint64_t now) {
                 // A failed program or erase reports both the bad block and the end of the command.
                 for (NandChip* chip : c.lane) {
                     if (!chip) continue;
-                    chip->command(0x70, now);
+                    chip->command(kNandCmdReadStatus, now);
                     uint8_t status = 0;
                     chip->read_data(&status, 1, now);
                     if (status & kNandStatusFail) {
@@ -336,7 +336,7 @@ void NandController::deliver_read(uint64_t now) {
         ndsr_ |= kNdsrSbErr;
     ndsr_ |= kNdsrRdDReq;
     phase_ = Phase::ReadData;
-    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF, static_cast<uint32_t>(stream_.size()));
+    emit(EventKind::Signal, NDSR, ndsr_ & kNdsrDefined, static_cast<uint32_t>(stream_.size()));
 }
 
 void NandController::take_write_data(uint64_t now) {
@@ -370,7 +370,7 @@ void NandController::complete() {
         ndsr_ |= c.chip_select ? kNdsrCs1PageD : kNdsrCs0PageD;
     ndcr_ &= ~kNdcrNdRun;
     phase_ = Phase::Idle;
-    emit(EventKind::Signal, NDSR, ndsr_ & 0xFFF);
+    emit(EventKind::Signal, NDSR, ndsr_ & kNdsrDefined);
 }
 
 uint32_t NandController::pop_word() {

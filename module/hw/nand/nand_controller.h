@@ -35,7 +35,7 @@
 #include <optional>
 #include <vector>
 
-#include "module/clock.h"
+#include "module/hw/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/nand/nand_chip.h"
 #include "module/hw/nand/nand_fifo.h"
@@ -81,7 +81,30 @@ constexpr uint32_t kNdsrCs1PageD = 1u << 9;
 constexpr uint32_t kNdsrCs0PageD = 1u << 10;
 constexpr uint32_t kNdsrRdy = 1u << 11;
 
-// NDCB0 command types (bits 23:21).
+// The NDSR bits the controller defines (11:0); the others read 0.
+constexpr uint32_t kNdsrDefined = 0xFFF;
+
+// A field of a register word: width bits from bit shift on.
+struct RegisterField {
+    unsigned shift;
+    unsigned width;
+    constexpr uint32_t of(uint32_t word) const { return (word >> shift) & ((1u << width) - 1); }
+};
+
+// NDCR RD_ID_CNT: how many bytes a read ID gathers.
+constexpr RegisterField kNdcrRdIdCnt{16, 3};
+
+// NDCB0, the first word of a command.
+constexpr RegisterField kNdcb0Cmd1{0, 8};      // the first command cycle
+constexpr RegisterField kNdcb0Cmd2{8, 8};      // the second, sent when DBC is set
+constexpr RegisterField kNdcb0AddrCyc{16, 3};  // address cycles (at most 5)
+constexpr uint32_t kNdcb0Dbc = 1u << 19;       // double-byte command: send CMD2
+constexpr RegisterField kNdcb0CmdType{21, 3};  // NandCommandType
+constexpr uint32_t kNdcb0Csel = 1u << 24;      // chip select 1
+constexpr uint32_t kNdcb0AutoRs = 1u << 25;    // read the chip's status after a program or erase
+// NDCB1 holds address cycles 1 to 4, low byte first; NDCB2's low byte cycle 5.
+
+// NDCB0 command types.
 enum class NandCommandType : uint8_t { Read = 0, Program = 1, Erase = 2, ReadId = 3, Status = 4, Reset = 5 };
 
 // The longest a status poll of a busy controller advances the virtual clock.
@@ -123,7 +146,7 @@ public:
     // The chips put their program and erase starts to the module's power cut;
     // the controller ends the run once the command that started the one the
     // power goes in has reached every chip of the bus.
-    void set_power(PowerCut* power) {
+    void set_power(PowerLine* power) {
         power_ = power;
         for (auto& chip : chips_) chip->set_power(power);
     }
@@ -179,7 +202,7 @@ private:
 
     VirtualClock& clock_;
     EventSink& events_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
     NandWiring wiring_;
     std::vector<std::unique_ptr<NandStorage>> storage_;
     std::vector<std::unique_ptr<NandChip>> chips_;

@@ -1,9 +1,13 @@
 #include "module/hw/nand/nand_layout.h"
 
-#include <algorithm>
-#include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace sim {
@@ -68,13 +72,16 @@ std::vector<uint8_t> build_block_map(const RelocTable& table, uint32_t blocks) {
 static void read_chip_bytes(const std::filesystem::path& dir, unsigned chip, uint64_t address, uint64_t length,
                             uint8_t* out) {
     std::memset(out, 0xFF, length);
-    std::ifstream f(NandStorage::main_path(dir, chip), std::ios::binary);
-    if (!f) return;
-    f.seekg(0, std::ios::end);
-    uint64_t size = static_cast<uint64_t>(f.tellg());
-    if (address >= size) return;
-    f.seekg(static_cast<std::streamoff>(address));
-    f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(std::min(length, size - address)));
+    int fd = open_in_folder(dir, NandStorage::main_path(dir, chip).filename(), O_RDONLY);
+    if (fd < 0) return;
+    uint64_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(address + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    ::close(fd);
 }
 
 void read_device_bytes(const std::filesystem::path& dir, const NandPart& part, uint64_t offset, uint64_t length,
@@ -131,13 +138,7 @@ bool os_build_block_map(const std::filesystem::path& dir, const NandPart& part, 
     std::vector<uint8_t> map = build_block_map(table, nand_device_layout(part).blocks);
     std::error_code ec;
     std::filesystem::create_directories(dir / "objects", ec);
-    std::ofstream f(dir / kBbmtObjectFile, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(map.data()), static_cast<std::streamsize>(map.size()));
-    if (!f) {
-        if (error) *error = "cannot write " + (dir / kBbmtObjectFile).string();
-        return false;
-    }
-    return true;
+    return replace_folder_file(dir, kBbmtObjectFile, {reinterpret_cast<const char*>(map.data()), map.size()}, error);
 }
 
 }  // namespace sim

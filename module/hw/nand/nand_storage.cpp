@@ -11,6 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "module/hw/folder_file.h"
+#include "module/hw/stop.h"
+
 namespace sim {
 
 static constexpr uint32_t kFillChunk = 64 * 1024;
@@ -23,8 +26,7 @@ static const uint8_t* erased_bytes() {
 // A failed write to the flash files would silently lose flash contents:
 // stop loudly instead, as the bus does for an access it cannot decode.
 [[noreturn]] static void storage_failure(const char* what) {
-    std::fprintf(stderr, "module: NAND storage %s failed: %s\n", what, std::strerror(errno));
-    std::abort();
+    stop_module("NAND storage %s failed: %s", what, std::strerror(errno));
 }
 
 NandStorage::~NandStorage() {
@@ -44,10 +46,10 @@ bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::str
     File* files[2] = {&main_, &oob_};
     std::filesystem::path paths[2] = {main_path(dir, chip), oob_path(dir, chip)};
     for (int i = 0; i < 2; ++i) {
-        int fd = ::open(paths[i].c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open_in_folder(dir, paths[i].filename(), O_RDWR | O_CREAT);
         struct stat st;
         if (fd < 0 || fstat(fd, &st) != 0) {
-            if (error) *error = "cannot open " + paths[i].string() + ": " + std::strerror(errno);
+            if (error) *error = open_failure(paths[i], errno);
             if (fd >= 0) ::close(fd);
             return false;
         }

@@ -1,10 +1,10 @@
 #include "module/hw/nand/nand_view.h"
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <map>
 
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace sim {
@@ -13,8 +13,9 @@ NandBlockMap load_block_map(const std::filesystem::path& dir, const NandPart& pa
     NandDeviceLayout l = nand_device_layout(part);
     NandBlockMap map;
     std::vector<uint8_t> bytes;
-    std::ifstream f(dir / kBbmtObjectFile, std::ios::binary);
-    if (f) bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    std::string stored;
+    if (read_folder_file(dir, kBbmtObjectFile, &stored, nullptr) == FolderRead::Done)
+        bytes.assign(stored.begin(), stored.end());
     uint32_t magic = 0;
     for (size_t i = 0; i < 4 && i < bytes.size(); ++i) magic |= uint32_t{bytes[i]} << (8 * i);
     if (bytes.size() >= 4 + 2ull * l.blocks && magic == kBbmtMagic) {
@@ -94,14 +95,14 @@ std::vector<NandBadBlock> find_bad_blocks(const std::filesystem::path& dir, cons
     // Markers: a byte other than 0xFF at the marker place of page 0 or 1.
     const uint64_t page_spare = part.spare_bytes, block_spare = page_spare * part.pages_per_block;
     for (unsigned chip = 0; chip < part.chip_count(); ++chip) {
-        std::ifstream f(NandStorage::oob_path(dir, chip), std::ios::binary);
-        if (!f) continue;
-        std::vector<uint8_t> oob((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::string oob;
+        if (read_folder_file(dir, NandStorage::oob_path(dir, chip).filename(), &oob, nullptr) != FolderRead::Done)
+            continue;
         for (uint64_t block = 0; block * block_spare < oob.size() && block < part.blocks; ++block) {
             bool marked = false;
             for (uint64_t page = 0; page < 2; ++page) {
                 uint64_t at = block * block_spare + page * page_spare + part.bad_block_byte;
-                if (at < oob.size() && oob[at] != 0xFF) marked = true;
+                if (at < oob.size() && static_cast<uint8_t>(oob[at]) != 0xFF) marked = true;
             }
             if (!marked) continue;
             auto it = found.find({chip, uint32_t(block)});

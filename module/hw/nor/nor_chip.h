@@ -25,8 +25,8 @@
 
 #include "module/hw/device_events.h"
 #include "module/hw/nor/nor_storage.h"
+#include "module/hw/power_line.h"
 #include "module/hw/wear/chip_wear.h"
-#include "module/power_cut.h"
 
 namespace sim {
 
@@ -151,7 +151,7 @@ public:
     }
 
     // Program and erase starts are put to the module's power cut.
-    void set_power(PowerCut* power) { power_ = power; }
+    void set_power(PowerLine* power) { power_ = power; }
     // The power went during the operation that just started: it is left
     // part-done in the array and ends without a Finished event.
     void cut_short();
@@ -233,7 +233,7 @@ private:
     uint32_t parameter_shift_;
     uint32_t main_shift_;
     std::vector<uint16_t> query_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
 
     // Mutable state.
     Mode mode_ = Mode::ReadArray;

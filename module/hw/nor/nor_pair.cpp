@@ -18,12 +18,12 @@ bool persistent_locks(const NorPairConfig& config) { return config.chips[0].fami
 std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::filesystem::path& dir,
                                        VirtualClock& clock, EventSink& events, std::string* error) {
     std::unique_ptr<NorPair> pair(new NorPair(config, clock));
-    if (!pair->array_.open(dir / kArrayFile, config.device_size(), error)) return nullptr;
+    if (!pair->array_.open(dir, kArrayFile, config.device_size(), error)) return nullptr;
     // Lock bytes: chip 0's block b at 2b, chip 1's at 2b + 1, like the bus halves.
     uint64_t lock_bytes = 2ull * config.block_count();
     uint8_t* locks;
     if (persistent_locks(config)) {
-        if (!pair->lock_file_.open(dir / kLockFile, lock_bytes, error)) return nullptr;
+        if (!pair->lock_file_.open(dir, kLockFile, lock_bytes, error)) return nullptr;
         locks = pair->lock_file_.data();
     } else {
         pair->volatile_locks_.assign(lock_bytes, 0);
@@ -35,15 +35,15 @@ std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::f
 }
 
 bool NorPair::create_files(const NorPairConfig& config, const std::filesystem::path& dir, std::string* error) {
-    if (!write_filled_file(dir / kArrayFile, config.device_size(), 0xFF, error)) return false;
+    if (!write_filled_file(dir, kArrayFile, config.device_size(), 0xFF, error)) return false;
     std::error_code ec;
     if (!persistent_locks(config)) {
         std::filesystem::remove(dir / kLockFile, ec);
         return true;
     }
-    if (!write_filled_file(dir / kLockFile, 2ull * config.block_count(), 0, error)) return false;
+    if (!write_filled_file(dir, kLockFile, 2ull * config.block_count(), 0, error)) return false;
     MappedFile locks;
-    if (!locks.open(dir / kLockFile, 2ull * config.block_count(), error)) return false;
+    if (!locks.open(dir, kLockFile, 2ull * config.block_count(), error)) return false;
     for (uint32_t offset : config.initially_locked) {
         uint32_t block = config.block_at(offset);
         locks.data()[2 * block] = kNorLocked;

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "module/clock.h"
+#include "module/hw/clock.h"
 #include "module/hw/device.h"
 #include "module/hw/device_events.h"
 #include "module/hw/nor/nor_chip.h"
-#include "module/hw/nor/nor_profile.h"
+#include "module/hw/nor/nor_pair_config.h"
 #include "module/hw/nor/nor_storage.h"
 
 namespace sim {
@@ -69,7 +69,7 @@ public:
     uint32_t block_size_at(uint32_t offset) const;
     NorChip& chip(int index) { return index == 0 ? *chip0_ : *chip1_; }
     // Both chips put their program and erase starts to the module's power cut.
-    void set_power(PowerCut* power) {
+    void set_power(PowerLine* power) {
         power_ = power;
         chip0_->set_power(power);
         chip1_->set_power(power);
@@ -92,7 +92,7 @@ private:
     std::vector<uint8_t> volatile_locks_;  // P30/K3: lost at power-off
     std::unique_ptr<NorChip> chip0_;
     std::unique_ptr<NorChip> chip1_;
-    PowerCut* power_ = nullptr;
+    PowerLine* power_ = nullptr;
 };
 
 }  // namespace sim

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "module/hw/folder_file.h"
+
 namespace sim {
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
@@ -71,11 +73,12 @@ void MappedFile::populate(uint64_t region, bool write) {
             write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
 }
 
-bool MappedFile::open(const std::filesystem::path& path, uint64_t size, std::string* error) {
+bool MappedFile::open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error) {
     close();
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const std::filesystem::path path = dir / name;
+    int fd = open_in_folder(dir, name, O_RDWR);
     if (fd < 0) {
-        if (error) *error = "cannot open " + path.string() + ": " + std::strerror(errno);
+        if (error) *error = open_failure(path, errno);
         return false;
     }
     struct stat st;
@@ -98,10 +101,12 @@ bool MappedFile::open(const std::filesystem::path& path, uint64_t size, std::str
     return true;
 }
 
-bool write_filled_file(const std::filesystem::path& path, uint64_t size, uint8_t fill, std::string* error) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool write_filled_file(const std::filesystem::path& dir, const std::string& name, uint64_t size, uint8_t fill,
+                       std::string* error) {
+    const std::filesystem::path path = dir / name;
+    int fd = open_in_folder(dir, name, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) {
-        if (error) *error = "cannot create " + path.string() + ": " + std::strerror(errno);
+        if (error) *error = open_failure(path, errno);
         return false;
     }
     std::vector<uint8_t> chunk(static_cast<size_t>(size < (1u << 20) ? size : (1u << 20)), fill);

@@ -25,8 +25,9 @@ public:
     MappedFile& operator=(MappedFile&& other) noexcept;
     ~MappedFile();
 
-    // Maps an existing file that must be exactly size bytes long.
-    bool open(const std::filesystem::path& path, uint64_t size, std::string* error);
+    // Maps dir/name, an existing plain file (not a link) that must be
+    // exactly size bytes long.
+    bool open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error);
     uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
     int fd() const { return fd_; }
@@ -64,7 +65,9 @@ private:
     bool last_writable_ = false;
 };
 
-// Writes path as size bytes of fill, replacing what was there.
-bool write_filled_file(const std::filesystem::path& path, uint64_t size, uint8_t fill, std::string* error);
+// Writes dir/name as size bytes of fill, replacing what was there (never
+// through a link).
+bool write_filled_file(const std::filesystem::path& dir, const std::string& name, uint64_t size, uint8_t fill,
+                       std::string* error);
 
 }  // namespace sim

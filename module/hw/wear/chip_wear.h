@@ -1,19 +1,17 @@
-// How one flash chip wears and weakens, from the profile's wear keys
-// (nor.wear.*, nand.wear.*) and the counts in wear.bin: a block wears out
-// after a number of erases, a page after a number of programs, every program
-// and erase fails from a chosen one on, and page reads flip a bit at a rate.
+// How one flash chip wears and weakens, from its wear settings (the
+// profile's nor.wear.* and nand.wear.* keys) and the counts in wear.bin: a
+// block wears out after a number of erases, a page after a number of
+// programs, every program and erase fails from a chosen one on, and page
+// reads flip a bit at a rate.
 // The chip asks before it carries out a program or erase and tells what it
 // carried out; what fails is the chip's to report as the real part does.
 // Everything is repeatable: counts are kept, flips come from the seed.
 #pragma once
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <set>
-#include <string>
 #include <vector>
 
-#include "module/config.h"
 #include "module/hw/wear/wear_file.h"
 
 namespace sim {
@@ -63,14 +61,5 @@ private:
     uint32_t operations_ = 0;  // programs and erases since the module opened
     uint64_t reads_ = 0;       // page reads since the module opened
 };
-
-// Each chip's wear for a flash of the given kind ("nor" or "nand"): the
-// settings from the profile and the counters in dir/wear.bin. Page numbers
-// in nand.wear.weak_pages count across the chips, as in the fault keys.
-bool open_chip_wear(const std::filesystem::path& dir, const Config& profile, const std::string& kind,
-                    WearGeometry geometry, std::vector<std::unique_ptr<ChipWear>>* chips, std::string* error);
-// The settings alone (modulectl shows which blocks are worn).
-bool wear_settings_from_profile(const Config& profile, const std::string& kind, WearGeometry geometry,
-                                std::vector<WearSettings>* chips, std::string* error);
 
 }  // namespace sim

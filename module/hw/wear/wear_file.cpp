@@ -1,12 +1,16 @@
 #include "module/hw/wear/wear_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "module/hw/folder_file.h"
+#include "module/hw/stop.h"
 
 namespace sim {
 
@@ -24,8 +28,7 @@ void to_le(uint32_t value, uint8_t* b) {
 // A count that cannot be written would quietly make a worn chip young again:
 // stop loudly instead, as the flash files do.
 [[noreturn]] void wear_failure(const std::string& path, const char* what) {
-    std::fprintf(stderr, "module: %s %s failed: %s\n", path.c_str(), what, std::strerror(errno));
-    std::abort();
+    stop_module("%s %s failed: %s", path.c_str(), what, std::strerror(errno));
 }
 
 std::string describe(const WearGeometry& g) {
@@ -44,10 +47,11 @@ WearFile::~WearFile() {
 bool WearFile::open(const std::filesystem::path& dir, WearGeometry geometry, std::string* error) {
     path_ = dir / kFileName;
     geometry_ = geometry;
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    dir_ = dir;
+    fd_ = open_in_folder(dir, kFileName, O_RDWR);
     if (fd_ < 0) {
         if (errno == ENOENT) return true;
-        if (error) *error = "cannot open " + path_.string() + ": " + std::strerror(errno);
+        if (error) *error = open_failure(path_, errno);
         return false;
     }
     uint8_t header[kHeaderBytes] = {};
@@ -61,6 +65,15 @@ bool WearFile::open(const std::filesystem::path& dir, WearGeometry geometry, std
         if (error) *error = path_.string() + " counts " + describe(stored) + "; the flash has " + describe(geometry);
         return false;
     }
+    // Shorter counts 0 past its end; longer holds counters no chip has.
+    struct stat st;
+    uint64_t full = program_offset(geometry.chips, 0);
+    if (fstat(fd_, &st) != 0 || static_cast<uint64_t>(st.st_size) > full) {
+        if (error)
+            *error = path_.string() + " is " + std::to_string(static_cast<long long>(st.st_size)) +
+                     " bytes; its counters take at most " + std::to_string(full);
+        return false;
+    }
     return true;
 }
 
@@ -71,7 +84,7 @@ uint32_t WearFile::read_word(uint64_t offset) const {
 }
 
 void WearFile::create() {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = open_in_folder(dir_, kFileName, O_RDWR | O_CREAT);
     if (fd_ < 0) wear_failure(path_.string(), "create");
     uint8_t header[kHeaderBytes] = {};
     const uint32_t words[] = {kMagic, kVersion, geometry_.chips, geometry_.blocks, geometry_.pages};

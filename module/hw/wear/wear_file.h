@@ -56,7 +56,7 @@ private:
     void add_one(uint64_t offset);
     void create();
 
-    std::filesystem::path path_;
+    std::filesystem::path dir_, path_;
     WearGeometry geometry_;
     int fd_ = -1;
 };

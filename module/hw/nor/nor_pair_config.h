@@ -1,11 +1,11 @@
-// The NOR pair's configuration from the module profile (nor.* keys): chip
-// family and geometry by device code, busy times, injected faults.
+// What a NOR pair is built from: the two chips' configurations and the
+// blocks a new J3 module starts with locked. A plain value: a test or a tool
+// fills it in by hand, the profile reader (module/assembly/nor_profile.h)
+// from module.toml.
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "module/config.h"
 #include "module/hw/nor/nor_chip.h"
 
 namespace sim {
@@ -21,7 +21,5 @@ struct NorPairConfig {
     uint32_t block_count() const { return chips[0].block_count(); }
     uint32_t block_at(uint32_t device_offset) const { return chips[0].block_at(device_offset / 2); }
 };
-
-bool nor_config_from_profile(const Config& profile, NorPairConfig* config, std::string* error);
 
 }  // namespace sim

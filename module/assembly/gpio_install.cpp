@@ -1,5 +1,6 @@
 // Maps the GPIO block for every processor and the MFPR block for the PXA3xx
 // processors, with the pins as the last program on the module left them.
+#include "module/assembly/installers.h"
 #include "module/hw/cpu.h"
 #include "module/hw/gpio/gpio_blocks.h"
 #include "module/module.h"

@@ -1,4 +1,4 @@
-#include "module/clock.h"
+#include "module/hw/clock.h"
 
 #include <chrono>
 #include <thread>

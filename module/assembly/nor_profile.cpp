@@ -1,4 +1,4 @@
-#include "module/hw/nor/nor_profile.h"
+#include "module/assembly/nor_profile.h"
 
 #include <cstdio>
 #include <iterator>

@@ -2,8 +2,10 @@
 // physical bus at address 0.
 #include <memory>
 
+#include "module/assembly/installers.h"
+#include "module/assembly/nor_profile.h"
+#include "module/assembly/wear_profile.h"
 #include "module/hw/nor/nor_pair.h"
-#include "module/hw/nor/nor_profile.h"
 #include "module/module.h"
 
 namespace sim {

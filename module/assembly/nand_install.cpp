@@ -3,10 +3,12 @@
 // a module leaves the factory in.
 #include <filesystem>
 
+#include "module/assembly/installers.h"
+#include "module/assembly/nand_profile.h"
+#include "module/assembly/wear_profile.h"
 #include "module/hw/nand/nand_controller.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
-#include "module/hw/nand/nand_profile.h"
 #include "module/module.h"
 
 namespace sim {
@@ -134,6 +136,15 @@ bool install_nand(Module& module, std::string* error) {
     const NandPart& p = *config.part;
     controller->preset(p.system_ndcr, p.system_ndtr0, p.system_ndtr1);
 
+    // A shared block map of another size is none the system's driver made.
+    std::error_code ec;
+    uint64_t map_bytes = std::filesystem::file_size(module.dir() / kBbmtObjectFile, ec);
+    if (!ec && map_bytes != kBbmtBytes) {
+        if (error)
+            *error = (module.dir() / kBbmtObjectFile).string() + " is " + std::to_string(map_bytes) +
+                     " bytes; the block map is " + std::to_string(kBbmtBytes);
+        return false;
+    }
     // The running system's flash driver builds the shared block map at boot,
     // before any program starts.
     if (config.os_builds_bbmt && !std::filesystem::exists(module.dir() / kBbmtObjectFile)) {

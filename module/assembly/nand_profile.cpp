@@ -1,4 +1,4 @@
-#include "module/hw/nand/nand_profile.h"
+#include "module/assembly/nand_profile.h"
 
 #include <cstdio>
 
