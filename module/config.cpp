@@ -1,7 +1,9 @@
 #include "module/config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <variant>
 

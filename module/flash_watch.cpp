@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "module/hex_text.h"
 #include "module/hw/nand/nand_chip.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nor/nor_chip.h"
@@ -49,12 +50,6 @@ const char* cause(FaultKind fault) {
     }
 }
 
-std::string hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, static_cast<unsigned>(value));
-    return text;
-}
-
 }  // namespace
 
 std::string status_meaning(EventSource source, Operation op, uint32_t status) {
@@ -93,7 +88,7 @@ FlashFailure describe_failure(const DeviceEvent& e) {
         where += " block " + std::to_string(e.block);
         if (e.op != Operation::BlockErase && e.length) where += " page " + std::to_string(e.address / e.length);
     }
-    f.text = f.operation + " at " + hex(e.address, 8) + (f.never_ended ? " never ended: " : " failed: ") + where +
+    f.text = f.operation + " at " + hex(e.address) + (f.never_ended ? " never ended: " : " failed: ") + where +
              " status " + hex(f.status, 2) + " = " + f.meaning;
     if (const char* why = cause(e.fault)) f.text += std::string(" (") + why + ")";
     if (f.never_ended) f.text += "; the program gave up waiting";
@@ -135,7 +130,7 @@ void FlashWatch::on_event(const DeviceEvent& e) {
         case EventKind::BadBlock:
             if (hooks_.notice)
                 hooks_.notice("bad block found: chip " + std::to_string(e.unit) + " block " + std::to_string(e.block) +
-                              " (" + operation_name(e.op) + " at " + hex(e.address, 8) + ", status " + hex(e.value, 2) +
+                              " (" + operation_name(e.op) + " at " + hex(e.address) + ", status " + hex(e.value, 2) +
                               " = " + nand_meaning(e.value) + ")");
             break;
         case EventKind::EccCorrected:

@@ -28,6 +28,9 @@ struct ModuleObserver {
     // The module lost its power (text: the operation it cut). When set, the
     // host ends the process here; else the module ends it.
     std::function<void(const std::string& text)> power_cut;
+    // A wait for a named mutex that another process holds has lasted a
+    // second (holder: its pid, 0 when it is not known); told once a wait.
+    std::function<void(const std::u16string& name, long holder)> waiting_for_mutex;
 };
 
 ModuleObserver& observer();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "module/hex_text.h"
 #include "module/hw/cut_bits.h"
 #include "module/hw/folder_file.h"
 #include "module/module.h"
@@ -13,12 +14,6 @@
 namespace sim {
 
 namespace {
-
-std::string hex32(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string size_text(uint64_t bytes) {
     return bytes >= 1024 && bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KiB" : std::to_string(bytes) + " B";
@@ -75,10 +70,9 @@ std::string CutRecord::text() const {
             what = "block erase of " + chip + " block " + std::to_string(address / (block_bytes ? block_bytes : 1));
         else
             what = "page program of " + chip + " page " + std::to_string(address / (page_bytes ? page_bytes : 1));
-        what += " (" + hex32(address) + ")";
+        what += " (" + hex(address) + ")";
     } else {
-        what =
-            std::string(erase ? "block erase" : "program") + " at " + hex32(address) + " (" + size_text(length) + ")";
+        what = std::string(erase ? "block erase" : "program") + " at " + hex(address) + " (" + size_text(length) + ")";
     }
     int percent = static_cast<int>(done * 100 + 0.5);
     std::string how = done <= 0 ? "lost before it began" : "cut " + std::to_string(percent) + "% through";

@@ -152,6 +152,59 @@ bool read_table(const toml::table& table, const std::string& text, const std::st
     return true;
 }
 
+std::string trimmed(const std::string& text) {
+    size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+std::string line_of(const std::string& text, uint32_t number) {
+    size_t begin = offset_of(text, {number, 1});
+    size_t end = text.find('\n', begin);
+    return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// The key a "key = value" line sets, with the table of the [header] above
+// it; false for any other line.
+bool key_on_line(const std::string& text, uint32_t number, std::vector<std::string>* path, std::string* value) {
+    std::string line = line_of(text, number);
+    if (trimmed(line).rfind('[', 0) == 0) return false;
+    // The first '=' outside a quoted key part.
+    size_t equals = std::string::npos;
+    for (size_t i = 0; i < line.size() && equals == std::string::npos; ++i) {
+        if (line[i] == '\'' || line[i] == '"') {
+            i = line.find(line[i], i + 1);
+            if (i == std::string::npos) return false;
+        } else if (line[i] == '=') {
+            equals = i;
+        }
+    }
+    std::vector<std::string> table, key;
+    if (equals == std::string::npos || !split_key(line.substr(0, equals), &key)) return false;
+    for (uint32_t above = number; above-- > 1;) {
+        std::string header = trimmed(line_of(text, above));
+        if (header.size() < 2 || header[0] != '[' || header[1] == '[') continue;
+        size_t close = header.rfind(']');
+        if (close == std::string::npos || !split_key(header.substr(1, close - 1), &table)) table.clear();
+        break;
+    }
+    *path = table;
+    path->insert(path->end(), key.begin(), key.end());
+    *value = trimmed(line.substr(equals + 1));
+    return true;
+}
+
+// A line TOML cannot read, in the words of module.toml's rules where the
+// line sets a key: the key and what it takes, then the parser's words.
+std::string unreadable(const std::string& text, uint32_t number, const std::string& parser) {
+    std::vector<std::string> path;
+    std::string value;
+    if (!key_on_line(text, number, &path, &value)) return parser;
+    const KeyRule* rule = find_key_rule(path);
+    if (!rule) return "unknown key " + join(path) + " (TOML: " + parser + ")";
+    return join(path) + " must be " + describe_rule(*rule) + ", not " + value + " (TOML: " + parser + ")";
+}
+
 bool same_values(const std::map<std::string, Entry>& a, const std::map<std::string, Entry>& b) {
     if (a.size() != b.size()) return false;
     for (const auto& [key, e] : a) {
@@ -216,7 +269,7 @@ bool read(const std::string& text, const std::string& source, ReadText* out, std
             std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned char>(c));
             why += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? std::string(escape) : std::string(1, c);
         }
-        *error = where(source, static_cast<int>(e.source().begin.line)) + why;
+        *error = where(source, static_cast<int>(e.source().begin.line)) + unreadable(text, e.source().begin.line, why);
         return false;
     }
 }

@@ -147,11 +147,11 @@ bool replace_folder_file(const std::filesystem::path& dir, const std::filesystem
     ::unlinkat(parent.get(), temporary.c_str(), 0);
     Fd out(::openat(parent.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (out.get() < 0) {
-        if (error) *error = write_failure(path.string() + ".tmp", errno);
+        if (error) *error = write_failure(path, errno);
         return false;
     }
     if (!write_all(out.get(), bytes) || ::close(out.release()) != 0) {
-        if (error) *error = write_failure(path.string() + ".tmp", errno);
+        if (error) *error = write_failure(path, errno);
         ::unlinkat(parent.get(), temporary.c_str(), 0);
         return false;
     }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -41,6 +42,7 @@ struct MutexCore {
     // Named only: the lock file, opened by the process that uses it (a
     // forked child opens its own, or it would share the parent's lock).
     std::string lock_path;
+    std::u16string name;
     int fd = -1;
     pid_t fd_pid = 0;
 
@@ -80,18 +82,34 @@ bool ensure_lock_file(MutexCore& core) {
     return core.fd >= 0;
 }
 
-// Takes the lock file; false on time-out or error.
-bool lock_file(int fd, DWORD milliseconds, Clock::time_point deadline) {
-    if (milliseconds == INFINITE) {
-        while (flock(fd, LOCK_EX) != 0)
-            if (errno != EINTR) return false;
-        return true;
-    }
-    for (;;) {
+// The pid the holder wrote into the lock file; 0 when there is none.
+long holder_pid(int fd) {
+    char text[32] = {};
+    if (pread(fd, text, sizeof text - 1, 0) <= 0) return 0;
+    return std::strtol(text, nullptr, 10);
+}
+
+// Takes the lock file; false on time-out or error. A wait that lasts a
+// second is told to the host once, with the holder's pid: a run that waits
+// for another process looks hung otherwise.
+bool lock_file(int fd, const std::u16string& name, DWORD milliseconds, Clock::time_point deadline) {
+    const Clock::time_point tell_at = Clock::now() + std::chrono::seconds(1);
+    for (bool told = false;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Clock::time_point now = Clock::now();
+        if (milliseconds != INFINITE && now >= deadline) return false;
+        if (!told && now >= tell_at) {
+            told = true;
+            if (observer().waiting_for_mutex) observer().waiting_for_mutex(name, holder_pid(fd));
+            // Told; an endless wait now sleeps in the kernel.
+            if (milliseconds == INFINITE) {
+                while (flock(fd, LOCK_EX) != 0)
+                    if (errno != EINTR) return false;
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds == INFINITE ? 10 : 1));
     }
 }
 
@@ -139,7 +157,7 @@ DWORD wait_for_mutex(const std::shared_ptr<KernelObject>& object, DWORD millisec
     // waited for without holding the in-process lock.
     int fd = core.fd;
     lock.unlock();
-    bool locked = lock_file(fd, milliseconds, deadline);
+    bool locked = lock_file(fd, core.name, milliseconds, deadline);
     bool abandoned = locked && take_over_record(fd);
     lock.lock();
     if (!locked) {
@@ -207,6 +225,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
         if (!core) {
             core = std::make_shared<MutexCore>();
             core->lock_path = path.string();
+            core->name = name;
             slot = core;
         }
     } else {

@@ -234,13 +234,27 @@ void LineFrontEnd::progress_changed(const DialogView& dialog, const ControlView&
 void LineFrontEnd::handle_line(const DialogView& dialog, const std::string& line) {
     std::string word = trim(line);
     if (word.empty()) return;
+    std::vector<std::u16string> names;
     for (const ControlView* button : dialog.visible_buttons()) {
         if (equal_ignoring_case(word, utf8(button->text)) || word == std::to_string(button->id)) {
             deliver_command(dialog.handle, button->id);
             return;
         }
+        names.push_back(button->text);
     }
+    if (!options_.ask_again)
+        refuse(dialog.caption, u"",
+               "\"" + word + "\" is not a button of the dialog \"" + utf8(dialog.caption) + "\" (" +
+                   join_buttons(names) + ")");
     say(dialog.caption, "no such button: " + word);
+}
+
+void LineFrontEnd::refuse(const std::u16string& caption, const std::u16string& text, const std::string& why) {
+    say(caption, "refused: " + why);
+    if (options_.refuse) options_.refuse(caption, text, why);
+    out_.flush();
+    std::fflush(nullptr);
+    _exit(2);
 }
 
 bool LineFrontEnd::poll_input(const DialogView& dialog) {
@@ -290,13 +304,7 @@ int LineFrontEnd::message_box(const MessageBoxView& box, const std::optional<std
         // A word that names no button is never taken for the default.
         std::string why = (scripted ? "--answer " + trim(*word) : "\"" + trim(*word) + "\"") +
                           " is not a button of the box \"" + utf8(box.caption) + "\" (" + join_buttons(plain) + ")";
-        if (!options_.ask_again) {
-            say(box.caption, "refused: " + why);
-            if (options_.refuse) options_.refuse(why);
-            out_.flush();
-            std::fflush(nullptr);
-            _exit(2);
-        }
+        if (!options_.ask_again) refuse(box.caption, box.text, why);
         say(box.caption, "refused: " + why + "; answer again");
         word.reset();
         scripted = false;

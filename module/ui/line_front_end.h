@@ -36,11 +36,12 @@ struct LineOptions {
     Detail detail = Detail::normal;
     // The output is a terminal: progress as one line drawn over itself.
     bool progress_line = false;
-    // The input is a terminal: a word that is no button of a box is asked
-    // for again. Elsewhere refuse is called with why (and must not return;
-    // without it the process ends with status 2).
+    // The input is a terminal: a word that is no button of a message box or
+    // a dialog is asked for again. Elsewhere refuse is called with the box or
+    // dialog (its caption and text) and why (and must not return; without it
+    // the process ends with status 2).
     bool ask_again = false;
-    std::function<void(const std::string& why)> refuse;
+    std::function<void(const std::u16string& caption, const std::u16string& text, const std::string& why)> refuse;
     // The program's controls by id (buttons are named by their texts).
     std::map<int, ControlRole> roles;
     // Where aside() writes; null: the output.
@@ -75,6 +76,8 @@ private:
     void say(const std::u16string& caption, const std::u16string& text);
     void say(const std::u16string& caption, const std::string& text);
     void handle_line(const DialogView& dialog, const std::string& line);
+    // Off a terminal a word that names no button ends the run: never returns.
+    [[noreturn]] void refuse(const std::u16string& caption, const std::u16string& text, const std::string& why);
     bool shows(LineOptions::Detail least) const { return options_.detail >= least; }
     std::string control_name(const DialogView& dialog, const ControlView& control) const;
     // The progress line (callers hold out_mutex_).

@@ -16,10 +16,6 @@ BspFixture::BspFixture(const std::vector<std::string>& overrides) : ui_(std::mak
     module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
     sim::ui::reset_ui_config();
     sim::ui::set_front_end(ui_);
-    sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
-                                         int) {
-        boxes_.push_back({caption, text, flags});
-    };
 }
 
 BspFixture::~BspFixture() {
@@ -29,12 +25,7 @@ BspFixture::~BspFixture() {
 }
 
 void BspFixture::poke(uint32_t offset, const std::vector<uint8_t>& bytes) {
-    // nor.bin is mapped shared by the model: what is written here reads back through the flash.
-    std::fstream file(module_->dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
-    ASSERT_TRUE(file.is_open());
-    file.seekp(offset);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(file.good());
+    testing_support::poke_file(module_->file("nor.bin"), offset, bytes);
 }
 
 void BspFixture::poke_words(uint32_t offset, const std::vector<uint32_t>& words) {
@@ -70,15 +61,16 @@ void BspFixture::place_banner(uint32_t flash_offset, const std::string& text) {
 }
 
 std::string BspFixture::report() {
-    size_t before = boxes_.size();
+    size_t before = boxes_.boxes().size();
     ShowBspVersion(nullptr);
-    if (boxes_.size() != before + 1) {
-        ADD_FAILURE() << "the report shows " << boxes_.size() - before << " message boxes";
+    std::vector<MessageBoxSeen> boxes = boxes_.boxes();
+    if (boxes.size() != before + 1) {
+        ADD_FAILURE() << "the report shows " << boxes.size() - before << " message boxes";
         return "";
     }
-    EXPECT_EQ(boxes_.back().caption, u"BSP Version");
-    EXPECT_EQ(boxes_.back().flags, 0u);
-    return sim::utf8(boxes_.back().text);
+    EXPECT_EQ(boxes.back().caption, u"BSP Version");
+    EXPECT_EQ(boxes.back().flags, 0u);
+    return sim::utf8(boxes.back().text);
 }
 
 }  // namespace bsp_test

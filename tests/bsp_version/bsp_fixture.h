@@ -3,23 +3,21 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/case_name.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/test_module.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace bsp_test {
 
-struct MessageBoxSeen {
-    std::u16string caption;
-    std::u16string text;
-    unsigned flags;
-};
+using testing_support::CaseName;
+using testing_support::MessageBoxSeen;
 
 class BspFixture {
 public:
@@ -27,7 +25,7 @@ public:
     ~BspFixture();
 
     testing_support::TestModule& module() { return *module_; }
-    const std::vector<MessageBoxSeen>& boxes() const { return boxes_; }
+    std::vector<MessageBoxSeen> boxes() const { return boxes_.boxes(); }
 
     void poke(uint32_t offset, const std::vector<uint8_t>& bytes);
     void poke_words(uint32_t offset, const std::vector<uint32_t>& words);
@@ -43,15 +41,7 @@ public:
 private:
     std::unique_ptr<testing_support::TestModule> module_;
     std::shared_ptr<sim::ui::ScriptedFrontEnd> ui_;
-    std::vector<MessageBoxSeen> boxes_;
+    testing_support::MessageBoxRecorder boxes_;
 };
-
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
 
 }  // namespace bsp_test

@@ -133,8 +133,14 @@ TEST_P(InstallMatrix, LandsAsLaidOutKeepsTheRestOrIsRefusedUntouched) {
         auto [erased_start, erased_end] = erased_range(profile, start, start + size);
         EXPECT_EQ(ecc_mismatch(after, profile.kind, erased_start, erased_end), "");
         e2e::ToolRun check = e2e::run_tool("modulectl", {"check", module.path().string(), image});
-        EXPECT_EQ(check.exit_code, 0) << check.output;
-        EXPECT_NE(check.output.find("\nbootable: "), std::string::npos) << check.output;
+        // On NOR an image past the first block leaves the bootloader's start
+        // to content alone, which cannot prove it whole: the old bytes are
+        // compared below instead.
+        const bool unverifiable = profile.kind == Kind::Nor && start >= 0x40000;
+        EXPECT_EQ(check.exit_code, unverifiable ? 3 : 0) << check.output;
+        EXPECT_NE(check.output.find(unverifiable ? "\nnot verified: no damage recorded" : "\nbootable: "),
+                  std::string::npos)
+            << check.output;
     } else {
         EXPECT_EQ(e2e::json_value(report, "outcome"), "failure") << report;
         EXPECT_EQ(e2e::message_boxes(report), std::vector<std::string>{refused});

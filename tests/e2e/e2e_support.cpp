@@ -104,17 +104,7 @@ std::map<std::string, std::vector<uint8_t>> ModuleDir::flash_files() const {
 }
 
 void ModuleDir::poke(const std::string& name, uint64_t offset, const std::vector<uint8_t>& bytes) const {
-    std::fstream f(file(name), std::ios::in | std::ios::out | std::ios::binary);
-    f.seekg(0, std::ios::end);
-    uint64_t size = static_cast<uint64_t>(f.tellg());
-    // A NAND file's missing tail is erased flash.
-    if (size < offset) {
-        f.seekp(static_cast<std::streamoff>(size));
-        std::vector<char> erased(offset - size, static_cast<char>(0xFF));
-        f.write(erased.data(), static_cast<std::streamsize>(erased.size()));
-    }
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    testing_support::poke_file(file(name), offset, bytes);
 }
 
 ToolRun ModuleDir::update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
@@ -135,6 +125,27 @@ std::string ModuleDir::report() const {
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+std::string ModuleDir::events() const {
+    std::ifstream f(file("events.log"));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string ModuleDir::make_image(const std::string& name, std::vector<std::string> mkbin_args) const {
+    std::string image = scratch(name).string();
+    mkbin_args.insert(mkbin_args.begin(), {"-o", image});
+    ToolRun made = run_tool("mkbin", mkbin_args);
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    return image;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 std::string bootloader_on_flash(const ModuleDir& module) {

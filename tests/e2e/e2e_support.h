@@ -44,6 +44,10 @@ public:
     ToolRun update_tool(const std::vector<std::string>& host_args, const std::string& command_line,
                         const std::string& stdin_text = "") const;
     std::string report() const;
+    // The module's events.log as it stands.
+    std::string events() const;
+    // mkbin -o SCRATCH/name args...: the image's path.
+    std::string make_image(const std::string& name, std::vector<std::string> mkbin_args) const;
 
 private:
     testing_support::TempDir dir_;
@@ -59,5 +63,7 @@ std::string json_value(const std::string& json, const std::string& key);
 // Every "caption"/"text" pair of the report's message boxes, as "CAPTION: text".
 std::vector<std::string> message_boxes(const std::string& json);
 std::string shell_quote(const std::string& text);
+// Every from in text replaced by to.
+std::string replace_all(std::string text, const std::string& from, const std::string& to);
 
 }  // namespace e2e

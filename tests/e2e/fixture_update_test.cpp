@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/e2e/flash_layout.h"
+#include "tests/support/case_name.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace {
@@ -113,9 +114,7 @@ INSTANTIATE_TEST_SUITE_P(RealImages, FixtureUpdate,
                                             ::testing::Range(0, static_cast<int>(std::size(kFixtureProfiles)))),
                          [](const ::testing::TestParamInfo<FixtureUpdate::ParamType>& info) {
                              std::string name = kPlaced[std::get<0>(info.param)].file;
-                             name = name.substr(0, name.find('.'));
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             name = testing_support::test_name(name.substr(0, name.find('.')));
                              return name + "_on_" + profile_name(kFixtureProfiles[std::get<1>(info.param)]);
                          });
 

@@ -100,7 +100,7 @@ TEST(DryRun, RefusedOrFailingLeavesTheModuleAsItWas) {
         // 512 KiB of flash: the image at 0x80000 lies past its end, and the dry run says so first.
         {"the image passes the flash's end", {"nor.query_size=18"}, {"--dry-run"}, 1,
          "updatetool: --dry-run: the image's range 0x00080000-0x0009ffff ends past the flash's end 0x00080000; "
-         "the update fails at its erase\nupdatetool: update failed: Error erasing Flash!\n"},
+         "the update fails at its erase\nupdatetool: dry run: the update would fail: Error erasing Flash!\n"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -122,6 +122,26 @@ TEST(DryRun, RefusedOrFailingLeavesTheModuleAsItWas) {
         EXPECT_EQ(snapshot(module.path()), before);
         EXPECT_EQ(snapshot(full).size(), 1u);
     }
+}
+
+// A run of blocks changed alike is one line, and its section is the one the
+// update's plan names: a raw image holds no ROM header for the detection
+// to find, so IMAGE lies at its built-in place. Byte counts in hex.
+TEST(Diff, MergesRunsOfBlocksAndNamesSectionsAsThePlanDoes) {
+    e2e::ModuleDir module("pxa270");
+    fs::copy(module.path(), module.scratch("before"), fs::copy_options::recursive);
+    std::string image =
+        module.make_image("raw.bin", {"--start", "0x80080000", "--length", "0x100000", "--fill", "0x11"});
+    e2e::ToolRun dry = module.update_tool({"--dry-run"}, "/u " + image);
+    EXPECT_NE(dry.output.find("flash 0x00080000-0x0017ffff (IMAGE)"), std::string::npos) << dry.output;
+    ASSERT_EQ(module.update_tool({}, "/u " + image).exit_code, 0);
+    e2e::ToolRun diff = e2e::run_tool("modulectl", {"diff", module.scratch("before").string(), module.path().string()});
+    EXPECT_EQ(diff.exit_code, 1) << diff.output;
+    EXPECT_EQ(diff.output,
+              "blocks 2-5 (device 0x00080000-0x0017ffff): programmed, 0x100000 bytes differ; flash "
+              "0x00080000-0x0017ffff (IMAGE)\n"
+              "section IMAGE: 4 blocks, 0x100000 bytes differ\n"
+              "4 blocks differ (0 erased, 4 programmed, 0 rewritten), 0x100000 bytes; 0 blocks relocated\n");
 }
 
 TEST(Diff, RefusesModulesOfAnotherFlash) {
@@ -184,6 +204,12 @@ TEST(FlashMap, DrawsEveryBlockByStateWithTheImageOverIt) {
         EXPECT_EQ(testing_support::run_command("xmllint --noout " + e2e::shell_quote(svg.string()), &output), 0)
             << "not well-formed XML";
         for (const auto& [word, count] : c.expected) EXPECT_EQ(rects(svg, word), count) << word;
+        // 16 blocks of 256 KiB; 1024 blocks of 128 KiB less the 20 of the reserve.
+        std::vector<uint8_t> drawn = read_binary(svg);
+        std::string heading = std::string(c.profile) == "pxa270" ? "0x00000000-0x003fffff" : "0x00000000-0x07d7ffff";
+        EXPECT_NE(std::string(drawn.begin(), drawn.end())
+                      .find("Sections (flash offsets as the system addresses them, " + heading + ")"),
+                  std::string::npos);
         EXPECT_EQ(rects(svg, "section"), 3)
             << "Bootloader and ConfigBlock are not in flash; IMAGE, Registry, FileSystem are";
         fs::path png = module.scratch("map.png");
@@ -229,7 +255,7 @@ TEST_P(RawDump, ImportIntoANewModuleThenExportGivesTheSameBytes) {
     fs::path wrong = from.scratch("short.bin");
     testing_support::write_binary(wrong, std::vector<uint8_t>(1000, 0xFF));
     e2e::ToolRun refused = e2e::run_tool("modulectl", {"import", into.path().string(), wrong.string()});
-    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(refused.exit_code, 2);
     EXPECT_NE(refused.errors.find("is 1000 bytes; a dump of this module with spare areas is "), std::string::npos)
         << refused.errors;
 }

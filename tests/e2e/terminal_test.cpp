@@ -116,6 +116,41 @@ TEST_F(Terminal, BspVersionByTabArrowsShiftTabAndTheMouse) {
     }
 }
 
+// The arrows go by where the buttons are, Tab by the template's order:
+// Down from BSP Version lands on Warmboot below it (the tie between the two
+// buttons below goes to the left one), not on Coldboot, next in tab order.
+TEST_F(Terminal, ArrowsMoveTheFocusByTheButtonsPlacesOnScreen) {
+    e2e::ModuleDir module("pxa270");
+    TerminalRun run(args(module));
+    run.wait_for(kCaption);
+    struct Step {
+        const char* key;
+        const char* focused;
+    };
+    // clang-format off
+    const Step steps[] = {
+        {"Down",  ">Clear Registry on Flash<"},
+        {"Down",  ">Update Bootloader/Image<"},
+        {"Down",  ">BSP Version<"},
+        {"Down",  ">Warmboot<"},
+        {"Down",  ">Warmboot<"},   // nothing below: the focus stays
+        {"Right", ">Coldboot<"},
+        {"Left",  ">Warmboot<"},
+        {"Up",    ">BSP Version<"},
+        {"Tab",   ">Coldboot<"},   // Tab keeps the template's order
+        {"Up",    ">BSP Version<"},
+        {"Up",    ">Update Bootloader/Image<"},
+    };
+    // clang-format on
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.key) + " to " + step.focused);
+        run.keys({step.key});
+        run.wait_for(step.focused);
+    }
+    run.keys({"Escape"});
+    expect_restored(run, 0);
+}
+
 // A module whose chips erase and program fast enough for an update of
 // 1 MiB to take under a second at the wall clock's pace, with a bootloader
 // in flash to warn about and a folder of files for the file dialog.
@@ -157,6 +192,8 @@ TEST_F(Terminal, UpdateWalksTheFileDialogAnswersTheWarningAndShowsProgress) {
         EXPECT_NE(shown.find("> images\\"), std::string::npos) << shown;
         EXPECT_NE(shown.find("windows\\"), std::string::npos) << shown;
         EXPECT_NE(shown.find("Files of type: IMAGE files (*.bin)"), std::string::npos) << shown;
+        // Beside the module's folders, the host's folder the run started in.
+        EXPECT_NE(shown.find("  [this computer] /"), std::string::npos) << shown;
         run.keys({"Escape"});
         shown = run.wait_for("Look in:", true);
         EXPECT_EQ(shown.find("Updating IMAGE"), std::string::npos) << shown;
@@ -208,6 +245,8 @@ TEST_F(Terminal, UpdateWalksTheFileDialogAnswersTheWarningAndShowsProgress) {
             // The texts change with the bars while the worker runs.
             shown = run.wait_until(bar_moving, "a progress bar on its way");
             EXPECT_NE(shown.find("Image: 00000000  Len: 00100000(1048576)"), std::string::npos) << shown;
+            // A record's line is longer than its control's cells: it is shown whole.
+            run.wait_for("Section: 00000000  Len: 00100000(1048576)");
             run.wait_for("Reset now?");
             run.keys({"n"});
             run.wait_for("Updating IMAGE", true);

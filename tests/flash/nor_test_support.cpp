@@ -31,19 +31,11 @@ std::unique_ptr<testing_support::TestModule> OpenNor(const std::string& profile,
 }
 
 std::vector<uint8_t> PeekFlash(testing_support::TestModule& module, uint32_t offset, uint32_t length) {
-    std::ifstream file(module.dir() / "module" / "nor.bin", std::ios::binary);
-    file.seekg(offset);
-    std::vector<uint8_t> bytes(length);
-    file.read(reinterpret_cast<char*>(bytes.data()), length);
-    EXPECT_EQ(static_cast<std::streamsize>(length), file.gcount()) << "nor.bin shorter than expected";
-    return bytes;
+    return testing_support::peek_file(module.file("nor.bin"), offset, length);
 }
 
 void PokeFlash(testing_support::TestModule& module, uint32_t offset, const std::vector<uint8_t>& bytes) {
-    std::fstream file(module.dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
-    ASSERT_TRUE(file.is_open());
-    file.seekp(offset);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    testing_support::poke_file(module.file("nor.bin"), offset, bytes);
 }
 
 uint32_t LockWord(uint32_t blockOffset) {

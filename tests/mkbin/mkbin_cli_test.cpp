@@ -198,7 +198,7 @@ TEST_F(MkbinCli, FileFaultOptions) {
     }
 }
 
-// 2: the command line cannot be carried out; 1: a file cannot be read.
+// 2: the command line cannot be carried out, or a file cannot be read.
 TEST_F(MkbinCli, BadArgumentsFailWithAReason) {
     struct Case {
         std::string arguments;
@@ -220,9 +220,9 @@ TEST_F(MkbinCli, BadArgumentsFailWithAReason) {
         {out + " --start 0 --length 0xFFFFFFFF --fill pattern", 2, "--length with --fill is over 1 GiB"},
         {out + " --start 0 --built \"2007-03-12 10:20:30\"", 2, "need --rom"},
         {out + " --start 0 --order 5", 2, "record order"},
-        {out + " --start 0 --data 0=" + path("missing.raw"), 1, "cannot read"},
-        {out + " --start 0 --data 0=" + dir_.path().string(), 1, "is a directory"},
-        {"--info " + dir_.path().string(), 1, "is a directory"},
+        {out + " --start 0 --data 0=" + path("missing.raw"), 2, "cannot read"},
+        {out + " --start 0 --data 0=" + dir_.path().string(), 2, "is a directory"},
+        {"--info " + dir_.path().string(), 2, "is a directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);

@@ -50,12 +50,8 @@ std::vector<uint8_t> as_bytes(const std::vector<uint32_t>& words) {
 }
 
 void patch_file(const TestModule& m, const std::string& name, uint64_t offset, uint8_t xor_mask) {
-    std::fstream f(m.dir() / "module" / name, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekg(static_cast<std::streamoff>(offset));
-    char c = 0;
-    f.get(c);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.put(static_cast<char>(c ^ xor_mask));
+    uint8_t old = testing_support::peek_file(m.file(name), offset, 1)[0];
+    testing_support::poke_file(m.file(name), offset, {static_cast<uint8_t>(old ^ xor_mask)});
 }
 
 // One page program: command, WRDREQ, data, finish.

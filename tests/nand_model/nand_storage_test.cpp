@@ -15,11 +15,7 @@ using testing_support::TestModule;
 
 namespace {
 
-void write_at(const std::filesystem::path& file, uint64_t offset, const std::vector<uint8_t>& bytes) {
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using testing_support::poke_file;
 
 struct FactoryCase {
     const char* profile;
@@ -145,7 +141,7 @@ TEST(NandStorage, RunningSystemBuildsTheBlockMapFromTheTablePage) {
 
     // Table {header, (5, 2040), (0, 2041), (7, 9000: outside), end}: only (5, 2040) applies.
     std::filesystem::remove(m.dir() / "module/objects/NAND_FLASH_BBMT.map");
-    write_at(m.dir() / "module/nand-0.main", 0x3E00 + 4, {5, 0, 0xF8, 0x07, 0, 0, 0xF9, 0x07, 7, 0, 0x28, 0x23});
+    poke_file(m.dir() / "module/nand-0.main", 0x3E00 + 4, {5, 0, 0xF8, 0x07, 0, 0, 0xF9, 0x07, 7, 0, 0x28, 0x23});
     m.reopen();
     entries = map_entries(m.read_file("objects/NAND_FLASH_BBMT.map"), 2048);
     for (uint16_t i = 0; i < 2048; ++i) EXPECT_EQ(entries[i], i == 5 ? 2040 : i) << i;
@@ -156,7 +152,7 @@ TEST(NandStorage, BlockMapIsLeftToTheProgramWhenTheSystemDoesNotBuildIt) {
     EXPECT_FALSE(std::filesystem::exists(m.dir() / "module/objects/NAND_FLASH_BBMT.map"));
     TestModule damaged("pxa320-d3ec");
     std::filesystem::remove(damaged.dir() / "module/objects/NAND_FLASH_BBMT.map");
-    write_at(damaged.dir() / "module/nand-0.main", 0x1F800, {0x00});
+    poke_file(damaged.dir() / "module/nand-0.main", 0x1F800, {0x00});
     damaged.reopen();
     EXPECT_FALSE(std::filesystem::exists(damaged.dir() / "module/objects/NAND_FLASH_BBMT.map"))
         << "no table header: the running system's driver builds no map";

@@ -61,19 +61,7 @@ RawChip ReadChip(testing_support::TestModule& module, unsigned chip) {
 
 void PokeChipFile(testing_support::TestModule& module, const std::string& name, uint64_t offset,
                   const std::vector<uint8_t>& bytes) {
-    std::filesystem::path path = module.dir() / "module" / name;
-    uint64_t size = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
-    {
-        // Bytes between the old end and the new ones are erased flash.
-        std::ofstream grow(path, std::ios::binary | std::ios::app);
-        for (uint64_t at = size; at < offset; at++) {
-            grow.put(static_cast<char>(0xFF));
-        }
-    }
-    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(file.good()) << path;
+    testing_support::poke_file(module.file(name), offset, bytes);
 }
 
 std::vector<std::array<uint32_t, 3>> Commands(const testing_support::BusRecorder& recorder) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <stdexcept>
 
 namespace nor_test {
@@ -63,12 +62,7 @@ uint32_t NorBus::LockWord(uint32_t block_offset) {
 }
 
 std::vector<uint8_t> NorBus::FileBytes(uint32_t offset, uint32_t length) {
-    std::ifstream file(dir_ / sim::NorPair::kArrayFile, std::ios::binary);
-    file.seekg(offset);
-    std::vector<uint8_t> bytes(length);
-    file.read(reinterpret_cast<char*>(bytes.data()), length);
-    EXPECT_EQ(static_cast<std::streamsize>(length), file.gcount());
-    return bytes;
+    return testing_support::peek_file(dir_ / sim::NorPair::kArrayFile, offset, length);
 }
 
 uint32_t NorBus::FileWord(uint32_t offset) {
@@ -77,10 +71,7 @@ uint32_t NorBus::FileWord(uint32_t offset) {
 }
 
 void NorBus::FillFile(uint32_t offset, uint32_t length, uint8_t value) {
-    std::fstream file(dir_ / sim::NorPair::kArrayFile, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(offset);
-    std::vector<char> bytes(length, static_cast<char>(value));
-    file.write(bytes.data(), length);
+    testing_support::fill_file(dir_ / sim::NorPair::kArrayFile, offset, length, value);
 }
 
 }  // namespace nor_test

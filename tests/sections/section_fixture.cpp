@@ -37,10 +37,6 @@ SectionFixture::SectionFixture(const std::vector<std::string>& overrides, bool s
     module_ = std::make_unique<testing_support::TestModule>("pxa270", overrides);
     sim::ui::reset_ui_config();
     sim::ui::set_front_end(ui_);
-    sim::observer().message_box = [this](const std::u16string& caption, const std::u16string& text, unsigned flags,
-                                         int answer) {
-        boxes_.push_back({caption, text, flags, answer});
-    };
     if (select) {
         EXPECT_EQ(SelectFlashBackend(), kFlashBackendNor);
     }
@@ -54,22 +50,11 @@ SectionFixture::~SectionFixture() {
 }
 
 std::vector<uint8_t> SectionFixture::peek(uint32_t offset, uint32_t length) {
-    std::ifstream file(module_->dir() / "module" / "nor.bin", std::ios::binary);
-    file.seekg(offset);
-    std::vector<uint8_t> bytes(length);
-    file.read(reinterpret_cast<char*>(bytes.data()), length);
-    EXPECT_EQ(file.gcount(), static_cast<std::streamsize>(length))
-        << "nor.bin ends before 0x" << std::hex << offset + length;
-    return bytes;
+    return testing_support::peek_file(module_->file("nor.bin"), offset, length);
 }
 
 void SectionFixture::poke(uint32_t offset, const std::vector<uint8_t>& bytes) {
-    // The model maps nor.bin shared: bytes written here read back through the flash at once.
-    std::fstream file(module_->dir() / "module" / "nor.bin", std::ios::binary | std::ios::in | std::ios::out);
-    ASSERT_TRUE(file.is_open());
-    file.seekp(offset);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(file.good());
+    testing_support::poke_file(module_->file("nor.bin"), offset, bytes);
 }
 
 void SectionFixture::poke_word(uint32_t offset, uint32_t value) {

@@ -4,24 +4,21 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/case_name.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/test_module.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace sections_test {
 
-struct MessageBoxSeen {
-    std::u16string caption;
-    std::u16string text;
-    unsigned flags;
-    int answer;
-};
+using testing_support::CaseName;
+using testing_support::MessageBoxSeen;
 
 class SectionFixture {
 public:
@@ -30,7 +27,7 @@ public:
 
     testing_support::TestModule& module() { return *module_; }
     sim::ui::ScriptedFrontEnd& ui() { return *ui_; }
-    const std::vector<MessageBoxSeen>& boxes() const { return boxes_; }
+    std::vector<MessageBoxSeen> boxes() const { return boxes_.boxes(); }
 
     std::vector<uint8_t> peek(uint32_t offset, uint32_t length);
     void poke(uint32_t offset, const std::vector<uint8_t>& bytes);
@@ -45,17 +42,8 @@ public:
 private:
     std::unique_ptr<testing_support::TestModule> module_;
     std::shared_ptr<sim::ui::ScriptedFrontEnd> ui_;
-    std::vector<MessageBoxSeen> boxes_;
+    testing_support::MessageBoxRecorder boxes_;
 };
-
-// A parameterised case's name from its "name" field, as gtest accepts it.
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.name ? info.param.name : "unnamed";
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
 
 // The map as a fresh process has it.
 void ResetSectionMap();

@@ -126,6 +126,36 @@ void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>&
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::vector<uint8_t> peek_file(const std::filesystem::path& path, uint64_t offset, uint64_t length) {
+    std::ifstream file(path, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(offset));
+    std::vector<uint8_t> bytes(length);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+    EXPECT_EQ(file.gcount(), static_cast<std::streamsize>(length))
+        << path.filename().string() << " ends before " << offset + length;
+    return bytes;
+}
+
+void poke_file(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
+    // A NAND chip file may not exist yet: the chip is erased.
+    if (!std::filesystem::exists(path)) std::ofstream(path, std::ios::binary).close();
+    uint64_t size = std::filesystem::file_size(path);
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(file.is_open()) << path;
+    if (size < offset) {
+        file.seekp(static_cast<std::streamoff>(size));
+        std::vector<char> erased(offset - size, static_cast<char>(0xFF));
+        file.write(erased.data(), static_cast<std::streamsize>(erased.size()));
+    }
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good()) << path;
+}
+
+void fill_file(const std::filesystem::path& path, uint64_t offset, uint64_t length, uint8_t value) {
+    poke_file(path, offset, std::vector<uint8_t>(length, value));
+}
+
 int run_command(const std::string& command, std::string* output) {
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;

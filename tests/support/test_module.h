@@ -36,6 +36,8 @@ public:
     // Closes and reopens the module, as a restart of the program would.
     void reopen();
     std::vector<uint8_t> read_file(const std::string& name) const;
+    // A file of the module directory (nor.bin, nand-0.main ...).
+    std::filesystem::path file(const std::string& name) const { return dir_.path() / "module" / name; }
 
 private:
     TempDir dir_;
@@ -90,6 +92,17 @@ void reset_flash_state();
 
 std::vector<uint8_t> read_binary(const std::filesystem::path& path);
 void write_binary(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Bytes of a chip file (nor.bin, nand-N.main ...) read straight from it; the
+// calling test fails when the file ends first.
+std::vector<uint8_t> peek_file(const std::filesystem::path& path, uint64_t offset, uint64_t length);
+// Writes bytes into a chip file at an offset, as old flash contents. A file
+// that ends before the offset is first filled up with erased bytes (0xFF),
+// as a NAND file's missing tail reads. The model maps its files shared: the
+// bytes read back through the flash at once.
+void poke_file(const std::filesystem::path& path, uint64_t offset, const std::vector<uint8_t>& bytes);
+// The same byte length times from offset on.
+void fill_file(const std::filesystem::path& path, uint64_t offset, uint64_t length, uint8_t value);
 
 // Runs a command line through the shell; returns the exit code and fills output with stdout.
 int run_command(const std::string& command, std::string* output);

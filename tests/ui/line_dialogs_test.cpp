@@ -28,7 +28,11 @@ protected:
     std::vector<int> run_main_dialog(const std::string& text) {
         std::vector<int> seen;
         commands = &seen;
-        start(text);
+        // As typed at a terminal: a word that names no button is answered and
+        // the dialog goes on (without a terminal it ends the run with status 2).
+        sim::ui::LineOptions at_terminal;
+        at_terminal.ask_again = true;
+        start(text, at_terminal);
         INT_PTR result = DialogBoxIndirectParamW(
             ui_test::program_instance(), ui_test::program_template(IDD_MAIN_DIALOG), nullptr, RecordingMainProc, 0);
         EXPECT_EQ(result, 0);

@@ -158,7 +158,9 @@ TEST_F(ImageReading, AFileChangedAfterItsCheckIsRefusedOrCheckedAgainWhileWritin
         EXPECT_EQ(run.worker_result(), 0);
         EXPECT_EQ(fresh.calls_of('E').size(), c.erases);
         EXPECT_EQ(fresh.calls_of('W').size(), c.writes);
-        if (c.writes) EXPECT_TRUE(std::equal(first.begin(), first.end(), fresh.contents().begin() + 0x80000));
+        if (c.writes) {
+            EXPECT_TRUE(std::equal(first.begin(), first.end(), fresh.contents().begin() + 0x80000));
+        }
     }
 }
 

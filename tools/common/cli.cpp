@@ -10,11 +10,22 @@ namespace cli {
 
 const char* version() { return UPDATETOOL_VERSION; }
 
+namespace {
+
+const char kNumberForms[] = "Numbers are decimal or 0x hex, at most 0xFFFFFFFF unless said otherwise.\n";
+
+}  // namespace
+
 void prepare(CLI::App& app, const std::string& footer) {
     app.set_version_flag("--version", std::string(app.get_name()) + " " + version());
-    app.footer(!footer.empty() ? footer + "\n"
-                               : "Numbers are decimal or 0x hex, at most 0xFFFFFFFF unless said otherwise.\n"
-                                 "Exit status: 0 done, 1 the work failed, 2 the command line was wrong.\n");
+    if (!footer.empty())
+        app.footer(footer + "\n");
+    else
+        set_exit_statuses(app, "0 done, 1 the work failed, 2 the command line was wrong");
+}
+
+void set_exit_statuses(CLI::App& command, const std::string& statuses) {
+    command.footer(std::string(kNumberForms) + "Exit status: " + statuses + ".\n");
 }
 
 CLI::Validator one_of(std::vector<std::string> words) {
@@ -24,8 +35,11 @@ CLI::Validator one_of(std::vector<std::string> words) {
 }
 
 std::string limit_text(uint64_t max) {
+    // Sizes are stated as powers of two (1 GiB, 64 MiB); other limits, a
+    // time in microseconds among them, as the number they are.
+    bool power_of_two = (max & (max - 1)) == 0;
     for (auto [shift, unit] : {std::pair{30, "GiB"}, {20, "MiB"}, {10, "KiB"}})
-        if (max >= (1ull << shift) && max % (1ull << shift) == 0) return std::to_string(max >> shift) + " " + unit;
+        if (power_of_two && max >= (1ull << shift)) return std::to_string(max >> shift) + " " + unit;
     // All ones (0xFFFF, 0xFFFFFFFF) reads best in hex.
     bool all_ones = max > 0xFF && (max & (max + 1)) == 0;
     char text[32];

@@ -21,6 +21,9 @@ const char* version();
 
 // Adds --version, and the number forms and exit statuses (or footer) to the help's end.
 void prepare(CLI::App& app, const std::string& footer = "");
+// The help's last lines for a command whose exit statuses say more than done
+// or failed: the number forms, then "Exit status: " and the statuses.
+void set_exit_statuses(CLI::App& command, const std::string& statuses);
 
 // Checks that an option's text is one of the words (the help shows them
 // through the option's type name).

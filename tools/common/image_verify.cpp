@@ -5,18 +5,13 @@
 #include <iterator>
 
 #include "module/hal/config_items.h"
+#include "module/hex_text.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace {
 
 constexpr uint32_t kDefaultImagePlace = 0x80000;
 constexpr uint64_t kChunk = 1 << 20;
-
-std::string hex8(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 }  // namespace
 
@@ -36,9 +31,9 @@ uint32_t image_address_bias(uint32_t s, uint32_t image_place) {
 
 std::string VerifyResult::summary() const {
     std::string counts = std::to_string(records) + (records == 1 ? " record" : " records");
-    std::string text = matches() ? "matches: " + counts + ", " + hex8(bytes) + " bytes"
-                                 : "differs at " + hex8(first_difference.value_or(0)) + ": " +
-                                       std::to_string(differing) + " of " + hex8(bytes) + " bytes in " + counts;
+    std::string text = matches() ? "matches: " + counts + ", " + sim::hex(bytes, 0) + " bytes"
+                                 : "differs at " + sim::hex(first_difference.value_or(0)) + ": " +
+                                       sim::hex(differing, 0) + " of " + sim::hex(bytes, 0) + " bytes in " + counts;
     // The bytes are compared as stored; a reader with ECC would meet these.
     if (page_problems.empty()) return text;
     size_t uncorrectable = 0;
@@ -94,7 +89,7 @@ bool verify_image(const std::filesystem::path& module_dir, const std::filesystem
     if (!read_image(image, &file, &bin, error)) return false;
     for (const mkbin::ParsedRecord& r : bin.records) {
         if (!r.sum_matches) {
-            *error = image.string() + ": the record at " + hex8(r.address) + " does not match its checksum";
+            *error = image.string() + ": the record at " + sim::hex(r.address) + " does not match its checksum";
             return false;
         }
         result->bytes += r.length;

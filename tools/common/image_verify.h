@@ -22,7 +22,7 @@ struct VerifyResult {
     std::vector<sim::PageProblem> page_problems;
 
     bool matches() const { return differing == 0; }
-    // "matches: 2 records, 0x00100000 bytes" or "differs at 0x00100004: 3 of 0x00100000 bytes in 2 records",
+    // "matches: 2 records, 0x100000 bytes" or "differs at 0x00100004: 0x3 of 0x100000 bytes in 2 records",
     // then "; 1 page with ECC errors, 0 uncorrectable" when there were any.
     std::string summary() const;
 };

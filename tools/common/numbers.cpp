@@ -1,7 +1,5 @@
 #include "tools/common/numbers.h"
 
-#include <cstdio>
-
 namespace cli {
 
 bool parse_number(std::string_view text, uint64_t* value, uint64_t max) {
@@ -29,13 +27,6 @@ bool parse_number(std::string_view text, uint64_t* value, uint64_t max) {
     }
     *value = v;
     return true;
-}
-
-std::string hex_range(uint64_t start, uint64_t end) {
-    char text[48];
-    std::snprintf(text, sizeof text, "0x%08llx-0x%08llx", static_cast<unsigned long long>(start),
-                  static_cast<unsigned long long>(end - 1));
-    return text;
 }
 
 }  // namespace cli

@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "module/hex_text.h"
+
 namespace cli {
 
 // False when the text is not such a number or the number exceeds max.
 bool parse_number(std::string_view text, uint64_t* value, uint64_t max = UINT64_MAX);
 
 // "0x00080000-0x000fffff": the first and the last byte of [start, end).
-std::string hex_range(uint64_t start, uint64_t end);
+using sim::hex_range;
 
 }  // namespace cli

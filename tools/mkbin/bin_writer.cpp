@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "module/hex_text.h"
 #include "tools/common/numbers.h"
 
 namespace mkbin {
@@ -398,11 +399,7 @@ bool parse_bin(std::span<const uint8_t> file, ParsedBin* parsed, std::string* er
             return true;
         }
         if (file.size() - at < length) {
-            *error = "file ends inside the data of the record at 0x" + [&] {
-                char text[16];
-                std::snprintf(text, sizeof text, "%08X", address);
-                return std::string(text);
-            }();
+            *error = "file ends inside the data of the record at " + sim::hex(address);
             return false;
         }
         uint32_t sum = byte_sum(file.subspan(at, length));

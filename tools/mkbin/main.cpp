@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "module/hex_text.h"
 #include "tools/common/cli.h"
+#include "tools/common/output_file.h"
 #include "tools/mkbin/bin_writer.h"
 
 namespace {
@@ -62,10 +63,10 @@ int fail(const std::string& message) {
     return cli::kUsage;
 }
 
-// Files that cannot be read or written.
+// Files that cannot be read or written: a host error.
 int fail_file(const std::string& message) {
     std::fprintf(stderr, "mkbin: %s\n", message.c_str());
-    return cli::kFailure;
+    return cli::kUsage;
 }
 
 // ADDR=FILE
@@ -156,12 +157,12 @@ int show_info(const std::string& path) {
     if (!mkbin::read_input_file(path, mkbin::kMaxImageBytes, &bytes, &error)) return fail_file(error);
     mkbin::ParsedBin parsed;
     bool ok = mkbin::parse_bin(bytes, &parsed, &error);
-    std::printf("start 0x%08X length 0x%08X\n", parsed.image_start, parsed.image_length);
+    std::printf("start %s length %s\n", sim::hex(parsed.image_start).c_str(), sim::hex(parsed.image_length).c_str());
     for (const mkbin::ParsedRecord& r : parsed.records)
-        std::printf("record 0x%08X length 0x%08X sum 0x%08X %s\n", r.address, r.length, r.checksum,
-                    r.sum_matches ? "ok" : "BAD SUM");
+        std::printf("record %s length %s sum %s %s\n", sim::hex(r.address).c_str(), sim::hex(r.length).c_str(),
+                    sim::hex(r.checksum).c_str(), r.sum_matches ? "ok" : "BAD SUM");
     if (parsed.has_end)
-        std::printf("end length 0x%08X, %zu bytes after it\n", parsed.end_length, parsed.trailing_bytes);
+        std::printf("end length %s, %zu bytes after it\n", sim::hex(parsed.end_length).c_str(), parsed.trailing_bytes);
     if (!ok) {
         std::printf("error: %s\n", error.c_str());
         return 1;
@@ -183,7 +184,9 @@ bool parse_order(const std::string& text, std::vector<size_t>* order) {
     return true;
 }
 
-int build(Options& o) {
+// Where the pieces go: --raw as the start and a data file, and what every
+// image needs. 0 to go on, else the exit status.
+int check_placement(Options& o) {
     if (o.raw_file) {
         if (!o.raw_address) return fail("--raw needs --address");
         if (!o.start) o.start = *o.raw_address;
@@ -191,35 +194,44 @@ int build(Options& o) {
     }
     if (o.output.empty()) return fail("no output file (-o OUT.bin)");
     if (!o.start) return fail("no image start (--start ADDR)");
-    const uint32_t start = *o.start;
+    return 0;
+}
 
-    mkbin::MemoryImage image;
-    // Bytes placed so far, against the limit of what mkbin builds.
-    uint64_t placed = o.fill ? o.length.value_or(0) : 0;
-    if (o.fill) {
-        if (!o.length) return fail("--fill needs --length");
-        if (*o.length > mkbin::kMaxImageBytes) return fail("--length with --fill is over 1 GiB");
-        std::vector<uint8_t> filler(*o.length);
-        if (*o.fill == "pattern") {
-            for (uint32_t i = 0; i < *o.length; ++i) filler[i] = mkbin::pattern_byte(i);
-        } else {
-            uint32_t byte;
-            if (!mkbin::parse_u32(*o.fill, &byte) || byte > 0xFF) return fail("--fill takes a byte or 'pattern'");
-            std::fill(filler.begin(), filler.end(), static_cast<uint8_t>(byte));
-        }
-        image.put(start, filler);
+int place_fill(const Options& o, mkbin::MemoryImage& image) {
+    if (!o.fill) return 0;
+    if (!o.length) return fail("--fill needs --length");
+    if (*o.length > mkbin::kMaxImageBytes) return fail("--length with --fill is over 1 GiB");
+    std::vector<uint8_t> filler(*o.length);
+    if (*o.fill == "pattern") {
+        for (uint32_t i = 0; i < *o.length; ++i) filler[i] = mkbin::pattern_byte(i);
+    } else {
+        uint32_t byte;
+        if (!mkbin::parse_u32(*o.fill, &byte) || byte > 0xFF) return fail("--fill takes a byte or 'pattern'");
+        std::fill(filler.begin(), filler.end(), static_cast<uint8_t>(byte));
     }
+    image.put(*o.start, filler);
+    return 0;
+}
+
+// The data files, against the limit of what mkbin places (*placed so far).
+int place_data(const Options& o, mkbin::MemoryImage& image, uint64_t* placed) {
     for (const std::string& placement : o.data) {
         uint32_t address;
         std::string path, error;
         split_placement(placement, &address, &path);
         std::vector<uint8_t> bytes;
-        if (!mkbin::read_input_file(path, mkbin::kMaxImageBytes - placed, &bytes, &error)) return fail_file(error);
-        placed += bytes.size();
+        if (!mkbin::read_input_file(path, mkbin::kMaxImageBytes - *placed, &bytes, &error)) return fail_file(error);
+        *placed += bytes.size();
         if (static_cast<uint64_t>(address) + bytes.size() > (1ull << 32))
             return fail(path + " does not fit below 4 GiB at its address");
         image.put(address, bytes);
     }
+    return 0;
+}
+
+// The compressed header, version record, banner and configuration block.
+int place_pieces(const Options& o, mkbin::MemoryImage& image, uint64_t placed) {
+    const uint32_t start = *o.start;
     if (o.compressed) mkbin::add_compressed_header(image, start, *o.compressed);
     if (o.version) {
         mkbin::VersionSpec version;
@@ -232,86 +244,109 @@ int build(Options& o) {
         return fail("the configuration block takes the image over 1 GiB");
     if (o.config_block && !mkbin::add_config_block(image, start + o.config_offset, *o.config_block))
         return fail("--config-block SIZE must be a nonzero multiple of 4");
+    return 0;
+}
 
-    if (o.rom) {
-        mkbin::RomHeaderSpec rom;
-        rom.image_address = start;
-        rom.toc_offset = o.toc_offset;
-        // The image spans its placed bytes and its own headers.
-        uint64_t header_end =
-            static_cast<uint64_t>(start) + o.toc_offset + mkbin::kRomHeaderSize + mkbin::kTocEntrySize;
-        uint64_t span_end = std::max<uint64_t>(image.end(), header_end);
-        if (!o.length) o.length = static_cast<uint32_t>(span_end - start);
-        rom.physfirst = o.physfirst.value_or(start);
-        rom.physlast = o.physlast.value_or(rom.physfirst + *o.length - 4);
-        rom.toc_pointer = o.toc_pointer;
-        rom.module_size = *o.length;
-        if (o.built && !mkbin::filetime_from_text(*o.built, &rom.build_filetime))
-            return fail("--built takes \"YYYY-MM-DD HH:MM:SS\"");
-        mkbin::add_rom_headers(image, rom);
-    } else if (o.built || o.physfirst || o.physlast || o.toc_pointer) {
-        return fail("--built, --physfirst, --physlast and --toc-pointer need --rom");
+int place_rom_headers(Options& o, mkbin::MemoryImage& image) {
+    if (!o.rom) {
+        if (o.built || o.physfirst || o.physlast || o.toc_pointer)
+            return fail("--built, --physfirst, --physlast and --toc-pointer need --rom");
+        return 0;
     }
+    const uint32_t start = *o.start;
+    mkbin::RomHeaderSpec rom;
+    rom.image_address = start;
+    rom.toc_offset = o.toc_offset;
+    // The image spans its placed bytes and its own headers.
+    uint64_t header_end = static_cast<uint64_t>(start) + o.toc_offset + mkbin::kRomHeaderSize + mkbin::kTocEntrySize;
+    uint64_t span_end = std::max<uint64_t>(image.end(), header_end);
+    if (!o.length) o.length = static_cast<uint32_t>(span_end - start);
+    rom.physfirst = o.physfirst.value_or(start);
+    rom.physlast = o.physlast.value_or(rom.physfirst + *o.length - 4);
+    rom.toc_pointer = o.toc_pointer;
+    rom.module_size = *o.length;
+    if (o.built && !mkbin::filetime_from_text(*o.built, &rom.build_filetime))
+        return fail("--built takes \"YYYY-MM-DD HH:MM:SS\"");
+    mkbin::add_rom_headers(image, rom);
+    return 0;
+}
 
-    mkbin::BinFile file;
-    file.image_start = start;
-    if (o.length) {
-        file.image_length = *o.length;
-    } else if (image.end() > start) {
-        file.image_length = static_cast<uint32_t>(image.end() - start);
-    }
-    file.records = mkbin::records_from_image(image, o.record_size);
+// The file's header, its records (cut from the image, then from the lists),
+// the end record and the deliberate faults asked for.
+int make_file(const Options& o, const mkbin::MemoryImage& image, mkbin::BinFile* file) {
+    const uint32_t start = *o.start;
+    file->image_start = start;
+    if (o.length)
+        file->image_length = *o.length;
+    else if (image.end() > start)
+        file->image_length = static_cast<uint32_t>(image.end() - start);
+    file->records = mkbin::records_from_image(image, o.record_size);
     for (const std::string& list : o.record_lists) {
         std::string text, error;
         std::vector<uint8_t> bytes;
         if (!mkbin::read_input_file(list, mkbin::kMaxImageBytes, &bytes, &error)) return fail_file(error);
         text.assign(bytes.begin(), bytes.end());
         std::string base = std::filesystem::path(list).parent_path().string();
-        if (!mkbin::parse_record_list(text, base, &file.records, &error)) return fail_file(list + ": " + error);
+        if (!mkbin::parse_record_list(text, base, &file->records, &error)) return fail_file(list + ": " + error);
     }
-    file.end_record = !o.no_end;
-    file.end_length = o.end_length;
+    file->end_record = !o.no_end;
+    file->end_length = o.end_length;
     if (o.order) {
         std::vector<size_t> order;
         if (!parse_order(*o.order, &order)) return fail("--order takes record indices: 2,0,1");
-        file.order = order;
+        file->order = order;
     } else if (o.reverse) {
         std::vector<size_t> order;
-        for (size_t i = file.records.size(); i > 0; --i) order.push_back(i - 1);
-        file.order = order;
+        for (size_t i = file->records.size(); i > 0; --i) order.push_back(i - 1);
+        file->order = order;
     }
-    if (o.truncate) file.truncate = *o.truncate;
-
-    for (const mkbin::Record& r : file.records)
+    if (o.truncate) file->truncate = *o.truncate;
+    for (const mkbin::Record& r : file->records)
         if (!r.raw && !r.end && r.address == 0 && r.checksum.value_or(mkbin::byte_sum(r.data)) == 0)
             std::fprintf(stderr, "mkbin: warning: the record at address 0 has the sum 0 and reads as the end record\n");
+    return 0;
+}
 
+void list_records(const mkbin::BinFile& file, size_t bytes, const std::string& output) {
+    std::printf("start %s length %s\n", sim::hex(file.image_start).c_str(), sim::hex(file.image_length).c_str());
+    for (const mkbin::Record& r : file.records) {
+        if (r.raw)
+            std::printf("raw %zu bytes\n", r.data.size());
+        else if (r.end)
+            std::printf("end length %s\n", sim::hex(r.length.value_or(0)).c_str());
+        else
+            std::printf("record %s length %s\n", sim::hex(r.address).c_str(), sim::hex(r.data.size()).c_str());
+    }
+    std::printf("%zu bytes written to %s\n", bytes, output.c_str());
+}
+
+int build(Options& o) {
+    mkbin::MemoryImage image;
+    // Bytes placed so far, against the limit of what mkbin builds.
+    uint64_t placed = o.fill ? o.length.value_or(0) : 0;
+    mkbin::BinFile file;
+    if (int status = check_placement(o)) return status;
+    if (int status = place_fill(o, image)) return status;
+    if (int status = place_data(o, image, &placed)) return status;
+    if (int status = place_pieces(o, image, placed)) return status;
+    if (int status = place_rom_headers(o, image)) return status;
+    if (int status = make_file(o, image, &file)) return status;
     std::vector<uint8_t> bytes;
     std::string error;
     if (!mkbin::write_bin(file, &bytes, &error)) return fail(error);
-    std::ofstream out(o.output, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return fail_file("cannot write " + o.output);
-
-    if (o.verbose) {
-        std::printf("start 0x%08X length 0x%08X\n", file.image_start, file.image_length);
-        for (const mkbin::Record& r : file.records) {
-            if (r.raw)
-                std::printf("raw %zu bytes\n", r.data.size());
-            else if (r.end)
-                std::printf("end length 0x%08X\n", r.length.value_or(0));
-            else
-                std::printf("record 0x%08X length 0x%08zX\n", r.address, r.data.size());
-        }
-        std::printf("%zu bytes written to %s\n", bytes.size(), o.output.c_str());
-    }
+    if (!write_output_file(o.output, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                           &error))
+        return fail_file(error);
+    if (o.verbose) list_records(file, bytes.size(), o.output);
     return 0;
 }
 
 int run(int argc, char** argv) {
     CLI::App app(kAbout, "mkbin");
     cli::prepare(app);
+    cli::set_exit_statuses(app,
+                           "0 done (--info: the image is whole), 1 --info: the image is damaged, 2 the command line "
+                           "was wrong or a file cannot be read or written");
     Options options;
     add_options(app, &options);
     if (argc == 1) {

@@ -8,6 +8,7 @@
 
 #include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
+#include "module/hex_text.h"
 #include "module/hw/nand/nand_ecc.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nand/nand_storage.h"
@@ -17,12 +18,6 @@
 #include "tools/modulectl/sections_command.h"
 
 namespace {
-
-std::string hex8(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 // The erase block size at a device offset.
 struct BlockSizes {
@@ -81,11 +76,11 @@ bool scan_blocks(sim::FlashView& view, const BlockSizes& sizes, const std::optio
             for (size_t i = problems; i < view.page_problems().size(); ++i) {
                 const sim::PageProblem& p = view.page_problems()[i];
                 if (!p.uncorrectable) continue;
-                s.damaged.push_back(hex8(at) + ": " + p.text);
+                s.damaged.push_back(sim::hex(at) + ": " + p.text);
                 damaged = true;
             }
             if (cut && !cut->nand && cut->done > 0 && cut->address < at + n && at < cut->address + cut->length) {
-                s.damaged.push_back(hex8(at) + ": " + (cut->erase ? "partly erased" : "partly programmed") +
+                s.damaged.push_back(sim::hex(at) + ": " + (cut->erase ? "partly erased" : "partly programmed") +
                                     " by the cut");
                 damaged = true;
             }
@@ -215,7 +210,7 @@ std::string boot_content_fault(sim::FlashView& view, const BlockSizes& sizes, co
         bytes.resize(n);
         if (view.read(at, n, bytes.data(), &ignored) &&
             std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }))
-            return "its ROM image runs into an erased block at " + hex8(at);
+            return "its ROM image runs into an erased block at " + sim::hex(at);
         at += n;
     }
     return "";
@@ -339,8 +334,8 @@ std::string CheckResult::to_text() const {
         if (with_image && s.image_bytes)
             state += s.differing ? ", differs from the image in " + std::to_string(s.differing) + " bytes"
                                  : ", matches the image";
-        std::snprintf(line, sizeof line, "%-12s %-10s %-10s %6u %6u %6u  %s\n", s.name.c_str(), hex8(s.start).c_str(),
-                      hex8(s.end).c_str(), s.blocks, s.erased, s.data, state.c_str());
+        std::snprintf(line, sizeof line, "%-12s %-10s %-10s %6u %6u %6u  %s\n", s.name.c_str(),
+                      sim::hex(s.start).c_str(), sim::hex(s.end).c_str(), s.blocks, s.erased, s.data, state.c_str());
         out += line;
         for (const std::string& d : s.damaged) out += "    " + d + "\n";
     }

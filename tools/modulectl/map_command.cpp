@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
 #include "module/flash_blocks.h"
 #include "module/flash_view.h"
+#include "module/hex_text.h"
 #include "tools/common/image_verify.h"
 #include "tools/common/numbers.h"
+#include "tools/common/output_file.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/sections_command.h"
 
@@ -132,124 +134,160 @@ std::set<uint32_t> blocks_holding(const sim::FlashBlocks& blocks, const sim::Nan
 
 }  // namespace
 
-bool draw_flash_map(const std::string& dir, const std::string& svg_path, const std::string& image, std::ostream& out,
-                    std::string* error) {
-    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
-    sim::FlashBlocks blocks;
-    if (!view || !blocks.load(view->profile(), error)) return false;
-    // The blocks are drawn without sections when the flash does not answer.
-    std::vector<DetectedSection> sections;
-    std::string why;
-    if (!detect_sections(dir, &sections, &why)) out << "no section map: " << why << "\n";
-    const uint64_t flash_size = view->size();
-    sim::NandBlockMap map;
-    if (blocks.nand()) map = sim::load_block_map(dir, *blocks.nand_part());
+namespace {
 
-    // The image's range: its records where an update puts them, else the
-    // image the section map finds in flash.
+// What the picture shows: the flash, its sections and blocks, the image's range.
+struct MapContents {
+    std::unique_ptr<sim::FlashView> view;
+    sim::FlashBlocks blocks;
+    std::vector<DetectedSection> sections;
+    sim::NandBlockMap map;
     std::vector<std::pair<uint64_t, uint64_t>> image_ranges;
     std::string image_caption;
-    if (!image.empty()) {
-        if (!image_flash_ranges(dir, image, &image_ranges, error)) return false;
-        image_caption = fs::path(image).filename().string();
-    } else {
-        for (const DetectedSection& s : sections)
-            if (s.name == "IMAGE" && s.used) image_ranges.emplace_back(s.start, uint64_t{s.start} + s.used);
-        image_caption = image_ranges.empty() ? "no image found in flash (give --image IMAGE.bin)" : "image in flash";
-    }
-
-    std::vector<const char*> states = block_states(dir, view->profile(), blocks, map);
-    std::set<uint32_t> in_image = blocks_holding(blocks, map, image_ranges, flash_size);
+    std::vector<const char*> states;
+    std::set<uint32_t> in_image;
     std::map<std::string, uint32_t> counts;
-    for (const char* s : states) ++counts[s];
+    uint64_t flash_size = 0;
+};
 
-    std::ostringstream svg;
-    auto lane_x = [&](uint64_t offset) {
-        return kMargin + kLabelWidth + static_cast<double>(std::min(offset, flash_size)) * kLaneWidth / flash_size;
-    };
-    int y = kMargin + 16;
+// The image's range: its records where an update puts them, else the image
+// the section map finds in flash.
+bool find_image_ranges(const std::string& dir, const std::string& image, MapContents* m, std::string* error) {
+    if (!image.empty()) {
+        if (!image_flash_ranges(dir, image, &m->image_ranges, error)) return false;
+        m->image_caption = fs::path(image).filename().string();
+        return true;
+    }
+    for (const DetectedSection& s : m->sections)
+        if (s.name == "IMAGE" && s.used) m->image_ranges.emplace_back(s.start, uint64_t{s.start} + s.used);
+    m->image_caption = m->image_ranges.empty() ? "no image found in flash (give --image IMAGE.bin)" : "image in flash";
+    return true;
+}
+
+bool read_contents(const std::string& dir, const std::string& image, MapContents* m, std::ostream& out,
+                   std::string* error) {
+    m->view = sim::FlashView::open(dir, error);
+    if (!m->view || !m->blocks.load(m->view->profile(), error)) return false;
+    // The blocks are drawn without sections when the flash does not answer.
+    std::string why;
+    if (!detect_sections(dir, &m->sections, &why)) out << "no section map: " << why << "\n";
+    m->flash_size = m->view->size();
+    if (m->blocks.nand()) m->map = sim::load_block_map(dir, *m->blocks.nand_part());
+    if (!find_image_ranges(dir, image, m, error)) return false;
+    m->states = block_states(dir, m->view->profile(), m->blocks, m->map);
+    m->in_image = blocks_holding(m->blocks, m->map, m->image_ranges, m->flash_size);
+    for (const char* s : m->states) ++m->counts[s];
+    return true;
+}
+
+// The picture's body as it grows down the page.
+struct Drawing {
     std::ostringstream body;
-    body << "<text class=\"title\" x=\"" << kMargin << "\" y=\"" << y << "\">Flash map of "
-         << xml_escape(fs::path(dir).filename().string()) << "</text>\n";
-    y += 18;
-    body << "<text x=\"" << kMargin << "\" y=\"" << y << "\">" << xml_escape(describe_flash(*view)) << "</text>\n";
-    y += 26;
-    body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << y
-         << "\">Sections (flash offsets as the system addresses them, 0 to " << cli::hex_range(0, flash_size)
-         << ")</text>\n";
-    y += 10;
+    int y = kMargin + 16;
+};
 
-    // One lane per section, then the image's lane; the image's range is laid over all of them.
-    const int lanes_top = y;
-    for (const DetectedSection& s : sections) {
-        const char* fill = "#999999";
-        for (const auto& [name, colour] : kSectionFills)
-            if (s.name == name) fill = colour;
-        body << "<text x=\"" << kMargin << "\" y=\"" << y + 11 << "\">" << xml_escape(s.name) << " "
-             << (s.length ? cli::hex_range(s.start, uint64_t{s.start} + s.length) : std::string("(not found)"))
-             << (s.length && s.start >= flash_size ? " (beyond the flash)" : "") << "</text>\n";
-        body << "<rect class=\"lane\" x=\"" << lane_x(0) << "\" y=\"" << y << "\" width=\"" << kLaneWidth
-             << "\" height=\"" << kLaneHeight << "\"/>\n";
-        if (s.length) {
-            double x = lane_x(s.start), w = std::max(2.0, lane_x(uint64_t{s.start} + s.length) - x);
-            body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\"" << y
-                 << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
-                 << xml_escape(s.name) << ": " << cli::hex_range(s.start, uint64_t{s.start} + s.length) << ", used 0x"
-                 << std::hex << s.used << std::dec << " bytes</title></rect>\n";
-        }
-        y += kLaneStep;
-    }
-    body << "<text x=\"" << kMargin << "\" y=\"" << y + 11 << "\">" << xml_escape(image_caption) << "</text>\n";
-    body << "<rect class=\"lane\" x=\"" << lane_x(0) << "\" y=\"" << y << "\" width=\"" << kLaneWidth << "\" height=\""
-         << kLaneHeight << "\"/>\n";
-    for (const auto& [start, end] : image_ranges) {
-        double x = lane_x(start), w = std::max(2.0, lane_x(end) - x);
-        body << "<rect class=\"image-range\" x=\"" << x << "\" y=\"" << lanes_top - 2 << "\" width=\"" << w
-             << "\" height=\"" << y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image "
-             << cli::hex_range(start, end) << "</title></rect>\n";
-    }
-    y += kLaneStep + 16;
+double lane_x(const MapContents& m, uint64_t offset) {
+    return kMargin + kLabelWidth + static_cast<double>(std::min(offset, m.flash_size)) * kLaneWidth / m.flash_size;
+}
 
-    // The legend: each state with its count, and the image's outline.
-    body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << y << "\">Erase blocks: " << blocks.count()
-         << (blocks.nand() ? " device blocks in device order (physical, not through the block map)" : " in flash order")
-         << "</text>\n";
-    y += 8;
-    auto legend = [&](const std::string& classes, const std::string& text) {
-        body << "<rect class=\"legend " << classes << "\" x=\"" << kMargin << "\" y=\"" << y << "\" width=\"" << kCell
-             << "\" height=\"" << kCell << "\"/>\n";
-        body << "<text x=\"" << kMargin + kCell + 6 << "\" y=\"" << y + 9 << "\">" << xml_escape(text) << "</text>\n";
-        y += 14;
+void draw_title(const std::string& dir, const MapContents& m, Drawing& d) {
+    d.body << "<text class=\"title\" x=\"" << kMargin << "\" y=\"" << d.y << "\">Flash map of "
+           << xml_escape(fs::path(dir).filename().string()) << "</text>\n";
+    d.y += 18;
+    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y << "\">" << xml_escape(describe_flash(*m.view))
+           << "</text>\n";
+    d.y += 26;
+    d.body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << d.y
+           << "\">Sections (flash offsets as the system addresses them, " << cli::hex_range(0, m.flash_size)
+           << ")</text>\n";
+    d.y += 10;
+}
+
+void draw_lane(const MapContents& m, Drawing& d, const std::string& label) {
+    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y + 11 << "\">" << xml_escape(label) << "</text>\n";
+    d.body << "<rect class=\"lane\" x=\"" << lane_x(m, 0) << "\" y=\"" << d.y << "\" width=\"" << kLaneWidth
+           << "\" height=\"" << kLaneHeight << "\"/>\n";
+}
+
+void draw_section(const MapContents& m, Drawing& d, const DetectedSection& s) {
+    const char* fill = "#999999";
+    for (const auto& [name, colour] : kSectionFills)
+        if (s.name == name) fill = colour;
+    uint64_t end = uint64_t{s.start} + s.length;
+    draw_lane(m, d,
+              s.name + " " + (s.length ? cli::hex_range(s.start, end) : std::string("(not found)")) +
+                  (s.length && s.start >= m.flash_size ? " (beyond the flash)" : ""));
+    if (s.length) {
+        double x = lane_x(m, s.start), w = std::max(2.0, lane_x(m, end) - x);
+        d.body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\"" << d.y
+               << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
+               << xml_escape(s.name) << ": " << cli::hex_range(s.start, end) << ", used " << sim::hex(s.used, 0)
+               << " bytes</title></rect>\n";
+    }
+    d.y += kLaneStep;
+}
+
+// One lane per section, then the image's lane; the image's range is laid over all of them.
+void draw_lanes(const MapContents& m, Drawing& d) {
+    const int lanes_top = d.y;
+    for (const DetectedSection& s : m.sections) draw_section(m, d, s);
+    draw_lane(m, d, m.image_caption);
+    for (const auto& [start, end] : m.image_ranges) {
+        double x = lane_x(m, start), w = std::max(2.0, lane_x(m, end) - x);
+        d.body << "<rect class=\"image-range\" x=\"" << x << "\" y=\"" << lanes_top - 2 << "\" width=\"" << w
+               << "\" height=\"" << d.y + kLaneHeight + 2 - (lanes_top - 2) << "\"><title>image "
+               << cli::hex_range(start, end) << "</title></rect>\n";
+    }
+    d.y += kLaneStep + 16;
+}
+
+// The legend: each state with its count, and the image's outline.
+void draw_legend(const MapContents& m, Drawing& d) {
+    d.body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << d.y << "\">Erase blocks: " << m.blocks.count()
+           << (m.blocks.nand() ? " device blocks in device order (physical, not through the block map)"
+                               : " in flash order")
+           << "</text>\n";
+    d.y += 8;
+    auto legend = [&d](const std::string& classes, const std::string& text) {
+        d.body << "<rect class=\"legend " << classes << "\" x=\"" << kMargin << "\" y=\"" << d.y << "\" width=\""
+               << kCell << "\" height=\"" << kCell << "\"/>\n";
+        d.body << "<text x=\"" << kMargin + kCell + 6 << "\" y=\"" << d.y + 9 << "\">" << xml_escape(text)
+               << "</text>\n";
+        d.y += 14;
     };
     for (const StateStyle& s : kStates) {
-        if (!(blocks.nand() ? s.nand : s.nor)) continue;
-        auto it = counts.find(s.state);
-        legend(s.state, std::string(s.legend) + ": " + std::to_string(it == counts.end() ? 0 : it->second));
+        if (!(m.blocks.nand() ? s.nand : s.nor)) continue;
+        auto it = m.counts.find(s.state);
+        legend(s.state, std::string(s.legend) + ": " + std::to_string(it == m.counts.end() ? 0 : it->second));
     }
-    legend("in-image", "outlined: holds bytes of the image's range: " + std::to_string(in_image.size()));
-    y += 8;
+    legend("in-image", "outlined: holds bytes of the image's range: " + std::to_string(m.in_image.size()));
+    d.y += 8;
+}
 
-    // The grid: one cell per block, kColumns to a row, the row's first block at its left.
-    const int grid_top = y;
-    for (uint32_t i = 0; i < blocks.count(); ++i) {
+// The grid: one cell per block, kColumns to a row, the row's first block at its left.
+void draw_grid(const MapContents& m, Drawing& d) {
+    for (uint32_t i = 0; i < m.blocks.count(); ++i) {
         int row = static_cast<int>(i / kColumns), column = static_cast<int>(i % kColumns);
-        int x = kMargin + kRowLabelWidth + column * kCellStep, cell_y = grid_top + row * kCellStep;
+        int x = kMargin + kRowLabelWidth + column * kCellStep, cell_y = d.y + row * kCellStep;
         if (column == 0)
-            body << "<text class=\"row\" x=\"" << kMargin << "\" y=\"" << cell_y + 9 << "\">block " << i << "</text>\n";
-        sim::ByteRange r = blocks.range(i);
-        body << "<rect class=\"block " << states[i] << "\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
-             << "\" height=\"" << kCell << "\"><title>block " << i << ": " << states[i] << ", device "
-             << cli::hex_range(r.start, r.end) << "</title></rect>\n";
-        if (in_image.count(i))
-            body << "<rect class=\"in-image\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
-                 << "\" height=\"" << kCell << "\"/>\n";
+            d.body << "<text class=\"row\" x=\"" << kMargin << "\" y=\"" << cell_y + 9 << "\">block " << i
+                   << "</text>\n";
+        sim::ByteRange r = m.blocks.range(i);
+        d.body << "<rect class=\"block " << m.states[i] << "\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\""
+               << kCell << "\" height=\"" << kCell << "\"><title>block " << i << ": " << m.states[i] << ", device "
+               << cli::hex_range(r.start, r.end) << "</title></rect>\n";
+        if (m.in_image.count(i))
+            d.body << "<rect class=\"in-image\" x=\"" << x << "\" y=\"" << cell_y << "\" width=\"" << kCell
+                   << "\" height=\"" << kCell << "\"/>\n";
     }
-    int rows = static_cast<int>((blocks.count() + kColumns - 1) / kColumns);
-    int height = grid_top + rows * kCellStep + kMargin;
+    d.y += static_cast<int>((m.blocks.count() + kColumns - 1) / kColumns) * kCellStep + kMargin;
+}
 
+std::string svg_document(const Drawing& d) {
+    std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
-        << "\" viewBox=\"0 0 " << kWidth << " " << height << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << d.y
+        << "\" viewBox=\"0 0 " << kWidth << " " << d.y << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
         << "<style>\n"
         << ".title { font-size: 16px; font-weight: bold; } .heading { font-weight: bold; } .row { font-size: 9px; }\n"
         << ".lane { fill: #f4f4f4; stroke: #bbbbbb; }\n"
@@ -257,18 +295,26 @@ bool draw_flash_map(const std::string& dir, const std::string& svg_path, const s
         << ".in-image { fill: none; stroke: #000000; stroke-width: 1.5; }\n";
     for (const StateStyle& s : kStates) svg << "." << s.state << " { fill: " << s.fill << "; }\n";
     svg << "</style>\n"
-        << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << height << "\" fill=\"#ffffff\"/>\n"
-        << body.str() << "</svg>\n";
+        << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << d.y << "\" fill=\"#ffffff\"/>\n"
+        << d.body.str() << "</svg>\n";
+    return svg.str();
+}
 
-    std::ofstream f(svg_path, std::ios::trunc);
-    f << svg.str();
-    if (!f.flush()) {
-        *error = "cannot write " + svg_path;
-        return false;
-    }
-    out << "wrote " << svg_path << ": " << blocks.count() << " blocks";
+}  // namespace
+
+bool draw_flash_map(const std::string& dir, const std::string& svg_path, const std::string& image, std::ostream& out,
+                    std::string* error) {
+    MapContents m;
+    if (!read_contents(dir, image, &m, out, error)) return false;
+    Drawing d;
+    draw_title(dir, m, d);
+    draw_lanes(m, d);
+    draw_legend(m, d);
+    draw_grid(m, d);
+    if (!write_output_file(svg_path, svg_document(d), error)) return false;
+    out << "wrote " << svg_path << ": " << m.blocks.count() << " blocks";
     for (const StateStyle& s : kStates)
-        if (counts.count(s.state)) out << ", " << counts[s.state] << " " << s.state;
-    out << "; " << in_image.size() << " holding the image\n";
+        if (m.counts.count(s.state)) out << ", " << m.counts.at(s.state) << " " << s.state;
+    out << "; " << m.in_image.size() << " holding the image\n";
     return true;
 }

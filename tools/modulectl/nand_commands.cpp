@@ -3,15 +3,16 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "module/assembly/nand_profile.h"
 #include "module/config.h"
 #include "module/flash_view.h"
+#include "module/hex_text.h"
 #include "module/hw/gpio/gpio_blocks.h"
 #include "module/hw/nand/nand_view.h"
+#include "tools/common/output_file.h"
 #include "tools/modulectl/raw_dump.h"
 
 namespace modulectl {
@@ -19,12 +20,6 @@ namespace modulectl {
 namespace {
 
 using OrderedJson = nlohmann::ordered_json;
-
-std::string hex(uint64_t value, int digits) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
 
 bool load_profile(const std::filesystem::path& dir, sim::Config* profile, std::string* error) {
     return profile->load((dir / "module.toml").string(), error);
@@ -111,8 +106,8 @@ bool print_reloc_table(const std::filesystem::path& dir, bool json, std::ostream
     std::vector<std::string> problems = place_problems(places, l);
     OrderedJson entries = OrderedJson::array();
     std::ostringstream text;
-    text << "relocation table page at " << hex(l.table_offset, 5) << ", " << l.table_bytes << " bytes\n";
-    if (t.header_ok) text << "header 0x524E, word 2 " << hex(t.second_word, 4) << "\n";
+    text << "relocation table page at " << sim::hex(l.table_offset) << ", " << l.table_bytes << " bytes\n";
+    if (t.header_ok) text << "header 0x524e, word 2 " << sim::hex(t.second_word, 4) << "\n";
     for (size_t k = 0; k < t.entries.size(); ++k) {
         const sim::RelocEntry& e = t.entries[k];
         std::string damage;
@@ -219,43 +214,38 @@ bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out
     out << "pin " << pin << ": function " << s.function << ", " << (s.output ? "output" : "input") << ", "
         << (s.level ? "high" : "low");
     if (std::optional<uint32_t> mfpr = pins.mfpr_offset(pin))
-        out << " (MFPR at " << hex(sim::kMfprBase + *mfpr, 8) << " = " << hex(pins.mfpr_read(*mfpr), 8) << ")";
+        out << " (MFPR at " << sim::hex(sim::kMfprBase + *mfpr) << " = " << sim::hex(pins.mfpr_read(*mfpr)) << ")";
     out << "\n";
     return true;
 }
 
-bool export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                       uint64_t length, std::ostream& out, std::ostream& err, std::string* error) {
+int export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
+                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error) {
     std::unique_ptr<sim::FlashView> view = sim::FlashView::open(dir, error);
-    if (!view) return false;
+    if (!view) return cli::kUsage;
     if (offset > view->size()) {
         *error = "offset beyond the flash";
-        return false;
+        return cli::kUsage;
     }
     if (length == 0 || length > view->size() - offset) length = view->size() - offset;
-    std::ofstream f(file, std::ios::binary | std::ios::trunc);
-    if (!f) {
-        *error = "cannot write " + file.string();
-        return false;
-    }
+    OutputFile f;
+    if (!f.open(file, error)) return cli::kUsage;
     constexpr uint64_t kChunk = 4 << 20;
     std::vector<uint8_t> bytes;
     for (uint64_t done = 0; done < length; done += kChunk) {
         bytes.resize(std::min(kChunk, length - done));
-        if (!view->read(offset + done, bytes.size(), bytes.data(), error)) return false;
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!view->read(offset + done, bytes.size(), bytes.data(), error)) return cli::kUsage;
+        f.write(bytes.data(), bytes.size());
     }
-    if (!f) {
-        *error = "cannot write " + file.string();
-        return false;
-    }
-    out << "exported " << length << " bytes from logical offset " << hex(offset, 8) << " to " << file.string() << "\n";
+    if (!f.commit(error)) return cli::kUsage;
+    out << "exported " << sim::hex(length, 0) << " bytes from logical offset " << sim::hex(offset) << " to "
+        << file.string() << "\n";
     // The file holds the bytes as stored; a reader with ECC would meet these.
     const std::vector<sim::PageProblem>& problems = view->page_problems();
     for (const sim::PageProblem& p : problems) err << "modulectl export: " << p.text << "\n";
-    if (problems.empty()) return true;
+    if (problems.empty()) return 0;
     *error = std::to_string(problems.size()) + (problems.size() == 1 ? " page" : " pages") + " with ECC errors";
-    return false;
+    return cli::kFailure;
 }
 
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error) {
@@ -308,27 +298,28 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
     };
     auto a = std::make_shared<Arguments>();
     const uint64_t kMax32 = 0xFFFFFFFF;
-    auto command = [&](const char* name, const char* about, std::function<bool(std::string*)> body) {
+    // A body gives its exit status; done() turns true into 0 and false (refused) into 2.
+    auto command = [&](const char* name, const char* about, std::function<int(std::string*)> body) {
         CLI::App* sub = app.add_subcommand(name, about);
         sub->add_option("DIR", a->dir, "the module directory")->required()->type_name("");
         sub->callback([name, body, &err, result] {
             std::string error;
-            bool ok = body(&error);
-            if (!ok) err << "modulectl " << name << ": " << error << "\n";
-            *result = ok ? 0 : cli::kFailure;
+            *result = body(&error);
+            if (*result != 0) err << "modulectl " << name << ": " << error << "\n";
         });
         return sub;
     };
+    auto done = [](bool ok) { return ok ? 0 : cli::kUsage; };
     auto json = [a](CLI::App* sub) { sub->add_flag("--json", a->json, "as JSON"); };
     json(command("reloc-table", "NAND: the relocation table page in block 0",
-                 [&out, a](std::string* e) { return print_reloc_table(a->dir, a->json, out, e); }));
+                 [&out, a, done](std::string* e) { return done(print_reloc_table(a->dir, a->json, out, e)); }));
     json(command("block-map", "NAND: the shared block map NAND_FLASH_BBMT",
-                 [&out, a](std::string* e) { return print_block_map(a->dir, a->json, out, e); }));
+                 [&out, a, done](std::string* e) { return done(print_block_map(a->dir, a->json, out, e)); }));
     json(command("bad-blocks", "NAND: listed bad blocks and factory markers",
-                 [&out, a](std::string* e) { return print_bad_blocks(a->dir, a->json, out, e); }));
-    CLI::App* pin = command("pin", "a pin's function, direction and level (default pin 73)", [&out, a](std::string* e) {
-        return print_pin(a->dir, static_cast<unsigned>(a->number), out, e);
-    });
+                 [&out, a, done](std::string* e) { return done(print_bad_blocks(a->dir, a->json, out, e)); }));
+    CLI::App* pin = command(
+        "pin", "a pin's function, direction and level (default pin 73)",
+        [&out, a, done](std::string* e) { return done(print_pin(a->dir, static_cast<unsigned>(a->number), out, e)); });
     a->number = 73;
     cli::add_number(*pin, "N", &a->number, kMax32, "the pin");
     CLI::App* view =
@@ -336,9 +327,9 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
                 "the flash as the system addresses it into FILE (NAND: the logical view through the block map; NOR: "
                 "the byte image); pages with ECC errors are named and the exit status is 1. --raw: the whole flash as "
                 "nanddump lays it out, each page's main area followed by its spare area, chip 0 then chip 1",
-                [&out, &err, a](std::string* e) {
+                [&out, &err, a, done](std::string* e) {
                     // A dump to standard output keeps it clean of the closing line.
-                    if (a->raw) return export_raw(a->dir, a->file, !a->no_oob, a->file == "-" ? err : out, e);
+                    if (a->raw) return done(export_raw(a->dir, a->file, !a->no_oob, a->file == "-" ? err : out, e));
                     return export_flash_view(a->dir, a->file, a->offset, a->length, out, err, e);
                 });
     view->add_option("FILE", a->file, "the file to write (with --raw, - is standard output)")
@@ -351,20 +342,22 @@ void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int*
                            ->excludes(offset)
                            ->excludes(length);
     view->add_flag("--no-oob", a->no_oob, "with --raw: the pages' main areas alone")->needs(raw);
-    CLI::App* bad = command("inject-bad-block", "NAND: program and erase of BLOCK fail", [&out, a](std::string* e) {
-        return inject_bad_block(a->dir, static_cast<uint32_t>(a->number), out, e);
-    });
+    CLI::App* bad =
+        command("inject-bad-block", "NAND: program and erase of BLOCK fail", [&out, a, done](std::string* e) {
+            return done(inject_bad_block(a->dir, static_cast<uint32_t>(a->number), out, e));
+        });
     cli::add_number(*bad, "BLOCK", &a->number, kMax32, "block, counted across the chips")->required();
-    CLI::App* flip = command("inject-bitflip", "NAND: reads of PAGE return flipped bits", [&out, a](std::string* e) {
-        return inject_bitflip(a->dir, static_cast<uint32_t>(a->number), a->uncorrectable, out, e);
-    });
+    CLI::App* flip =
+        command("inject-bitflip", "NAND: reads of PAGE return flipped bits", [&out, a, done](std::string* e) {
+            return done(inject_bitflip(a->dir, static_cast<uint32_t>(a->number), a->uncorrectable, out, e));
+        });
     cli::add_number(*flip, "PAGE", &a->number, kMax32, "page, counted across the chips")->required();
     flip->add_flag("--uncorrectable", a->uncorrectable, "two flipped bits in one ECC chunk instead of one");
     CLI::App* miss =
         command("inject-missed-start", "NAND: the next reads or programs of PAGE (erases of BLOCK) miss their start",
-                [&out, a](std::string* e) {
-                    return inject_missed_start(a->dir, a->operation, static_cast<uint32_t>(a->number),
-                                               static_cast<uint32_t>(a->times), out, e);
+                [&out, a, done](std::string* e) {
+                    return done(inject_missed_start(a->dir, a->operation, static_cast<uint32_t>(a->number),
+                                                    static_cast<uint32_t>(a->times), out, e));
                 });
     miss->add_option("OPERATION", a->operation, "read, program or erase")
         ->required()

@@ -13,7 +13,9 @@
 namespace modulectl {
 
 // Adds the commands below to modulectl's command line; the one that runs
-// writes to out and err and leaves its exit status in *result.
+// writes to out and err and leaves its exit status in *result: 0 done, 2 a
+// wrong argument or a module or file that cannot be read or written (export:
+// 1 when it met pages with ECC errors).
 void add_nand_commands(CLI::App& app, std::ostream& out, std::ostream& err, int* result);
 
 // Each as text, or as JSON.
@@ -24,9 +26,10 @@ bool print_pin(const std::filesystem::path& dir, unsigned pin, std::ostream& out
 
 // The flash as the system addresses it (sim::FlashView: on NAND the logical
 // view, on NOR the byte image) into a file; pages with ECC errors are named
-// on err and make it fail. export --raw is in raw_dump.h.
-bool export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
-                       uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
+// on err. The exit status: 0, 1 when there were such pages (the file is
+// written all the same), 2 with a reason. export --raw is in raw_dump.h.
+int export_flash_view(const std::filesystem::path& dir, const std::filesystem::path& file, uint64_t offset,
+                      uint64_t length, std::ostream& out, std::ostream& err, std::string* error);
 
 // Faults, written to module.toml; they take effect when the module is next opened.
 bool inject_bad_block(const std::filesystem::path& dir, uint32_t block, std::ostream& out, std::string* error);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include "module/assembly/nand_profile.h"
@@ -14,6 +15,7 @@
 #include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_layout.h"
 #include "module/hw/nand/nand_storage.h"
+#include "tools/common/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -66,9 +68,10 @@ private:
 
 // Writes a chip file from its start, leaving out its erased tail as the
 // flash file format allows: erased bytes are held back until data follows.
+// The file takes the old one's place when commit() is called.
 class ChipFileWriter {
 public:
-    explicit ChipFileWriter(const fs::path& path) : file_(path, O_WRONLY | O_CREAT | O_TRUNC) {}
+    bool open(const fs::path& path, std::string* error) { return out_.open(path, error); }
     void write(const uint8_t* bytes, uint64_t size) {
         if (size == 0) return;
         const uint8_t* last = bytes + size;
@@ -79,23 +82,14 @@ public:
         }
         static const std::vector<uint8_t> erased(1 << 16, 0xFF);
         for (; held_ > 0; held_ -= std::min<uint64_t>(held_, erased.size()))
-            put(erased.data(), std::min<uint64_t>(held_, erased.size()));
-        put(bytes, static_cast<uint64_t>(last - bytes));
+            out_.write(erased.data(), std::min<uint64_t>(held_, erased.size()));
+        out_.write(bytes, static_cast<size_t>(last - bytes));
         held_ = static_cast<uint64_t>(bytes + size - last);
     }
-    bool ok() const { return file_.fd() >= 0 && ok_; }
-    std::string failure() const { return file_.failure(); }
+    bool commit(std::string* error) { return out_.commit(error); }
 
 private:
-    void put(const uint8_t* bytes, uint64_t size) {
-        for (uint64_t done = 0; ok() && done < size;) {
-            ssize_t n = ::write(file_.fd(), bytes + done, size - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ok_ = false;
-            if (n > 0) done += static_cast<uint64_t>(n);
-        }
-    }
-    ModuleFile file_;
+    OutputFile out_;
     uint64_t held_ = 0;
     bool ok_ = true;
 };
@@ -134,11 +128,8 @@ bool export_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
     RawLayout l;
     if (!raw_layout(dir, with_oob, &l, error)) return false;
     // "-" is standard output, for a pipe.
-    std::ofstream f(file == "-" ? fs::path("/dev/stdout") : file, std::ios::binary | std::ios::trunc);
-    if (!f) {
-        *error = "cannot write " + file.string();
-        return false;
-    }
+    OutputFile f;
+    if (!f.open(file == "-" ? fs::path("/dev/stdout") : file, error, file == "-")) return false;
     std::vector<uint8_t> main, spare, raw;
     if (!l.nand) {
         ChipFileReader nor(dir / "nor.bin");
@@ -146,7 +137,7 @@ bool export_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
         for (uint64_t done = 0; done < l.nor_bytes; done += main.size()) {
             uint64_t n = std::min<uint64_t>(main.size(), l.nor_bytes - done);
             nor.read(done, main.data(), n);
-            f.write(reinterpret_cast<const char*>(main.data()), static_cast<std::streamsize>(n));
+            f.write(main.data(), n);
         }
     }
     for (unsigned chip = 0; l.nand && chip < l.chips; ++chip) {
@@ -165,13 +156,10 @@ bool export_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
                 std::memcpy(at, main.data() + k * l.page_bytes, l.page_bytes);
                 if (spare_bytes) std::memcpy(at + l.page_bytes, spare.data() + k * spare_bytes, spare_bytes);
             }
-            f.write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+            f.write(raw.data(), raw.size());
         }
     }
-    if (!f.flush()) {
-        *error = "cannot write " + file.string();
-        return false;
-    }
+    if (!f.commit(error)) return false;
     out << "exported " << l.describe() << " to " << file.string() << "\n";
     return true;
 }
@@ -199,27 +187,29 @@ bool import_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
     std::ifstream in(file, std::ios::binary);
     std::vector<uint8_t> raw, main, spare;
     if (!l.nand) {
-        // nor.bin keeps the device size; it is written over in place.
-        ModuleFile nor(dir / "nor.bin", O_WRONLY);
-        if (nor.fd() < 0) {
-            *error = nor.failure();
-            return false;
-        }
+        // nor.bin keeps the device size: the dump is the whole of it.
+        OutputFile nor;
+        if (!nor.open(dir / "nor.bin", error)) return false;
         raw.resize(4 << 20);
-        bool written = true;
-        for (uint64_t done = 0; written && done < size; done += raw.size()) {
+        for (uint64_t done = 0; in && done < size; done += raw.size()) {
             uint64_t n = std::min<uint64_t>(raw.size(), size - done);
             in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(n));
-            written = ::pwrite(nor.fd(), raw.data(), n, static_cast<off_t>(done)) == static_cast<ssize_t>(n);
+            nor.write(raw.data(), n);
         }
-        if (!in || !written) {
-            *error = "cannot write " + (dir / "nor.bin").string();
+        if (!in) {
+            *error = "cannot read " + file.string();
             return false;
         }
+        if (!nor.commit(error)) return false;
     }
+    // Every chip file is written whole before any takes its old one's place.
     const uint32_t raw_page = l.page_bytes + l.spare_bytes;
+    std::vector<std::unique_ptr<ChipFileWriter>> files;
     for (unsigned chip = 0; l.nand && chip < l.chips; ++chip) {
-        ChipFileWriter mains(sim::NandStorage::main_path(dir, chip)), spares(sim::NandStorage::oob_path(dir, chip));
+        auto mains = std::make_unique<ChipFileWriter>(), spares = std::make_unique<ChipFileWriter>();
+        if (!mains->open(sim::NandStorage::main_path(dir, chip), error) ||
+            !spares->open(sim::NandStorage::oob_path(dir, chip), error))
+            return false;
         for (uint64_t page = 0; page < l.pages; page += kPagesAtOnce) {
             uint64_t n = std::min(kPagesAtOnce, l.pages - page);
             raw.resize(n * raw_page);
@@ -231,18 +221,18 @@ bool import_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
                 main.insert(main.end(), at, at + l.page_bytes);
                 spare.insert(spare.end(), at + l.page_bytes, at + raw_page);
             }
-            mains.write(main.data(), main.size());
-            spares.write(spare.data(), spare.size());
-        }
-        if (!mains.ok() || !spares.ok()) {
-            *error = !mains.ok() ? mains.failure() : spares.failure();
-            return false;
+            mains->write(main.data(), main.size());
+            spares->write(spare.data(), spare.size());
         }
         if (!in) {
-            *error = "cannot import chip " + std::to_string(chip) + " from " + file.string();
+            *error = "cannot read chip " + std::to_string(chip) + " from " + file.string();
             return false;
         }
+        files.push_back(std::move(mains));
+        files.push_back(std::move(spares));
     }
+    for (std::unique_ptr<ChipFileWriter>& f : files)
+        if (!f->commit(error)) return false;
     // The shared block map belonged to the old contents.
     if (l.nand) fs::remove(dir / sim::kBbmtObjectFile, ec);
     out << "imported " << l.describe() << " from " << file.string() << "\n";

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "flash/flash_ops.h"
+#include "module/hex_text.h"
 #include "module/module.h"
 #include "tools/common/scratch_copy.h"
 #include "update/section_map.h"
@@ -13,6 +14,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The program's map before any detection. SectionMap is constant-initialised,
+// so it holds its built-in places when this copy is taken.
+const std::vector<FlashSection> kBuiltInMap(SectionMap, SectionMap + kSectionCount);
 
 // Detection on the copy must not lose the power a cut set up for the next run.
 bool disarm_power_cut(const fs::path& dir, std::string* error) {
@@ -51,6 +56,16 @@ bool detect_sections(const std::string& dir, std::vector<DetectedSection>* secti
     return ok;
 }
 
+std::vector<DetectedSection> plan_sections(const std::vector<DetectedSection>& detected) {
+    std::vector<DetectedSection> planned = detected;
+    for (size_t i = 0; i < planned.size() && i < kBuiltInMap.size(); ++i) {
+        if (planned[i].length) continue;
+        planned[i].start = kBuiltInMap[i].start;
+        planned[i].length = kBuiltInMap[i].length;
+    }
+    return planned;
+}
+
 bool print_section_map(const std::string& dir, bool json, std::string* error) {
     std::vector<DetectedSection> sections;
     if (!detect_sections(dir, &sections, error)) return false;
@@ -66,8 +81,8 @@ bool print_section_map(const std::string& dir, bool json, std::string* error) {
                            {"old_place", s.old_place}});
             continue;
         }
-        std::printf("%-12s 0x%08X 0x%08X 0x%08X%s\n", s.name.c_str(), s.start, s.length, s.used,
-                    s.old_place ? "  (old place: an update moves it to 0x40000)" : "");
+        std::printf("%-12s %s %s %s%s\n", s.name.c_str(), sim::hex(s.start).c_str(), sim::hex(s.length).c_str(),
+                    sim::hex(s.used).c_str(), s.old_place ? "  (old place: an update moves it to 0x40000)" : "");
     }
     if (json) std::printf("%s\n", all.dump(2).c_str());
     return true;

@@ -18,6 +18,11 @@ struct DetectedSection {
 // scratch copy: the module itself is only read.
 bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error);
 
+// The sections as an update's plan names them: each detected one where the
+// detection found it, else at the program's built-in place (the map a quiet
+// update, which detects nothing, goes by).
+std::vector<DetectedSection> plan_sections(const std::vector<DetectedSection>& detected);
+
 // Prints the detected map of the module in dir, as a table or JSON; false
 // with a reason.
 bool print_section_map(const std::string& dir, bool json, std::string* error);

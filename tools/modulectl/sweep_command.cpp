@@ -18,9 +18,11 @@
 #include <vector>
 
 #include "module/config.h"
+#include "module/hex_text.h"
 #include "module/hw/cut_bits.h"
 #include "module/power_cut.h"
 #include "tools/common/cli.h"
+#include "tools/common/output_file.h"
 #include "tools/common/scratch_copy.h"
 #include "tools/modulectl/check_command.h"
 
@@ -89,12 +91,6 @@ struct Row {
     bool verified = false;
     std::string problem;  // a tool that did not run as expected
 };
-
-std::string hex8(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string joined(const std::vector<std::string>& names) {
     std::string out;
@@ -188,7 +184,7 @@ json row_json(const Row& r) {
 std::string csv_line(const json& r) {
     std::ostringstream line;
     line << r["operation"].get<uint64_t>() << ',' << r["kind"].get<std::string>() << ','
-         << hex8(r["address"].get<uint64_t>()) << ',' << r["phase"].get<std::string>() << ','
+         << sim::hex(r["address"].get<uint64_t>()) << ',' << r["phase"].get<std::string>() << ','
          << r["section"].get<std::string>() << ',' << static_cast<int>(r["done"].get<double>() * 100 + 0.5) << ','
          << (r["bootable"].get<bool>() ? "yes" : "no") << ','
          << joined(r["damaged_sections"].get<std::vector<std::string>>()) << ','
@@ -213,6 +209,11 @@ int run_sweep(const SweepOptions& o) {
     fs::path work = o.work.empty() ? fs::temp_directory_path() / ("modulectl-sweep-" + std::to_string(::getpid()))
                                    : fs::path(o.work);
     fs::create_directories(work, ec);
+    if (ec) {
+        std::fprintf(stderr, "modulectl sweep: cannot make the work folder %s: %s\n", work.c_str(),
+                     ec.message().c_str());
+        return cli::kUsage;
+    }
 
     // The update once without a cut: how many operations there are to cut.
     std::string error;
@@ -220,7 +221,7 @@ int run_sweep(const SweepOptions& o) {
     fs::path base_report = work / "uncut.json";
     if (!copy_module(o.dir, base, &error)) {
         std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
-        return cli::kFailure;
+        return cli::kUsage;
     }
     int status = run_process(tools.command({tools.updatetool, "--module", base.string(), "-q", "--verify", "--report",
                                             base_report.string(), "/u " + o.image}),
@@ -270,7 +271,7 @@ int run_sweep(const SweepOptions& o) {
         std::string retry = r.retry_outcome + (r.verified ? ", verified" : ", NOT verified");
         if (!r.problem.empty()) retry += " (" + r.problem + ")";
         std::printf("%9llu %-7s %-10s %-17s %-11s %3d%%  %-8s %-22s %s\n", static_cast<unsigned long long>(r.op),
-                    j["kind"].get<std::string>().c_str(), hex8(j["address"].get<uint64_t>()).c_str(),
+                    j["kind"].get<std::string>().c_str(), sim::hex(j["address"].get<uint64_t>()).c_str(),
                     j["phase"].get<std::string>().c_str(), j["section"].get<std::string>().c_str(),
                     static_cast<int>(j["done"].get<double>() * 100 + 0.5), r.bootable ? "yes" : "no",
                     joined(r.damaged).c_str(), retry.c_str());
@@ -280,9 +281,9 @@ int run_sweep(const SweepOptions& o) {
                                     : "none";
     std::printf("cut points: %zu; not bootable after the cut: %zu (%s); retries that succeeded and verified: %zu\n",
                 rows.size(), unbootable, window.c_str(), retried);
-    if (!o.csv.empty()) {
-        std::ofstream f(o.csv, std::ios::trunc);
-        f << csv;
+    if (!o.csv.empty() && !write_output_file(o.csv, csv, &error)) {
+        std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
+        return cli::kUsage;
     }
     if (!o.json.empty()) {
         json all = {{"image", o.image},
@@ -294,8 +295,10 @@ int run_sweep(const SweepOptions& o) {
                     {"not_bootable", unbootable},
                     {"unbootable_window", window},
                     {"retries_verified", retried}};
-        std::ofstream f(o.json, std::ios::trunc);
-        f << all.dump(2) << "\n";
+        if (!write_output_file(o.json, all.dump(2) + "\n", &error)) {
+            std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
+            return cli::kUsage;
+        }
     }
     return all_ok ? 0 : cli::kFailure;
 }

@@ -22,5 +22,6 @@ struct SweepOptions {
 };
 
 // Exit status: 0 when every retry succeeded and verified, 1 when one did not
-// or the update fails without a cut, 2 for a wrong option.
+// or the update fails without a cut, 2 for a wrong option, a module that
+// cannot be copied or a table or work folder that cannot be written.
 int run_sweep(const SweepOptions& options);

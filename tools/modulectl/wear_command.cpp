@@ -10,6 +10,7 @@
 #include "module/assembly/nor_profile.h"
 #include "module/assembly/wear_profile.h"
 #include "module/config.h"
+#include "module/hex_text.h"
 
 namespace {
 
@@ -100,8 +101,8 @@ bool print_wear(const std::filesystem::path& dir, bool json, bool all, std::ostr
     char line[160];
     out << "chip  block  offset      erases  state\n";
     for (const BlockWear& b : shown) {
-        std::snprintf(line, sizeof line, "%4u  %5u  0x%08llX  %6u  %s\n", b.chip, b.block,
-                      static_cast<unsigned long long>(b.offset), b.erases, b.worn ? "worn" : "ok");
+        std::snprintf(line, sizeof line, "%4u  %5u  %s  %6u  %s\n", b.chip, b.block, sim::hex(b.offset).c_str(),
+                      b.erases, b.worn ? "worn" : "ok");
         out << line;
     }
     std::snprintf(line, sizeof line, "%s: %u %s of %u blocks, %u erased; erases a block: max %u, mean %.2f; ",

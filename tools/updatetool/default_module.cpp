@@ -6,6 +6,7 @@
 
 #include "module/module.h"
 #include "module/profiles.h"
+#include "tools/common/module_create.h"
 
 static std::string default_module_dir() {
     if (const char* env = std::getenv("UPDATETOOL_MODULE"); env && *env) return env;
@@ -24,7 +25,7 @@ bool ensure_default_module(std::string* dir, std::string* error) {
     if (std::filesystem::exists(std::filesystem::path(*dir) / "module.toml")) return true;
     sim::Config profile;
     sim::builtin_profile("pxa270", &profile);
-    if (!sim::Module::create(*dir, profile, error)) return false;
+    if (!create_module_whole(*dir, profile, false, error)) return false;
     std::fprintf(stderr, "updatetool: created the default module (PXA270, 32 MiB NOR) in %s\n", dir->c_str());
     return true;
 }

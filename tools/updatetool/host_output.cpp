@@ -18,7 +18,9 @@ std::shared_ptr<sim::ui::LineFrontEnd> line_front_end() {
 
 }  // namespace
 
-void configure_line_output(const HostOptions& o, std::function<void(const std::string& why)> refuse) {
+void configure_line_output(
+    const HostOptions& o,
+    std::function<void(const std::u16string& caption, const std::u16string& text, const std::string& why)> refuse) {
     if (!line_front_end()) return;
     // With the report on stdout the dialogs' lines go to stderr.
     bool to_stderr = o.report_path == "-";

@@ -9,10 +9,12 @@
 
 #include "tools/updatetool/options.h"
 
-// Sets up the line front-end when the run has one. refuse is called with
-// why when an answer names no button of a box and the input is no terminal;
-// it must not return.
-void configure_line_output(const HostOptions& options, std::function<void(const std::string& why)> refuse);
+// Sets up the line front-end when the run has one. refuse is called with the
+// box or dialog and why when an answer names no button of it and the input is
+// no terminal; it must not return.
+void configure_line_output(
+    const HostOptions& options,
+    std::function<void(const std::u16string& caption, const std::u16string& text, const std::string& why)> refuse);
 
 // A line on stderr (through the line front-end while it draws progress).
 void say_aside(const std::string& line);

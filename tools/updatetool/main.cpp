@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 
@@ -24,6 +23,7 @@
 #include "res/resources.h"
 #include "shell/shell_state.h"
 #include "tools/common/cli.h"
+#include "tools/common/output_file.h"
 #include "tools/common/scratch_copy.h"
 #include "tools/updatetool/boot_check.h"
 #include "tools/updatetool/default_module.h"
@@ -126,9 +126,8 @@ void write_report() {
         std::cout << json << std::flush;
         return;
     }
-    std::ofstream f(options.report_path, std::ios::trunc);
-    f << json;
-    if (!f) say_aside("updatetool: cannot write the report to " + options.report_path);
+    std::string error;
+    if (!write_output_file(options.report_path, json, &error)) report.host_error = error;
 }
 
 // After an update that changed the boot region: whether the module still
@@ -258,6 +257,13 @@ void watch_module() {
         int status = finish_run();
         _exit(status);
     };
+    // Another process (the running system's flash driver, another run)
+    // holds the flash: the run waits for it, and says so.
+    o.waiting_for_mutex = [](const std::u16string& name, long holder) {
+        if (name != u"OnModuleFlash") return;
+        say_aside("updatetool: waiting for the flash, held by " +
+                  (holder ? "process " + std::to_string(holder) : std::string("another process")));
+    };
     o.power_cut = [](const std::string& text) {
         {
             std::lock_guard<std::mutex> lock(report_mutex);
@@ -337,14 +343,18 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "updatetool: %s\n", error.c_str());
         return cli::kUsage;
     }
-    configure_line_output(options, [](const std::string& why) {
-        {
-            std::lock_guard<std::mutex> lock(report_mutex);
-            report.usage_error = why;
-        }
-        int status = finish_run();
-        _exit(status);
-    });
+    configure_line_output(options,
+                          [](const std::u16string& caption, const std::u16string& text, const std::string& why) {
+                              {
+                                  std::lock_guard<std::mutex> lock(report_mutex);
+                                  report.usage_error = why;
+                                  // A refused message box is one the run showed; a dialog is not.
+                                  if (!text.empty())
+                                      report.message_boxes.push_back({sim::utf8(caption), sim::utf8(text), "refused"});
+                              }
+                              int status = finish_run();
+                              _exit(status);
+                          });
 
     report.job = job_of_command_line(options.module_command_line);
     report.command_line = options.module_command_line;

@@ -36,10 +36,13 @@ std::string error_text(const std::vector<ReportedMessageBox>& boxes) {
     return text;
 }
 
+bool update_job(const RunReport& r) { return r.job == "update" || (r.job == "main-dialog" && r.update_dialog); }
+
 std::string update_outcome(const RunReport& r) {
-    // The reset question answered Yes reboots before the worker's end: only
-    // a completed update asks it.
-    bool completed = r.worker_result ? *r.worker_result == 1 : r.update_started && !r.reboot.empty();
+    // The reset question comes before the worker's end (answered Yes, it
+    // reboots): only a completed update asks it.
+    bool completed = r.worker_result ? *r.worker_result == 1
+                                     : r.update_started && (!r.reboot.empty() || find_box(r.message_boxes, "RESET"));
     // An abort noticed after the last record came too late to stop anything.
     if (r.abort_requested && !(completed && (r.bytes_erased || r.bytes_written))) return "aborted";
     if (completed) {
@@ -54,17 +57,17 @@ std::string update_outcome(const RunReport& r) {
 }
 
 std::string registry_sentence(const RunReport& r, const char* done, const char* failed, const char* box) {
-    if (r.outcome() == "success") return done;
+    if (r.job_outcome() == "success") return done;
     const ReportedMessageBox* shown = find_box(r.message_boxes, "Registry");
     return std::string(failed) + (shown ? ": " + shown->text : std::string(": ") + box);
 }
 
 }  // namespace
 
-std::string RunReport::outcome() const {
+std::string RunReport::job_outcome() const {
     if (!power_cut.empty()) return "power-cut";
-    if (!usage_error.empty() || job == "none") return "usage";
-    if (job == "update" || (job == "main-dialog" && update_dialog)) return update_outcome(*this);
+    if (job == "none") return "usage";
+    if (update_job(*this)) return update_outcome(*this);
     if (job == "save-registry" || job == "clear-registry") {
         if (registry_result) return *registry_result ? "success" : "failure";
         for (const ReportedMessageBox& b : message_boxes)
@@ -73,6 +76,12 @@ std::string RunReport::outcome() const {
     }
     if (job == "reboot") return !reboot.empty() && !reboot_returned ? "success" : "failure";
     return "success";
+}
+
+std::string RunReport::outcome() const {
+    if (!power_cut.empty()) return "power-cut";
+    if (!usage_error.empty() || !host_error.empty()) return "usage";
+    return job_outcome();
 }
 
 int RunReport::exit_status() const {
@@ -85,43 +94,59 @@ int RunReport::exit_status() const {
     return 1;
 }
 
+namespace {
+
+std::string update_sentence(const RunReport& r) {
+    const std::string o = update_outcome(r);
+    const bool dry = !r.dry_run_scratch.empty();
+    const std::string prefix = dry ? "dry run: " : "";
+    std::string changed =
+        sim::ui::byte_count(r.bytes_erased) + " erased, " + sim::ui::byte_count(r.bytes_written) + " written";
+    if (o == "aborted")
+        return prefix + (r.bytes_erased || r.bytes_written
+                             ? "update aborted: the flash was changed (" + changed + ") and holds no whole image"
+                             : "update aborted before anything was erased");
+    if (o == "declined")
+        return prefix + (find_box(r.message_boxes, "WARNING", "cancel") ? "update declined at the overwrite warning"
+                                                                        : "update declined: no image file was chosen");
+    if (o == "success")
+        return (dry ? "dry run: the update would succeed (" : "update succeeded (") + changed + ")" +
+               (r.verify ? "; verified, " + r.verify->summary() : "");
+    if (!r.verify_error.empty()) return prefix + "update not verified: " + r.verify_error;
+    if (r.boot_check && !r.boot_check->bootable && error_text(r.message_boxes).empty())
+        return prefix + "update failed: the module would not boot: " + r.boot_check->reason;
+    if (r.verify && !r.verify->matches())
+        return prefix + "update failed verification: the flash " + r.verify->summary();
+    std::string message = error_text(r.message_boxes);
+    return (dry ? "dry run: the update would fail" : "update failed") + (message.empty() ? "" : ": " + message);
+}
+
+}  // namespace
+
 std::string RunReport::sentence() const {
-    const std::string o = outcome();
-    std::string s = "updatetool: ";
+    const std::string s = "updatetool: ";
     if (!power_cut.empty()) return s + "power cut: the module stopped in the " + power_cut;
-    if (!usage_error.empty()) return s + usage_error;
+    std::string text;
     if (job == "none")
-        return s + "the program did nothing: '" + command_line +
+        text = "the program did nothing: '" + command_line +
                "' is none of its commands (/u PATH, /f, /fu, /c, /cu, /rMS, /rcMS)";
-    if (job == "update" || (job == "main-dialog" && update_dialog)) {
-        std::string changed =
-            sim::ui::byte_count(bytes_erased) + " erased, " + sim::ui::byte_count(bytes_written) + " written";
-        if (o == "aborted")
-            return s + (bytes_erased || bytes_written
-                            ? "update aborted: the flash was changed (" + changed + ") and holds no whole image"
-                            : "update aborted before anything was erased");
-        if (o == "declined")
-            return s + (find_box(message_boxes, "WARNING", "cancel") ? "update declined at the overwrite warning"
-                                                                     : "update declined: no image file was chosen");
-        if (o == "success")
-            return s + "update succeeded (" + changed + ")" + (verify ? "; verified, " + verify->summary() : "");
-        if (!verify_error.empty()) return s + "update not verified: " + verify_error;
-        if (boot_check && !boot_check->bootable && error_text(message_boxes).empty())
-            return s + "update failed: the module would not boot: " + boot_check->reason;
-        if (verify && !verify->matches()) return s + "update failed verification: the flash " + verify->summary();
-        std::string message = error_text(message_boxes);
-        return s + "update failed" + (message.empty() ? "" : ": " + message);
-    }
-    if (job == "save-registry")
-        return s + registry_sentence(*this, "registry saved to flash", "saving the registry failed",
-                                     "the registry flush failed");
-    if (job == "clear-registry")
-        return s + registry_sentence(*this, "registry in flash cleared", "clearing the registry failed",
-                                     "the HAL did not clear it");
-    if (job == "reboot")
-        return s + (o == "success" ? reboot + " reboot: the module restarts"
-                                   : "reboot failed: the HAL returned from the reboot request");
-    return s + (reboot.empty() ? "main dialog closed" : "main dialog ended with a " + reboot + " reboot");
+    else if (update_job(*this))
+        text = update_sentence(*this);
+    else if (job == "save-registry")
+        text = registry_sentence(*this, "registry saved to flash", "saving the registry failed",
+                                 "the registry flush failed");
+    else if (job == "clear-registry")
+        text = registry_sentence(*this, "registry in flash cleared", "clearing the registry failed",
+                                 "the HAL did not clear it");
+    else if (job == "reboot")
+        text = job_outcome() == "success" ? reboot + " reboot: the module restarts"
+                                          : "reboot failed: the HAL returned from the reboot request";
+    else
+        text = reboot.empty() ? "main dialog closed" : "main dialog ended with a " + reboot + " reboot";
+    // A wrong answer ends the run; an update that ran says first what it did.
+    if (!usage_error.empty()) text = update_job(*this) && update_started ? text + "; " + usage_error : usage_error;
+    if (!host_error.empty()) text += "; " + host_error;
+    return s + text;
 }
 
 std::string RunReport::to_json() const {

@@ -73,6 +73,7 @@ struct RunReport {
     std::string reboot;  // "", cold, warm
     bool reboot_returned = false;
     std::string usage_error;  // the run was ended over a wrong answer
+    std::string host_error;   // a file updatetool could not write (the report)
     uint64_t bytes_erased = 0;
     uint64_t bytes_written = 0;
     uint64_t virtual_time_ns = 0;
@@ -96,9 +97,12 @@ struct RunReport {
 
     // success, failure, usage, declined, aborted or power-cut, from what the run showed.
     std::string outcome() const;
+    // What the job itself came to, a wrong answer or a host error aside.
+    std::string job_outcome() const;
     // 0 success, 1 failure, 2 usage, 3 declined, 4 aborted, 5 power-cut.
     int exit_status() const;
-    // "updatetool: update failed: Error writing to Flash!"
+    // "updatetool: update failed: Error writing to Flash!"; an update that
+    // ran says its outcome before a wrong answer that ended the run.
     std::string sentence() const;
     std::string to_json() const;
 };

@@ -140,6 +140,22 @@ std::vector<std::wstring> wrap(const std::wstring& text, int width) {
     return lines;
 }
 
+// A character cell is wider than the dialog font's average character, so
+// a one-line text its control fits on the module may not fit here: it goes on
+// to the dialog's right edge, and moves left from there when it must, rather
+// than being cut ("Section: 00080000  Len:").
+CellRect room_for_line(const CellRect& rect, const ControlView& control, const CellRect& client) {
+    int length = static_cast<int>(wide(control.text).size());
+    if (rect.h != 1 || length <= rect.w || control.text.find(u'\n') != std::u16string::npos) return rect;
+    CellRect room = rect;
+    room.w = std::min(length, client.x + client.w - room.x);
+    int short_by = length - room.w;
+    int left = std::min(short_by, room.x - client.x);
+    room.x -= left;
+    room.w += left;
+    return room;
+}
+
 void static_text(const CellRect& rect, const ControlView& control) {
     fill(rect);
     std::vector<std::wstring> lines = wrap(wide(control.text), rect.w);
@@ -196,7 +212,7 @@ std::vector<HotZone> draw_dialog(const DialogLayer& layer, CellSize area) {
         } else if (control.is_progress_bar()) {
             progress_bar(place, centre_row(control, place, client.y), control);
         } else {
-            static_text(place, control);
+            static_text(room_for_line(place, control, client), control);
         }
     }
     return zones;
@@ -308,8 +324,8 @@ std::vector<HotZone> draw_file(FileLayer& layer, CellSize area) {
     for (int row = 0; row < list_rows && layer.top + static_cast<size_t>(row) < entries.size(); ++row) {
         size_t index = layer.top + static_cast<size_t>(row);
         const FileEntry& entry = entries[index];
-        std::wstring name = wide(entry.name);
-        if (entry.folder && entry.name != u"..") name += separator;
+        std::wstring name = wide(entry.label.empty() ? entry.name : entry.label);
+        if (entry.folder && entry.name != u".." && entry.label.empty()) name += separator;
         bool selected = index == layer.selected;
         std::wstring line = (selected ? L"> " : L"  ") + name;
         line.resize(static_cast<size_t>(std::max(0, right - left)), L' ');

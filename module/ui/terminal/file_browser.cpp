@@ -60,9 +60,10 @@ bool is_folder(const std::u16string& path) {
 
 FileBrowser::FileBrowser(const std::u16string& start, const std::u16string& patterns) : patterns_(patterns) {
     std::error_code ec;
+    host_start_ = utf16(fs::current_path(ec).string());
     std::u16string first = start;
     if (first.empty())
-        first = utf16(fs::current_path(ec).string());
+        first = host_start_;
     else if (!is_full_path(first))
         first = utf16(fs::absolute(fs::path(utf8(first)), ec).string());
     if (!show(first)) {
@@ -119,11 +120,16 @@ void FileBrowser::list() {
         if (name.empty() || name[0] == '.') continue;
         std::error_code kind_error;
         bool folder = it->is_directory(kind_error);
-        if (folder || matches(name, patterns_)) entries_.push_back({utf16(name), folder});
+        if (folder || matches(name, patterns_)) entries_.push_back({utf16(name), folder, u""});
     }
     if (ec) error_ = "cannot list the folder " + utf8(folder_) + ": " + ec.message();
     std::sort(entries_.begin(), entries_.end(), before_ignoring_case);
-    if (folder_.size() > 1) entries_.insert(entries_.begin(), FileEntry{u"..", true});
+    // An image made on the host is found from the module's folders, and back.
+    if (is_module_path() && !host_start_.empty())
+        entries_.push_back(FileEntry{host_start_, true, u"[this computer] " + host_start_});
+    else if (!is_module_path() && Module::current())
+        entries_.push_back(FileEntry{u"\\", true, u"[module] \\"});
+    if (folder_.size() > 1) entries_.insert(entries_.begin(), FileEntry{u"..", true, u""});
 }
 
 }  // namespace sim::ui::terminal

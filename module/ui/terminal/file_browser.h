@@ -8,8 +8,11 @@
 namespace sim::ui::terminal {
 
 struct FileEntry {
-    std::u16string name;  // ".." for the folder above
+    std::u16string name;  // ".." for the folder above; a full path for a place
     bool folder = false;
+    // A place of the other kind, shown so: the host's current folder beside
+    // the module's folders, the module's root beside the host's.
+    std::u16string label;
 };
 
 class FileBrowser {
@@ -36,6 +39,7 @@ private:
     void list();
 
     std::u16string folder_;
+    std::u16string host_start_;  // the host's current folder when the dialog opened
     std::u16string patterns_;
     std::vector<FileEntry> entries_;
     std::string error_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <utility>
 
 #include "module/ui/dialog_input.h"
 #include "module/ui/terminal/curses_api.h"
@@ -46,6 +48,50 @@ std::u16string utf16_char(int code) {
     return text;
 }
 
+// Tab and Shift-Tab follow the tab order; the arrows go by the screen.
+int tab_step(const Input& input) {
+    if (is_char(input, kTab)) return 1;
+    if (is_key(input, KEY_BTAB)) return -1;
+    return 0;
+}
+
+// The focusable button nearest from the focused one in an arrow's
+// direction, by the controls' centres in the template; the focused one when
+// none lies that way. Going down, a button straight below beats one as near
+// but off to the side; a tie goes to the one further left, then higher.
+int button_towards(const DialogView& view, const std::vector<int>& ids, int from, int dx, int dy) {
+    const ControlView* here = view.control(from);
+    if (!here) return from;
+    // Centres in half dialog units, so that they stay whole numbers.
+    auto centre = [](const ControlView& c) { return std::pair<int, int>{2 * c.x + c.cx, 2 * c.y + c.cy}; };
+    auto [hx, hy] = centre(*here);
+    int best = from;
+    long best_score = 0;
+    std::pair<int, int> best_centre;
+    for (int id : ids) {
+        const ControlView* c = view.control(id);
+        if (!c || id == from) continue;
+        auto [x, y] = centre(*c);
+        long along = dx ? long{x - hx} * dx : long{y - hy} * dy;
+        long across = dx ? std::abs(y - hy) : std::abs(x - hx);
+        if (along <= 0) continue;
+        long score = along + 2 * across;
+        if (best == from || score < best_score || (score == best_score && std::pair{x, y} < best_centre)) {
+            best = id;
+            best_score = score;
+            best_centre = {x, y};
+        }
+    }
+    return best;
+}
+
+// The arrow an input is, as a direction; false for any other input.
+bool arrow(const Input& input, int* dx, int* dy) {
+    *dx = is_key(input, KEY_RIGHT) - is_key(input, KEY_LEFT);
+    *dy = is_key(input, KEY_DOWN) - is_key(input, KEY_UP);
+    return *dx || *dy;
+}
+
 const HotZone* zone_at(const std::vector<HotZone>& zones, const Input& input) {
     if (input.kind != Input::Kind::click && input.kind != Input::Kind::double_click) return nullptr;
     for (const HotZone& zone : zones)
@@ -70,8 +116,11 @@ bool handle_dialog(DialogLayer& dialog, const Input& input, const std::vector<Ho
     auto at = std::find(ids.begin(), ids.end(), dialog.focus_id);
     int index = at == ids.end() ? 0 : static_cast<int>(at - ids.begin());
     int count = static_cast<int>(ids.size());
-    if (int step = focus_step(input)) {
+    int dx = 0, dy = 0;
+    if (int step = tab_step(input)) {
         dialog.focus_id = ids[static_cast<size_t>((index + step + count) % count)];
+    } else if (arrow(input, &dx, &dy)) {
+        dialog.focus_id = button_towards(dialog.view, ids, ids[static_cast<size_t>(index)], dx, dy);
     } else if (is_enter(input) || is_char(input, ' ')) {
         deliver_command(handle, ids[static_cast<size_t>(index)]);
     }
