@@ -20,12 +20,18 @@
 #include <nlohmann/json.hpp>
 
 #include "bench/physical_limit.h"
+#include "bench/timed_run.h"
 #include "module/config.h"
 #include "tools/common/cli.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using bench::median;
+using bench::print_machine;
+using bench::run;
+using bench::Run;
 
 struct Case {
     const char* name;
@@ -48,37 +54,6 @@ constexpr double kGoalPeakMiB = 64;
 std::string tools_dir = UPDATETOOL_BINARY_DIR;
 
 std::string tool(const char* name) { return tools_dir + "/" + name; }
-
-struct Run {
-    double cpu_seconds = 0;  // user + system
-    double wall_seconds = 0;
-    double peak_mib = 0;
-    int status = -1;
-};
-
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
-
-// Runs argv with stdout silenced and waits for it.
-Run run(const std::vector<std::string>& argv) {
-    auto start = std::chrono::steady_clock::now();
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "w", stdout)) _exit(127);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    Run result;
-    struct rusage usage {};
-    if (pid < 0 || wait4(pid, &result.status, 0, &usage) != pid) return result;
-    result.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    result.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    return result;
-}
 
 // Appends one record (address, length, byte sum, data).
 void put_record(std::ofstream& f, uint32_t address, const std::vector<uint8_t>& data) {
@@ -110,29 +85,6 @@ nlohmann::json read_report(const fs::path& report) {
     std::ifstream f(report);
     nlohmann::json j = nlohmann::json::parse(f, nullptr, false);
     return j.is_discarded() ? nlohmann::json::object() : j;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::string first_line_with(const char* path, const std::string& prefix) {
-    std::ifstream f(path);
-    for (std::string line; std::getline(f, line);)
-        if (line.rfind(prefix, 0) == 0) return line;
-    return "";
-}
-
-void print_machine() {
-    std::string model = first_line_with("/proc/cpuinfo", "model name");
-    size_t colon = model.find(':');
-    model = colon == std::string::npos ? "?" : model.substr(colon + 2);
-    std::string load = first_line_with("/proc/loadavg", "");
-    load = load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
-    std::printf("machine: %u cores, %s, load %s\n", std::thread::hardware_concurrency(), model.c_str(), load.c_str());
 }
 
 // Runs one case; false when an update did not succeed.

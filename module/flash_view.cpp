@@ -145,11 +145,11 @@ void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t*
 }
 
 void FlashView::check_page(unsigned chip, uint32_t page) {
-    if (!checked_.insert({chip, page}).second) return;
     const NandPart& p = *part_;
     const NandChipFaults& faults = board_.chips[chip].faults;
     bool double_flip = faults.uncorrectable_pages.count(page) != 0, flip = faults.bitflip_pages.count(page) != 0;
-    // A page past the ends of both files is erased: no ECC to check.
+    // A page past the ends of both files is erased: no ECC to check (and
+    // nothing to remember: most of a scanned chip is such pages).
     if (file_bytes_.empty())
         for (const NandChipConfig& c : board_.chips) {
             std::error_code ec;
@@ -161,6 +161,7 @@ void FlashView::check_page(unsigned chip, uint32_t page) {
         uint64_t{page} * p.page_bytes >= file_bytes_[chip].first &&
         uint64_t{page} * p.spare_bytes >= file_bytes_[chip].second)
         return;
+    if (!checked_.insert({chip, page}).second) return;
     std::vector<uint8_t> data(p.page_bytes), spare(p.spare_bytes);
     read_chip_file(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
     read_chip_file(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());

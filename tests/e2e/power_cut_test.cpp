@@ -159,14 +159,21 @@ TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
             if (os) e2e::bootloader_on_flash(module);
             std::string table = module.scratch("sweep.json").string();
             std::vector<std::string> args = {
-                "sweep", module.path().string(), image, "--points", "3", "--seed", "4", "--jobs", "2", "--json", table};
+                "sweep", module.path().string(), image, "--points", "5", "--seed", "4", "--jobs", "2"};
             // A cross-built modulectl starts the cross-built tools through the emulator too.
             if (*UPDATETOOL_TOOL_RUNNER) args.insert(args.end(), {"--runner", UPDATETOOL_TOOL_RUNNER});
+            args.insert(args.end(), {"--json", table});
             e2e::ToolRun sweep = e2e::run_tool("modulectl", args);
             EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
             nlohmann::json j = read_json(table);
-            ASSERT_EQ(j["points"].size(), 3u) << sweep.output;
-            EXPECT_GT(j["flash_operations"].get<uint64_t>(), 3u);
+            // The module in memory gives the rows of scratch copies and processes, bit for bit.
+            args[args.size() - 1] = module.scratch("processes.json").string();
+            args.push_back("--processes");
+            e2e::ToolRun processes = e2e::run_tool("modulectl", args);
+            EXPECT_EQ(processes.exit_code, 0) << processes.output;
+            EXPECT_EQ(read_json(module.scratch("processes.json"))["points"], j["points"]);
+            ASSERT_EQ(j["points"].size(), 5u) << sweep.output;
+            EXPECT_GT(j["flash_operations"].get<uint64_t>(), 5u);
             for (const nlohmann::json& p : j["points"]) {
                 SCOPED_TRACE(p.dump());
                 EXPECT_TRUE(p["cut"].get<bool>());

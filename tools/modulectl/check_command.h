@@ -67,6 +67,7 @@ struct DetectedSection;
 constexpr int kCheckNotVerified = 3;
 
 // False with a reason when the module or the image cannot be read. The
-// section map is detected as an update would detect it, unless given.
+// section map is detected as an update would detect it, unless given: then
+// only its Bootloader section is read and judged.
 bool check_module(const std::string& dir, const std::string& image, CheckResult* result, std::string* error,
                   const std::vector<DetectedSection>* sections = nullptr);

@@ -303,8 +303,11 @@ int run_wear(const Arguments& a) {
 
 int run_diff(const Arguments& a) { return diff_modules(a.dir, a.other, a.json); }
 
+int modulectl_main(int argc, char** argv);
+
 int run_sweep_command(Arguments& a) {
     a.sweep.dir = a.dir;
+    a.sweep.modulectl_main = modulectl_main;
     if (!a.shard.empty()) {
         unsigned i = 0, n = 0;
         char end = 0;
@@ -481,8 +484,8 @@ void add_sweep(CommandLine& c) {
     SweepOptions& o = c.a.sweep;
     CLI::App* sweep =
         c.add("sweep",
-              "run an update on scratch copies of the module, cutting the power at a different operation each time; "
-              "check each cut and update again; print the table",
+              "run an update on the module in memory, cutting the power at a different operation each time; "
+              "check each cut and update again; print the table (the module is left as it was)",
               run_sweep_command);
     sweep->add_option("IMAGE", o.image, "the update's Windows CE .bin image")->required()->type_name("");
     cli::add_number(*sweep, "--every", &o.every, 0xFFFFFFFF, "cut at every Nth operation");
@@ -493,7 +496,10 @@ void add_sweep(CommandLine& c) {
     sweep->add_option("-o,--csv", o.csv, "write the table as CSV")->type_name("FILE");
     sweep->add_option("--json", o.json, "write the table as JSON")->type_name("FILE");
     sweep->add_option("--work", o.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
-    sweep->add_option("--updatetool", o.updatetool, "the updatetool to run (default: beside modulectl)")
+    sweep->add_flag("--processes", o.processes,
+                    "a scratch copy of the module and three processes per point, the reference the in-memory "
+                    "rows equal (--updatetool and --runner imply it)");
+    sweep->add_option("--updatetool", o.updatetool, "the updatetool to run (default: this program's own code)")
         ->type_name("PATH");
     sweep
         ->add_option("--runner", o.runner,
@@ -524,8 +530,10 @@ int run(int argc, char** argv) {
     return c.result;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int modulectl_main(int argc, char** argv) {
     return cli::run_guarded("modulectl", [&] { return run(argc, argv); });
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return modulectl_main(argc, argv); }

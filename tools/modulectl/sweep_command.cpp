@@ -1,7 +1,10 @@
 #include "tools/modulectl/sweep_command.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +13,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -22,9 +27,11 @@
 #include "module/hw/cut_bits.h"
 #include "module/power_cut.h"
 #include "tools/common/cli.h"
+#include "tools/common/memory_module.h"
 #include "tools/common/output_file.h"
 #include "tools/common/scratch_copy.h"
 #include "tools/modulectl/check_command.h"
+#include "tools/updatetool/updatetool_main.h"
 
 extern char** environ;
 
@@ -101,28 +108,43 @@ std::string joined(const std::vector<std::string>& names) {
 struct Tools {
     std::string updatetool, modulectl;
     std::vector<std::string> runner;  // put before each tool's command line
-
-    std::vector<std::string> command(std::vector<std::string> args) const {
-        args.insert(args.begin(), runner.begin(), runner.end());
-        return args;
-    }
 };
 
-Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, uint64_t op) {
+// Runs one tool ("updatetool" or "modulectl" and its arguments), its
+// standard output into out (or nowhere); its exit status, or -1.
+using Launch = std::function<int(const std::vector<std::string>& args, const fs::path& out)>;
+
+Launch process_launch(const Tools& tools) {
+    return [&tools](std::vector<std::string> args, const fs::path& out) {
+        args[0] = args[0] == "updatetool" ? tools.updatetool : tools.modulectl;
+        args.insert(args.begin(), tools.runner.begin(), tools.runner.end());
+        return run_process(args, out);
+    };
+}
+
+// The same tools run in processes forked from this one, which has run no
+// module: each starts as a fresh process would, without an exec.
+Launch forked_launch(const SweepOptions& o) {
+    return [&o](const std::vector<std::string>& args, const fs::path& out) {
+        return MemoryModule::run(args[0] == "updatetool" ? updatetool_main : o.modulectl_main, args, out);
+    };
+}
+
+// One cut point on a module folder as the uncut module left it: the cut
+// run, the check, the retry with verify.
+Row cut_point(const SweepOptions& o, const Launch& launch, const fs::path& scratch, const fs::path& work, uint64_t op) {
     Row row;
     row.op = op;
-    fs::path scratch = work / ("cut-" + std::to_string(op));
     std::string error;
-    if (!copy_module(o.dir, scratch, &error) || !arm_cut(scratch, op, o.seed, &error)) {
+    if (!arm_cut(scratch, op, o.seed, &error)) {
         row.problem = error;
         return row;
     }
-    int cut = run_process(tools.command({tools.updatetool, "--module", scratch.string(), "-q", "/u " + o.image}), {});
+    int cut = launch({"updatetool", "--module", scratch.string(), "-q", "/u " + o.image}, {});
     row.cut = cut == sim::kPowerCutExitStatus;
     if (!row.cut && cut != 0) row.problem = "the cut run ended with exit status " + std::to_string(cut);
     fs::path check_out = work / ("check-" + std::to_string(op) + ".json");
-    int checked =
-        run_process(tools.command({tools.modulectl, "check", scratch.string(), o.image, "--json"}), check_out);
+    int checked = launch({"modulectl", "check", scratch.string(), o.image, "--json"}, check_out);
     json check = read_json(check_out);
     if ((checked != 0 && checked != 1 && checked != kCheckNotVerified) || !check.is_object()) {
         row.problem = "modulectl check ended with exit status " + std::to_string(checked);
@@ -133,18 +155,33 @@ Row run_point(const SweepOptions& o, const Tools& tools, const fs::path& work, u
         row.record = check["power_cut"];
     }
     fs::path report = work / ("retry-" + std::to_string(op) + ".json");
-    row.retry_status = run_process(tools.command({tools.updatetool, "--module", scratch.string(), "-q", "--verify",
-                                                  "--report", report.string(), "/u " + o.image}),
-                                   {});
+    row.retry_status = launch(
+        {"updatetool", "--module", scratch.string(), "-q", "--verify", "--report", report.string(), "/u " + o.image},
+        {});
     json retry = read_json(report);
     if (retry.is_object()) {
         row.retry_outcome = retry.value("outcome", "");
         row.verified = retry["verify"].is_object() && retry["verify"].value("matches", false);
     }
     std::error_code ec;
-    fs::remove_all(scratch, ec);
     fs::remove(check_out, ec);
     fs::remove(report, ec);
+    return row;
+}
+
+// The reference runner: a scratch copy of the module and three processes per point.
+Row process_point(const SweepOptions& o, const Launch& launch, const fs::path& work, uint64_t op) {
+    fs::path scratch = work / ("cut-" + std::to_string(op));
+    std::string error;
+    if (!copy_module(o.dir, scratch, &error)) {
+        Row row;
+        row.op = op;
+        row.problem = error;
+        return row;
+    }
+    Row row = cut_point(o, launch, scratch, work, op);
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
     return row;
 }
 
@@ -192,6 +229,123 @@ std::string csv_line(const json& r) {
     return line.str();
 }
 
+Row row_from_json(const json& j) {
+    Row r;
+    r.op = j.value("operation", uint64_t{0});
+    r.cut = j.value("cut", false);
+    r.record = j.value("record", json(nullptr));
+    r.bootable = j.value("bootable", false);
+    r.reason = j.value("reason", "");
+    r.damaged = j.value("damaged_sections", std::vector<std::string>{});
+    r.retry_status = j.value("retry_exit_status", -1);
+    r.retry_outcome = j.value("retry_outcome", "");
+    r.verified = j.value("retry_verified", false);
+    r.problem = j.value("problem", "");
+    return r;
+}
+
+volatile sig_atomic_t interrupted = 0;
+
+void on_interrupt(int) { interrupted = 1; }
+
+// A worker of the in-memory runner: its own module in memory, the points
+// i with i % jobs == worker, each row sent to the parent as a JSON line.
+[[noreturn]] void memory_worker(const SweepOptions& o, const fs::path& work, const std::vector<uint64_t>& points,
+                                unsigned worker, unsigned jobs, int out) {
+    ::signal(SIGINT, SIG_DFL);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    MemoryModule module;
+    std::string error;
+    const fs::path mine = work / ("worker-" + std::to_string(worker));
+    const Launch launch = forked_launch(o);
+    bool loaded = module.load(o.dir, mine, {"events.log"}, &error);
+    for (size_t i = worker; i < points.size(); i += jobs) {
+        Row row;
+        row.op = points[i];
+        row.problem = error;
+        if (loaded) {
+            row = cut_point(o, launch, module.folder(), mine, points[i]);
+            if (!module.restore(&error)) loaded = false;
+        }
+        json j = row_json(row);
+        j["record"] = row.record;
+        std::string line = json({{"index", i}, {"row", j}}).dump() + "\n";
+        if (::write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) break;
+    }
+    ::close(out);
+    ::_exit(0);
+}
+
+// The in-memory runner: the rows by point, or false when interrupted.
+bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vector<uint64_t>& points,
+                   std::vector<Row>* rows, std::vector<bool>* done) {
+    const unsigned jobs = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(points.size())));
+    std::vector<pid_t> workers;
+    std::vector<pollfd> pipes;
+    std::cout.flush();
+    std::fflush(nullptr);
+    for (unsigned w = 0; w < jobs; ++w) {
+        int ends[2];
+        if (::pipe(ends) != 0) break;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(ends[0]);
+            memory_worker(o, work, points, w, jobs, ends[1]);
+        }
+        ::close(ends[1]);
+        if (pid < 0) {
+            ::close(ends[0]);
+            break;
+        }
+        workers.push_back(pid);
+        pipes.push_back({ends[0], POLLIN, 0});
+    }
+    std::vector<std::string> partial(pipes.size());
+    size_t finished = 0, open = pipes.size();
+    const bool progress = ::isatty(2);
+    while (open > 0 && !interrupted) {
+        if (::poll(pipes.data(), pipes.size(), -1) < 0) continue;
+        for (size_t p = 0; p < pipes.size(); ++p) {
+            if (pipes[p].fd < 0 || !(pipes[p].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[65536];
+            ssize_t n = ::read(pipes[p].fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ::close(pipes[p].fd);
+                pipes[p].fd = -1;
+                --open;
+                continue;
+            }
+            partial[p].append(buffer, static_cast<size_t>(n));
+            for (size_t end; (end = partial[p].find('\n')) != std::string::npos;) {
+                json j = json::parse(partial[p].substr(0, end), nullptr, false);
+                partial[p].erase(0, end + 1);
+                size_t i = j.is_object() ? j.value("index", points.size()) : points.size();
+                if (i >= points.size()) continue;
+                (*rows)[i] = row_from_json(j["row"]);
+                (*done)[i] = true;
+                ++finished;
+                if (progress) std::fprintf(stderr, "\r%zu of %zu points", finished, points.size());
+            }
+        }
+    }
+    if (progress) std::fprintf(stderr, "\r\033[K");
+    for (pid_t pid : workers) {
+        if (interrupted) ::kill(pid, SIGKILL);
+        int status;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    }
+    // A worker that ended before its points (it could not load the module):
+    // its points say so.
+    for (size_t i = 0; i < points.size() && !interrupted; ++i)
+        if (!(*done)[i]) {
+            (*rows)[i].op = points[i];
+            (*rows)[i].problem = "the sweep worker ended before this point";
+            (*done)[i] = true;
+        }
+    return !interrupted;
+}
+
 }  // namespace
 
 int run_sweep(const SweepOptions& o) {
@@ -206,8 +360,13 @@ int run_sweep(const SweepOptions& o) {
     tools.updatetool = o.updatetool.empty() ? (self.parent_path() / "updatetool").string() : o.updatetool;
     std::istringstream runner_words(o.runner);
     for (std::string word; runner_words >> word;) tools.runner.push_back(word);
-    fs::path work = o.work.empty() ? fs::temp_directory_path() / ("modulectl-sweep-" + std::to_string(::getpid()))
-                                   : fs::path(o.work);
+    // A runner (an emulator) or another updatetool runs processes; the
+    // module in memory runs this program's own code.
+    const bool processes = o.processes || !o.runner.empty() || !o.updatetool.empty() || !o.modulectl_main;
+    const Launch launch = processes ? process_launch(tools) : forked_launch(o);
+    // The module in memory lives in memory: /dev/shm where there is one.
+    fs::path temp = !processes && fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    fs::path work = o.work.empty() ? temp / ("modulectl-sweep-" + std::to_string(::getpid())) : fs::path(o.work);
     fs::create_directories(work, ec);
     if (ec) {
         std::fprintf(stderr, "modulectl sweep: cannot make the work folder %s: %s\n", work.c_str(),
@@ -223,14 +382,15 @@ int run_sweep(const SweepOptions& o) {
         std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
         return cli::kUsage;
     }
-    int status = run_process(tools.command({tools.updatetool, "--module", base.string(), "-q", "--verify", "--report",
-                                            base_report.string(), "/u " + o.image}),
-                             {});
+    int status = launch(
+        {"updatetool", "--module", base.string(), "-q", "--verify", "--report", base_report.string(), "/u " + o.image},
+        {});
     json uncut = read_json(base_report);
     fs::remove_all(base, ec);
     fs::remove(base_report, ec);
     if (status != 0 || !uncut.is_object()) {
         std::fprintf(stderr, "modulectl sweep: the update without a cut ends with exit status %d\n", status);
+        if (o.work.empty()) fs::remove_all(work, ec);
         return cli::kFailure;
     }
     uint64_t total = uncut.value("flash_operations", uint64_t{0});
@@ -240,14 +400,33 @@ int run_sweep(const SweepOptions& o) {
                 static_cast<unsigned long long>(o.seed));
 
     std::vector<Row> rows(points.size());
-    std::atomic<size_t> next{0};
-    std::vector<std::thread> workers;
-    for (unsigned j = 0; j < std::max(1u, o.jobs); ++j)
-        workers.emplace_back([&] {
-            for (size_t i; (i = next++) < points.size();) rows[i] = run_point(o, tools, work, points[i]);
-        });
-    for (std::thread& t : workers) t.join();
+    std::vector<bool> done(points.size(), false);
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = on_interrupt;
+    ::sigaction(SIGINT, &action, &previous);
+    if (processes) {
+        std::atomic<size_t> next{0};
+        std::vector<std::thread> workers;
+        for (unsigned j = 0; j < std::max(1u, o.jobs); ++j)
+            workers.emplace_back([&] {
+                for (size_t i; !interrupted && (i = next++) < points.size();) {
+                    rows[i] = process_point(o, launch, work, points[i]);
+                    done[i] = !interrupted;
+                }
+            });
+        for (std::thread& t : workers) t.join();
+    } else {
+        run_in_memory(o, work, points, &rows, &done);
+    }
+    ::sigaction(SIGINT, &previous, nullptr);
     if (o.work.empty()) fs::remove_all(work, ec);
+    if (interrupted) {
+        // Only the finished points are shown; the module was never touched.
+        std::vector<Row> finished;
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (done[i]) finished.push_back(rows[i]);
+        rows = finished;
+    }
 
     json table = json::array();
     const char* header = "operation,kind,address,phase,section,done_percent,bootable,damaged,retry,retry_verified";
@@ -281,6 +460,12 @@ int run_sweep(const SweepOptions& o) {
                                     : "none";
     std::printf("cut points: %zu; not bootable after the cut: %zu (%s); retries that succeeded and verified: %zu\n",
                 rows.size(), unbootable, window.c_str(), retried);
+    if (interrupted) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "modulectl sweep: interrupted: %zu of %zu points finished; %s is as it was\n", rows.size(),
+                     points.size(), o.dir.c_str());
+        return 130;
+    }
     if (!o.csv.empty() && !write_output_file(o.csv, csv, &error)) {
         std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
         return cli::kUsage;

@@ -32,6 +32,7 @@
 #include "tools/updatetool/options.h"
 #include "tools/updatetool/plan.h"
 #include "tools/updatetool/report.h"
+#include "tools/updatetool/updatetool_main.h"
 #include "update/update.h"
 
 // The program's main routine.
@@ -389,7 +390,7 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int updatetool_main(int argc, char** argv) {
     return cli::run_guarded(
         "updatetool", [&] { return run(argc, argv); }, cli::kUsage);
 }

@@ -13,6 +13,7 @@
 
 #include "module/hw/folder_file.h"
 #include "module/hw/stop.h"
+#include "module/hw/write_journal.h"
 
 namespace sim {
 
@@ -54,6 +55,7 @@ bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::str
             return false;
         }
         files[i]->fd = fd;
+        files[i]->name = paths[i].filename().string();
         files[i]->length = static_cast<uint64_t>(st.st_size);
         // Shorter is erased flash; longer holds pages the chip does not have.
         uint64_t chip_bytes = static_cast<uint64_t>(i == 0 ? page_bytes_ : spare_bytes_) * pages_;
@@ -91,6 +93,7 @@ static void write_all(int fd, const uint8_t* in, uint64_t size, uint64_t offset)
 }
 
 void NandStorage::write_at(File& file, uint64_t offset, const uint8_t* in, uint32_t size) {
+    note_chip_write(file.name.c_str(), std::min(file.length, offset), offset + size - std::min(file.length, offset));
     // A file that grows past a gap gets the gap erased, never zero-filled.
     while (file.length < offset) {
         uint64_t fill = std::min<uint64_t>(kFillChunk, offset - file.length);
@@ -104,6 +107,7 @@ void NandStorage::write_at(File& file, uint64_t offset, const uint8_t* in, uint3
 void NandStorage::erase_at(File& file, uint64_t offset, uint64_t size) {
     if (offset >= file.length) return;
     uint64_t end = std::min(file.length, offset + size);
+    note_chip_write(file.name.c_str(), offset, end - offset);
     while (offset < end) {
         uint64_t n = std::min<uint64_t>(kFillChunk, end - offset);
         write_all(file.fd, erased_bytes(), n, offset);

@@ -40,6 +40,7 @@ private:
     struct File {
         int fd = -1;
         uint64_t length = 0;
+        std::string name;  // in its folder, for the write journal
     };
     static void read_at(const File& file, uint64_t offset, uint8_t* out, uint32_t size);
     static void write_at(File& file, uint64_t offset, const uint8_t* in, uint32_t size);

@@ -133,6 +133,8 @@ public:
     // mode is the array word; a data word inside the window of a buffer
     // program is one store and a count.
     bool reads_array() const { return !busy_ && mode_ == Mode::ReadArray; }
+    // In read-array mode, busy or not: a read may return array words.
+    bool in_read_array_mode() const { return mode_ == Mode::ReadArray; }
     bool loads_buffer(uint32_t k) const {
         return !busy_ && mode_ == Mode::BufferData && k - buffer_start_ < buffer_count_;
     }

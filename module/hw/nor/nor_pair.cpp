@@ -72,7 +72,10 @@ uint32_t NorPair::block_size_at(uint32_t offset) const {
 
 // Out of line, so that the hot paths stay free of calls.
 [[gnu::noinline]] uint32_t NorPair::read_chips(uint32_t offset) {
-    array_.use(offset, false);
+    // Status, identifier and query reads leave the array alone: bringing its
+    // region in for them would page through the whole array when the driver
+    // unlocks every block.
+    if (chip0_->in_read_array_mode() || chip1_->in_read_array_mode()) array_.use(offset, false);
     uint32_t k = offset >> 2;
     uint64_t now = clock_.now_ns();
     uint32_t value = chip0_->read(k, now) | static_cast<uint32_t>(chip1_->read(k, now)) << 16;

@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "module/hw/folder_file.h"
+#include "module/hw/write_journal.h"
 
 namespace sim {
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
         close();
+        name_ = std::move(other.name_);
         fd_ = other.fd_;
         data_ = other.data_;
         size_ = other.size_;
@@ -45,6 +47,7 @@ void MappedFile::close() {
 }
 
 void MappedFile::bring_in(uint64_t region, bool write) {
+    if (write) note_chip_write(name_.c_str(), region << kRegionShift, uint64_t{1} << kRegionShift);
     auto it =
         std::find_if(resident_.begin(), resident_.end(), [region](const Resident& r) { return r.region == region; });
     if (it == resident_.end()) {
@@ -95,6 +98,7 @@ bool MappedFile::open(const std::filesystem::path& dir, const std::string& name,
         ::close(fd);
         return false;
     }
+    name_ = name;
     fd_ = fd;
     data_ = static_cast<uint8_t*>(map);
     size_ = size;

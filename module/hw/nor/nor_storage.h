@@ -57,6 +57,7 @@ private:
     void bring_in(uint64_t region, bool write);
     void populate(uint64_t region, bool write);
 
+    std::string name_;  // in its folder, for the write journal
     int fd_ = -1;
     uint8_t* data_ = nullptr;
     uint64_t size_ = 0;

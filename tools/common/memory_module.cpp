@@ -1,0 +1,227 @@
+#include "tools/common/memory_module.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "module/hw/write_journal.h"
+#include "tools/common/scratch_copy.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string relative_name(const fs::path& file, const fs::path& folder) {
+    return fs::relative(file, folder).generic_string();
+}
+
+bool read_small(const fs::path& path, std::string* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
+}
+
+bool write_small(const fs::path& path, const std::string& bytes, std::string* error) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (out) return true;
+    *error = "cannot write " + path.string() + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+}
+
+// Bytes [offset, offset + length) of from put over to at the same place; the
+// part past from's end is left out (to is cut to from's length after).
+bool copy_range(const fs::path& from, const fs::path& to, uint64_t offset, uint64_t length, std::string* error) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    bool ok = in >= 0 && out >= 0;
+    std::vector<char> chunk(1 << 20);
+    for (uint64_t done = 0; ok && done < length;) {
+        ssize_t n = ::pread(in, chunk.data(), std::min<uint64_t>(chunk.size(), length - done),
+                            static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        ok = ::pwrite(out, chunk.data(), static_cast<size_t>(n), static_cast<off_t>(offset + done)) == n;
+        done += static_cast<uint64_t>(n);
+    }
+    if (in >= 0) ::close(in);
+    if (out >= 0) ::close(out);
+    if (!ok) *error = "cannot put back " + to.string() + ": " + std::strerror(errno ? errno : EIO);
+    return ok;
+}
+
+}  // namespace
+
+bool is_chip_file(const std::string& name) {
+    if (name == "nor.bin") return true;
+    fs::path path(name);
+    std::string ext = path.extension().string();
+    return path.filename().string().rfind("nand-", 0) == 0 && (ext == ".main" || ext == ".oob");
+}
+
+MemoryModule::~MemoryModule() {
+    std::error_code ec;
+    if (!work_.empty()) fs::remove_all(work_, ec);
+}
+
+bool MemoryModule::load(const fs::path& module, const fs::path& work, const std::set<std::string>& leave_out,
+                        std::string* error) {
+    source_ = module;
+    work_ = work;
+    base_ = work / "base";
+    folder_ = work / "module";
+    ScratchCopy copy;
+    if (!copy_module(module, base_, &copy, error)) return false;
+    std::error_code ec;
+    for (const std::string& name : leave_out) fs::remove(base_ / name, ec);
+    if (!copy_module(base_, folder_, &copy, error)) return false;
+    if (!sim::start_write_journal()) {
+        *error = "cannot map the write journal: " + std::string(std::strerror(errno));
+        return false;
+    }
+    return snapshot_small_files(error);
+}
+
+bool MemoryModule::snapshot_small_files(std::string* error) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(base_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string name = relative_name(it->path(), base_);
+        if (it->is_directory()) {
+            folders_.insert(name);
+        } else if (is_chip_file(name)) {
+            chip_lengths_[name] = it->file_size();
+        } else if (!read_small(it->path(), &small_[name])) {
+            *error = "cannot read " + it->path().string();
+            return false;
+        }
+    }
+    if (ec) *error = "cannot read " + base_.string() + ": " + ec.message();
+    return !ec;
+}
+
+int MemoryModule::run(Main main, const std::vector<std::string>& args, const fs::path& out) {
+    // What the caller has buffered is its own, not the child's to write again.
+    std::cout.flush();
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int stdout_fd = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null_fd = ::open("/dev/null", O_WRONLY);
+        if (stdout_fd < 0 || null_fd < 0) ::_exit(127);
+        ::dup2(stdout_fd, 1);
+        ::dup2(null_fd, 2);
+        std::vector<std::string> words = args;
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        int status = main(static_cast<int>(words.size()), argv.data());
+        std::cout.flush();
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool MemoryModule::restore(std::string* error) {
+    std::vector<sim::WrittenRegion> regions;
+    const bool whole = !sim::written_regions(&regions);
+    regions_restored_ = 0;
+    std::error_code ec;
+    for (const auto& [name, length] : chip_lengths_) {
+        const fs::path file = folder_ / name;
+        if (whole || !fs::exists(file, ec)) {
+            fs::remove(file, ec);
+            if (!copy_range(base_ / name, file, 0, length, error)) return false;
+        }
+    }
+    if (!whole)
+        for (const sim::WrittenRegion& r : regions) {
+            auto chip = chip_lengths_.find(r.file);
+            if (chip == chip_lengths_.end()) continue;  // made by the run: removed below
+            const uint64_t start = r.region << sim::kJournalRegionShift;
+            if (start < chip->second &&
+                !copy_range(base_ / r.file, folder_ / r.file, start,
+                            std::min<uint64_t>(chip->second - start, uint64_t{1} << sim::kJournalRegionShift), error))
+                return false;
+            ++regions_restored_;
+        }
+    for (const auto& [name, length] : chip_lengths_)
+        if (fs::file_size(folder_ / name, ec) != length) fs::resize_file(folder_ / name, length, ec);
+    sim::clear_write_journal();
+
+    // Every other file: what the run made goes, what it changed comes back.
+    std::set<std::string> seen;
+    std::vector<fs::path> made;
+    for (auto it = fs::recursive_directory_iterator(folder_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string name = relative_name(it->path(), folder_);
+        if (it->is_directory() && !it->is_symlink()) {
+            if (!folders_.count(name)) {
+                made.push_back(it->path());
+                it.disable_recursion_pending();
+            }
+            continue;
+        }
+        if (is_chip_file(name) && chip_lengths_.count(name)) continue;
+        auto kept = small_.find(name);
+        if (kept == small_.end() || it->is_symlink()) {
+            made.push_back(it->path());
+            continue;
+        }
+        seen.insert(name);
+        std::string bytes;
+        if (!read_small(it->path(), &bytes) || bytes != kept->second) {
+            fs::remove(it->path(), ec);
+            if (!write_small(it->path(), kept->second, error)) return false;
+        }
+    }
+    if (ec) {
+        *error = "cannot read " + folder_.string() + ": " + ec.message();
+        return false;
+    }
+    for (const fs::path& path : made) fs::remove_all(path, ec);
+    for (const auto& [name, bytes] : small_)
+        if (!seen.count(name) && !write_small(folder_ / name, bytes, error)) return false;
+    return true;
+}
+
+bool MemoryModule::write_back(std::string* error) const {
+    // Each file of the module is replaced by a rename, never seen half-written.
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const fs::path target = source_ / fs::relative(it->path(), folder_);
+        if (it->is_directory()) {
+            fs::create_directories(target, ec);
+        } else {
+            const fs::path temporary = target.string() + ".write-back";
+            fs::copy_file(it->path(), temporary, fs::copy_options::overwrite_existing, ec);
+            if (!ec) fs::rename(temporary, target, ec);
+        }
+        if (ec) {
+            *error = "cannot write back " + target.string() + ": " + ec.message();
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "tools/updatetool/updatetool_main.h"
+
+int main(int argc, char** argv) { return updatetool_main(argc, argv); }
