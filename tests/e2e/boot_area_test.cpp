@@ -151,9 +151,12 @@ TEST_P(InstallMatrix, LandsAsLaidOutKeepsTheRestOrIsRefusedUntouched) {
 std::vector<InstallCase> install_cases() {
     std::vector<InstallCase> cases;
     for (int p = 0; p < kProfileCount; ++p) {
+        // Over a smaller bootloader once a profile; the bytes an image
+        // shorter than the old bootloader keeps are crossed over a larger one.
         for (Size size : {Size::Small, Size::OneBlock, Size::Fits, Size::TooLarge})
             for (Previous previous : {Previous::Blank, Previous::Smaller, Previous::Larger})
-                cases.emplace_back(p, Start::Zero, size, previous);
+                if (previous != Previous::Smaller || size == Size::Fits)
+                    cases.emplace_back(p, Start::Zero, size, previous);
         for (Start start : {Start::InsideBlockZero, Start::TablePage, Start::SecondBlock, Start::LastStored})
             for (Size size : {Size::Short, Size::Long}) cases.emplace_back(p, start, size, Previous::Larger);
     }

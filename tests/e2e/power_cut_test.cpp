@@ -166,12 +166,15 @@ TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
             e2e::ToolRun sweep = e2e::run_tool("modulectl", args);
             EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
             nlohmann::json j = read_json(table);
-            // The module in memory gives the rows of scratch copies and processes, bit for bit.
-            args[args.size() - 1] = module.scratch("processes.json").string();
-            args.push_back("--processes");
-            e2e::ToolRun processes = e2e::run_tool("modulectl", args);
-            EXPECT_EQ(processes.exit_code, 0) << processes.output;
-            EXPECT_EQ(read_json(module.scratch("processes.json"))["points"], j["points"]);
+            // The module in memory gives the rows of scratch copies and processes, bit for bit
+            // (a cross build's sweep runs processes through the emulator either way).
+            if (!*UPDATETOOL_TOOL_RUNNER) {
+                args[args.size() - 1] = module.scratch("processes.json").string();
+                args.push_back("--processes");
+                e2e::ToolRun processes = e2e::run_tool("modulectl", args);
+                EXPECT_EQ(processes.exit_code, 0) << processes.output;
+                EXPECT_EQ(read_json(module.scratch("processes.json"))["points"], j["points"]);
+            }
             ASSERT_EQ(j["points"].size(), 5u) << sweep.output;
             EXPECT_GT(j["flash_operations"].get<uint64_t>(), 5u);
             for (const nlohmann::json& p : j["points"]) {
