@@ -5,6 +5,7 @@
 #include "module/assembly/nand_profile.h"
 #include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_storage.h"
 
 namespace sim {

@@ -130,20 +130,6 @@ void FlashView::check_device_range(uint64_t device, uint64_t length) {
     }
 }
 
-void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
-    std::memset(out, 0xFF, size);
-    int fd = open_in_folder(path.parent_path(), path.filename(), O_RDONLY);
-    if (fd < 0) return;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-}
-
 void FlashView::check_page(unsigned chip, uint32_t page) {
     const NandPart& p = *part_;
     const NandChipFaults& faults = board_.chips[chip].faults;

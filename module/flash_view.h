@@ -20,10 +20,6 @@
 
 namespace sim {
 
-// Bytes of a chip file (nor.bin, nand-N.main ...) from offset; what lies past
-// the file's end reads erased, as a short chip file holds.
-void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size);
-
 struct PageProblem {
     unsigned chip;
     uint32_t page;  // the chip's own

@@ -179,4 +179,18 @@ bool append_folder_file(const std::filesystem::path& dir, const std::filesystem:
     return true;
 }
 
+void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
+    std::memset(out, 0xFF, size);
+    int fd = open_in_folder(path.parent_path(), path.filename(), O_RDONLY);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
 }  // namespace sim

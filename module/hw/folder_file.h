@@ -8,6 +8,8 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 
 #include <filesystem>
 #include <string>
@@ -41,6 +43,10 @@ FolderRead read_folder_file(const std::filesystem::path& dir, const std::filesys
 // file or link of that name is removed first), then renamed over it.
 bool replace_folder_file(const std::filesystem::path& dir, const std::filesystem::path& relative,
                          std::string_view bytes, std::string* error);
+
+// Bytes of a chip file (nor.bin, nand-N.main ...) from offset; what lies past
+// the file's end reads erased, as a short chip file holds.
+void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size);
 
 // Appends bytes to dir/relative, made when missing.
 bool append_folder_file(const std::filesystem::path& dir, const std::filesystem::path& relative, std::string_view bytes,

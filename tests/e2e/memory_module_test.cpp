@@ -21,6 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string text_of(const fs::path& path) {
+    std::vector<uint8_t> bytes = testing_support::read_binary(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // Every file of a module folder by name, as the module reads it: a NAND
 // chip file without its erased tail (the flash file format may leave it
 // out), the event log without the wall-clock time of each run's header.
@@ -28,18 +33,12 @@ std::map<std::string, std::string> folder_files(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (!entry.is_regular_file()) continue;
-        std::vector<uint8_t> bytes = testing_support::read_binary(entry.path());
-        std::string name = fs::relative(entry.path(), dir).generic_string(), text(bytes.begin(), bytes.end());
+        std::string name = fs::relative(entry.path(), dir).generic_string(), text = text_of(entry.path());
         if (is_chip_file(name) && name != "nor.bin") text.erase(text.find_last_not_of('\xff') + 1);
         if (name == "events.log") text = std::regex_replace(text, std::regex("[0-9-]+T[0-9:.]+Z"), "TIME");
         files[name] = text;
     }
     return files;
-}
-
-std::string text_of(const fs::path& path) {
-    std::vector<uint8_t> bytes = testing_support::read_binary(path);
-    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string without(std::string text, const std::string& path) {

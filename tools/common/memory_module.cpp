@@ -66,12 +66,7 @@ bool copy_range(const fs::path& from, const fs::path& to, uint64_t offset, uint6
 
 }  // namespace
 
-bool is_chip_file(const std::string& name) {
-    if (name == "nor.bin") return true;
-    fs::path path(name);
-    std::string ext = path.extension().string();
-    return path.filename().string().rfind("nand-", 0) == 0 && (ext == ".main" || ext == ".oob");
-}
+bool is_chip_file(const std::string& name) { return name == "nor.bin" || is_nand_chip_file(name); }
 
 MemoryModule::~MemoryModule() {
     std::error_code ec;

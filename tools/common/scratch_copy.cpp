@@ -30,11 +30,6 @@ private:
     int fd_;
 };
 
-bool is_nand_chip_file(const fs::path& path) {
-    std::string name = path.filename().string(), ext = path.extension().string();
-    return name.rfind("nand-", 0) == 0 && (ext == ".main" || ext == ".oob");
-}
-
 // Bytes up to the last one that is not erased (0xFF).
 uint64_t stored_length(int fd, uint64_t size) {
     std::vector<uint8_t> chunk(1 << 20);
@@ -96,6 +91,11 @@ bool copy_file(const fs::path& from, const fs::path& to, ScratchCopy* copy, std:
 }
 
 }  // namespace
+
+bool is_nand_chip_file(const fs::path& path) {
+    std::string name = path.filename().string(), ext = path.extension().string();
+    return name.rfind("nand-", 0) == 0 && (ext == ".main" || ext == ".oob");
+}
 
 bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, std::string* error) {
     std::error_code ec;

@@ -15,6 +15,9 @@ struct ScratchCopy {
     uint64_t bytes_copied = 0;  // bytes written by plain copies
 };
 
+// A NAND chip's main or spare file (nand-N.main, nand-N.oob).
+bool is_nand_chip_file(const std::filesystem::path& path);
+
 // Copies from into to (which must not exist or be empty); false with a reason.
 bool copy_module(const std::filesystem::path& from, const std::filesystem::path& to, ScratchCopy* copy,
                  std::string* error);

@@ -1,11 +1,6 @@
 #include "module/hw/nand/nand_layout.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_storage.h"
@@ -71,17 +66,7 @@ std::vector<uint8_t> build_block_map(const RelocTable& table, uint32_t blocks) {
 // the file the chip is erased.
 static void read_chip_bytes(const std::filesystem::path& dir, unsigned chip, uint64_t address, uint64_t length,
                             uint8_t* out) {
-    std::memset(out, 0xFF, length);
-    int fd = open_in_folder(dir, NandStorage::main_path(dir, chip).filename(), O_RDONLY);
-    if (fd < 0) return;
-    uint64_t done = 0;
-    while (done < length) {
-        ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(address + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<uint64_t>(n);
-    }
-    ::close(fd);
+    read_chip_file(NandStorage::main_path(dir, chip), address, out, static_cast<size_t>(length));
 }
 
 void read_device_bytes(const std::filesystem::path& dir, const NandPart& part, uint64_t offset, uint64_t length,
