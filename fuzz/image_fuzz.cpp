@@ -10,7 +10,7 @@
 // - a file the worker refuses (its header, a record, a checksum, where the
 //   data go, records that overlap) costs the flash no erase and no program;
 // - a fault-free module never fails to write, read back or verify;
-// - a success has no two records overlapping, and every record reads back
+// - a success has no two non-empty records overlapping, and every record reads back
 //   from flash as the file holds it.
 #include <cstring>
 #include <string>
@@ -62,9 +62,11 @@ bool ReadRecords(const uint8_t* data, size_t size, std::vector<Record>* records)
     return false;
 }
 
+// An empty record writes nothing, so it overlaps nothing, even inside another.
 bool Overlap(const std::vector<Record>& records) {
     for (size_t i = 0; i < records.size(); i++)
         for (size_t j = i + 1; j < records.size(); j++) {
+            if (records[i].length == 0 || records[j].length == 0) continue;
             uint64_t a = records[i].address, b = records[j].address;
             if (a < b + records[j].length && b < a + records[i].length) return true;
         }
