@@ -6,41 +6,72 @@
 #include <memory>
 
 #include "module/observer.h"
+#include "module/os/power_loss.h"
+#include "module/program_state.h"
 #include "module/ui/ui_config.h"
-#include "shell/shell_state.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/test_module.h"
-#include "update/update.h"
+#include "tools/common/memory_module.h"
 
 namespace fuzz_support {
 
 namespace {
-// Lives until exit: its destructor closes the module and removes the directory.
-std::unique_ptr<testing_support::TestModule> module;
+// Live until exit: the module's destructor closes it and removes the directory.
+std::unique_ptr<testing_support::TestModule> created;
+std::unique_ptr<MemoryModule> memory;
 std::shared_ptr<sim::ui::ScriptedFrontEnd> user;
+bool first_input = true;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz support: %s\n", what.c_str());
+    std::abort();
+}
+
+sim::Module& OpenWorkingCopy() {
+    std::string error;
+    sim::Module* opened = sim::Module::open(memory->folder(), &error);
+    if (!opened) Fail("cannot open the module in memory: " + error);
+    // A reboot ends nothing here: the HAL's request returns.
+    sim::observer().reboot = [](bool) {};
+    return *opened;
+}
+
+// Everything a power loss takes goes; the flash and the module's files come
+// back as the module was created, so every input meets the same module.
+void PowerCycle() {
+    if (!sim::os::release_program_resources()) Fail("a thread of the program still runs after its input");
+    sim::Module::close_current();
+    std::string error;
+    if (!memory->restore(&error)) Fail(error);
+    sim::restore_program_state();
+    OpenWorkingCopy();
+}
+
 }  // namespace
 
 sim::Module& OpenModuleOnce(const std::string& profile, const std::vector<std::string>& overrides) {
-    if (!module) {
-        // In memory where it can be: each input rewrites module files, and a
-        // file replaced by rename is flushed to disk at once.
+    if (!created) {
+        // The variables as loaded, before any of the program runs.
+        if (!sim::keep_program_state()) Fail("the system's variables are not in sections of their own");
+        // In memory where it can be: each input rewrites module files.
         std::error_code ec;
         if (!std::getenv("TMPDIR") && std::filesystem::is_directory("/dev/shm", ec)) setenv("TMPDIR", "/dev/shm", 1);
-        module = std::make_unique<testing_support::TestModule>(profile, overrides);
-        // A reboot ends nothing here: the HAL's request returns.
-        sim::observer().reboot = [](bool) {};
+        created = std::make_unique<testing_support::TestModule>(profile, overrides);
+        sim::Module::close_current();
+        memory = std::make_unique<MemoryModule>();
+        std::string error;
+        if (!memory->load(created->dir() / "module", created->dir() / "memory", {}, &error)) Fail(error);
+        OpenWorkingCopy();
     }
-    return module->module();
+    return *sim::Module::current();
 }
 
-void StartInput() {
-    ProgramInstance = nullptr;
-    QuietMode = 0;
-    ImagePath[0] = 0;
-    MainWindow = nullptr;
-    AbortRequested = 0;
+sim::Module& StartInput() {
+    if (!first_input) PowerCycle();
+    first_input = false;
     user = std::make_shared<sim::ui::ScriptedFrontEnd>();
     sim::ui::set_front_end(user);
+    return *sim::Module::current();
 }
 
 std::vector<std::string> MessageBoxes() {
@@ -51,7 +82,7 @@ std::vector<std::string> MessageBoxes() {
 }
 
 std::filesystem::path WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
-    std::filesystem::path path = module->dir() / name;
+    std::filesystem::path path = created->dir() / name;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path;

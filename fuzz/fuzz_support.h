@@ -1,8 +1,10 @@
-// What the fuzz targets share: one simulated module per process, opened
-// before the first input in a temporary directory and removed at exit; a
-// scripted user who answers every message box with its default button and
-// closes every dialog; the program's process-wide state put back between
-// inputs.
+// What the fuzz targets share: one simulated module per process, created
+// before the first input in a temporary directory (in memory) and removed at
+// exit; a power cycle before every input after the first, which puts the
+// module's flash and files back as created and leaves nothing of the input
+// before (the program's variables, its heap, handles, windows and register
+// windows, the device models); a scripted user who answers every message box
+// with its default button and closes every dialog.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +20,9 @@ namespace fuzz_support {
 // Creates and opens the module on the first call; later calls return it.
 sim::Module& OpenModuleOnce(const std::string& profile, const std::vector<std::string>& overrides = {});
 
-// Starts an input: the program's state as a new process finds it (the flash
-// back-end and the module stay as they are) and a fresh scripted user.
-void StartInput();
+// Starts an input: after the first, a power cycle and the module as created;
+// then a fresh scripted user. Returns the module, opened again.
+sim::Module& StartInput();
 
 // The message boxes shown since StartInput, as "caption: text".
 std::vector<std::string> MessageBoxes();

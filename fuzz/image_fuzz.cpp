@@ -123,8 +123,8 @@ void CheckRecordsInFlash(const std::vector<Record>& records, uint32_t addressBia
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    sim::Module& module = fuzz_support::OpenModuleOnce(kProfile, kOverrides);
-    fuzz_support::StartInput();
+    fuzz_support::OpenModuleOnce(kProfile, kOverrides);
+    sim::Module& module = fuzz_support::StartInput();
     if (SelectFlashBackend() == 0) fuzz_support::Require(false, "the module's flash starts");
     if (size >= IMAGE_SIGNATURE_SIZE + 8) {
         uint32_t length = Word(data + IMAGE_SIGNATURE_SIZE + 4);

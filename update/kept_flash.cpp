@@ -96,13 +96,47 @@ BOOL ReadKeptFlash(KEPT_FLASH* kept, HWND owner) {
     return TRUE;
 }
 
+// Kept bytes that read erased are as the erase left them: only the spans
+// that hold data are programmed again. A span is the NOR write buffer's 64
+// bytes of the bus, aligned on the flash; on NAND a page of erased bytes is
+// never programmed anyway.
+#define KEPT_SPAN 64
+
+static BOOL SpanErased(const BYTE* bytes, DWORD length) {
+    for (DWORD i = 0; i < length; i++) {
+        if (bytes[i] != 0xFF) {
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+static BOOL WriteHeldSpans(const BYTE* bytes, DWORD start, DWORD length) {
+    DWORD runStart = 0;
+    DWORD at = 0;
+    while (at < length) {
+        DWORD span = KEPT_SPAN - (start + at) % KEPT_SPAN;
+        if (span > length - at) {
+            span = length - at;
+        }
+        if (SpanErased(bytes + at, span)) {
+            if (at > runStart && !WritePagedPiece(bytes + runStart, start + runStart, at - runStart)) {
+                return FALSE;
+            }
+            runStart = at + span;
+        }
+        at += span;
+    }
+    return at == runStart || WritePagedPiece(bytes + runStart, start + runStart, at - runStart);
+}
+
 BOOL WriteKeptFlash(const KEPT_FLASH* kept, BOOL beforeImage, DWORD erasedStart, DWORD erasedEnd) {
     for (DWORD i = 0; i < kept->count; ++i) {
         const KEPT_RANGE* range = &kept->ranges[i];
         if (range->staged || range->beforeImage != beforeImage || range->bytes == NULL) continue;
         // A block the erase did not reach still holds these bytes.
         if (range->start < erasedStart || (unsigned long long)range->start + range->length > erasedEnd) continue;
-        if (!WritePagedPiece(range->bytes, range->start, range->length)) return FALSE;
+        if (!WriteHeldSpans(range->bytes, range->start, range->length)) return FALSE;
     }
     return TRUE;
 }

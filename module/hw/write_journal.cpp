@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 
-constexpr size_t kEntries = 8192;  // 8 GiB of 1 MiB regions: more than any module holds
+constexpr size_t kEntries = 16384;  // 1 GiB of 64 KiB regions: more than any module holds
 constexpr size_t kNameBytes = 40;
 
 struct Entry {
@@ -21,17 +21,42 @@ struct Entry {
 struct Journal {
     std::atomic<uint32_t> count;
     std::atomic<uint32_t> overflowed;
+    std::atomic<uint32_t> clears;  // a clear by any process forgets what each one remembers
     Entry entries[kEntries];
 };
 
 Journal* journal = nullptr;
 pid_t journal_owner = 0;  // the process that started it: its forks share it
 
-// The region noted last: consecutive writes to one region are noted once.
-// Per process, so a forked child starts with nothing remembered.
-thread_local const char* last_file = nullptr;
-thread_local uint64_t last_region = UINT64_MAX;
-thread_local uint32_t last_count = UINT32_MAX;
+// The regions noted last, per process and thread: writes that go back and
+// forth between a few regions (a NAND page's main and spare files) are
+// noted once. A forked child starts with nothing remembered.
+constexpr size_t kRemembered = 4;
+struct Remembered {
+    const char* file;
+    uint64_t region;
+};
+thread_local Remembered remembered[kRemembered];
+thread_local size_t next_remembered = 0;
+thread_local uint32_t remembered_clears = UINT32_MAX;
+thread_local pid_t remembered_by = 0;
+
+bool remembered_region(const char* file, uint64_t region) {
+    const uint32_t clears = journal->clears.load();
+    if (remembered_clears != clears || remembered_by != journal_owner) {
+        for (Remembered& r : remembered) r = {nullptr, 0};
+        remembered_clears = clears;
+        remembered_by = journal_owner;
+    }
+    for (const Remembered& r : remembered)
+        if (r.file == file && r.region == region) return true;
+    return false;
+}
+
+void remember_region(const char* file, uint64_t region) {
+    remembered[next_remembered] = {file, region};
+    next_remembered = (next_remembered + 1) % kRemembered;
+}
 
 bool noted(const char* file, uint64_t region, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i)
@@ -41,8 +66,8 @@ bool noted(const char* file, uint64_t region, uint32_t count) {
 }
 
 void note_region(const char* file, uint64_t region) {
+    if (remembered_region(file, region)) return;
     uint32_t count = journal->count.load();
-    if (file == last_file && region == last_region && count == last_count) return;
     if (!noted(file, region, count)) {
         if (count == kEntries || std::strlen(file) >= kNameBytes) {
             journal->overflowed = 1;
@@ -54,9 +79,7 @@ void note_region(const char* file, uint64_t region) {
         e.region = region;
         journal->count = ++count;
     }
-    last_file = file;
-    last_region = region;
-    last_count = count;
+    remember_region(file, region);
 }
 
 }  // namespace
@@ -91,8 +114,7 @@ void clear_write_journal() {
     if (!journal) return;
     journal->count = 0;
     journal->overflowed = 0;
-    last_file = nullptr;
-    last_region = UINT64_MAX;
+    journal->clears.fetch_add(1);
 }
 
 }  // namespace sim

@@ -11,7 +11,7 @@
 
 namespace sim {
 
-constexpr unsigned kJournalRegionShift = 20;  // 1 MiB regions
+constexpr unsigned kJournalRegionShift = 16;  // 64 KiB regions
 
 struct WrittenRegion {
     std::string file;  // the chip file's name in its module folder

@@ -132,6 +132,16 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh, 
     return view;
 }
 
+namespace sim::os {
+
+void release_views() {
+    std::lock_guard<std::mutex> lock(views_mutex());
+    for (const auto& [base, length] : views()) munmap(reinterpret_cast<void*>(base), length);
+    views().clear();
+}
+
+}  // namespace sim::os
+
 BOOL UnmapViewOfFile(LPCVOID baseAddress) {
     std::lock_guard<std::mutex> lock(views_mutex());
     auto it = views().find(reinterpret_cast<uintptr_t>(baseAddress));

@@ -53,6 +53,12 @@ std::shared_ptr<KernelObject> find_handle(HANDLE handle) {
     return table()[slot];
 }
 
+void close_all_handles() {
+    std::vector<std::shared_ptr<KernelObject>> dropped;  // destroyed outside the lock
+    std::lock_guard<std::mutex> lock(table_mutex());
+    dropped.swap(table());
+}
+
 bool remove_handle(HANDLE handle) {
     size_t slot;
     if (!slot_of(handle, &slot)) return false;

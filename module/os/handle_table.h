@@ -21,6 +21,8 @@ struct KernelObject {
 HANDLE add_handle(std::shared_ptr<KernelObject> object);
 // The object behind the handle, or null (any kind).
 std::shared_ptr<KernelObject> find_handle(HANDLE handle);
+// Closes every handle of the program (a power loss ends the process).
+void close_all_handles();
 // Removes the handle; false when it was not open.
 bool remove_handle(HANDLE handle);
 

@@ -127,6 +127,24 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
     return reinterpret_cast<LPVOID>(base);
 }
 
+namespace sim::os {
+
+void release_memory() {
+    {
+        std::lock_guard<std::mutex> lock(heap_mutex());
+        for (void* block : heap_blocks()) std::free(block);
+        heap_blocks().clear();
+    }
+    std::lock_guard<std::mutex> lock(address_space_mutex());
+    for (const auto& [base, reservation] : reservations()) {
+        drop_windows_locked(base, reservation.size);
+        munmap(reinterpret_cast<void*>(base), reservation.size);
+    }
+    reservations().clear();
+}
+
+}  // namespace sim::os
+
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
     uintptr_t base = reinterpret_cast<uintptr_t>(address);
     if (freeType != MEM_RELEASE || size != 0) {

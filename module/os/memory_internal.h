@@ -18,4 +18,9 @@ std::map<uintptr_t, Reservation>& reservations();
 // Drops the windows inside [base, base + size); address_space_mutex held.
 void drop_windows_locked(uintptr_t base, uintptr_t size);
 
+// What a power loss takes: every heap block, reservation and window; every
+// mapped view.
+void release_memory();
+void release_views();
+
 }  // namespace sim::os

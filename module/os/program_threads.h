@@ -7,4 +7,7 @@ namespace sim {
 // returned (the update worker ends its dialog just before it returns).
 void wait_for_program_threads();
 
+// Thread ids start again as in a new process; false while a thread runs.
+bool forget_program_threads();
+
 }  // namespace sim

@@ -26,7 +26,8 @@ struct ThreadObject : KernelObject {
     DWORD exit_code = 0;
 };
 
-std::atomic<DWORD> next_thread_id{0x100};
+constexpr DWORD kFirstThreadId = 0x100;
+std::atomic<DWORD> next_thread_id{kFirstThreadId};
 
 // Threads started and not yet ended, so the host can let them finish before
 // it reports and closes the module.
@@ -133,6 +134,13 @@ namespace sim {
 void wait_for_program_threads() {
     std::unique_lock<std::mutex> lock(running_mutex);
     running_changed.wait(lock, [] { return running_threads == 0; });
+}
+
+bool forget_program_threads() {
+    std::lock_guard<std::mutex> lock(running_mutex);
+    if (running_threads != 0) return false;
+    next_thread_id = kFirstThreadId;
+    return true;
 }
 
 }  // namespace sim

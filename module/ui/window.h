@@ -56,6 +56,8 @@ std::condition_variable& ui_signal();
 
 // A new window, owned by the registry.
 Window* create_window();
+// Every window goes, as with the process that made them; no dialog may run.
+void forget_all_windows();
 // The live window behind a handle, or null (lock held by the caller).
 Window* window_from_handle_locked(HWND handle);
 Window* window_from_handle(HWND handle);

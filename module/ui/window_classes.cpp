@@ -23,6 +23,8 @@ bool window_class_registered(const std::u16string& name) {
     return progress_class_registered && same_class(name, PROGRESS_CLASSW);
 }
 
+void forget_window_classes() { progress_class_registered = false; }
+
 }  // namespace sim::ui
 
 void InitCommonControls(void) { sim::ui::progress_class_registered = true; }

@@ -6,5 +6,7 @@
 namespace sim::ui {
 
 bool window_class_registered(const std::u16string& name);
+// Only the predefined classes, as in a new process.
+void forget_window_classes();
 
 }  // namespace sim::ui

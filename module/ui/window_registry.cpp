@@ -248,6 +248,17 @@ void wake_dialog(HWND handle) {
     ui_signal().notify_all();
 }
 
+void forget_all_windows() {
+    std::vector<std::unique_ptr<Window>> dropped;  // destroyed outside the lock
+    std::lock_guard<std::mutex> lock(ui_mutex());
+    Registry& r = registry();
+    dropped.swap(r.storage);
+    r.known.clear();
+    r.open_dialogs.clear();
+    r.queues.clear();
+    reports_pending_on = nullptr;
+}
+
 HWND active_dialog() {
     std::lock_guard<std::mutex> lock(ui_mutex());
     auto& open = registry().open_dialogs;

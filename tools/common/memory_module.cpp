@@ -15,14 +15,19 @@
 #include <iterator>
 
 #include "module/hw/write_journal.h"
+#include "module/module.h"
+#include "module/os/power_loss.h"
+#include "module/program_state.h"
 #include "tools/common/scratch_copy.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// By the names alone: the folders are the ones walked, and resolving each
+// name's links again (as fs::relative does) costs a call per folder level.
 std::string relative_name(const fs::path& file, const fs::path& folder) {
-    return fs::relative(file, folder).generic_string();
+    return file.lexically_relative(folder).generic_string();
 }
 
 bool read_small(const fs::path& path, std::string* bytes) {
@@ -44,13 +49,23 @@ bool write_small(const fs::path& path, const std::string& bytes, std::string* er
 }
 
 // Bytes [offset, offset + length) of from put over to at the same place; the
-// part past from's end is left out (to is cut to from's length after).
+// part past from's end is left out (to is cut to from's length after). The
+// kernel copies between the files where it can, with no buffer here.
 bool copy_range(const fs::path& from, const fs::path& to, uint64_t offset, uint64_t length, std::string* error) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     bool ok = in >= 0 && out >= 0;
-    std::vector<char> chunk(1 << 20);
-    for (uint64_t done = 0; ok && done < length;) {
+    uint64_t done = 0;
+    while (ok && done < length) {
+        loff_t in_at = static_cast<loff_t>(offset + done), out_at = in_at;
+        ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, length - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    static std::vector<char> chunk;
+    if (ok && done < length && chunk.empty()) chunk.resize(1 << 20);
+    while (ok && done < length) {
         ssize_t n = ::pread(in, chunk.data(), std::min<uint64_t>(chunk.size(), length - done),
                             static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
@@ -135,6 +150,37 @@ int MemoryModule::run(Main main, const std::vector<std::string>& args, const fs:
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int MemoryModule::run_here(Main main, const std::vector<std::string>& args, const fs::path& out) {
+    sim::Module::close_current();
+    if (!sim::os::release_program_resources() || !sim::restore_program_state()) return -1;
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    int stdout_fd = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    int saved_out = ::dup(1), saved_err = ::dup(2);
+    int status = -1;
+    if (stdout_fd >= 0 && null_fd >= 0 && saved_out >= 0 && saved_err >= 0) {
+        ::dup2(stdout_fd, 1);
+        ::dup2(null_fd, 2);
+        std::vector<std::string> words = args;
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        status = main(static_cast<int>(words.size()), argv.data());
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        ::dup2(saved_out, 1);
+        ::dup2(saved_err, 2);
+    }
+    for (int fd : {stdout_fd, null_fd, saved_out, saved_err})
+        if (fd >= 0) ::close(fd);
+    // What the run left is the next power cycle's to take.
+    sim::Module::close_current();
+    return status;
 }
 
 bool MemoryModule::restore(std::string* error) {

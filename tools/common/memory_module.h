@@ -7,7 +7,7 @@
 // none of the program's, the HAL's or the device models' state of the run
 // before, and the flash as the run before left it. restore() puts the
 // working copy back as loaded without copying whole chip files: the chips
-// note which 1 MiB regions of their files a run wrote (the write journal),
+// note which 64 KiB regions of their files a run wrote (the write journal),
 // and only those come back from the base; every other file of the module is
 // small and is compared and rewritten whole. write_back() puts the working
 // copy over the module it was loaded from, for a run meant to keep its
@@ -41,6 +41,13 @@ public:
     // nowhere) and its standard error nowhere; its exit status, or -1 when
     // it did not exit.
     static int run(Main main, const std::vector<std::string>& args, const std::filesystem::path& out = {});
+    // The same in this process, after a power cycle without a new process:
+    // the program's variables put back as loaded, its heap, handles, windows
+    // and register windows gone, no module open. -1 when the variables
+    // cannot be put back (a build that does not gather them) or a thread of
+    // the program still runs. A run whose power is cut ends this process,
+    // as a cut ends the program on the board: give it runs without a cut.
+    static int run_here(Main main, const std::vector<std::string>& args, const std::filesystem::path& out = {});
 
     bool restore(std::string* error);
     bool write_back(std::string* error) const;

@@ -314,7 +314,21 @@ sim::FlashWatch::Hooks flash_hooks() {
     return hooks;
 }
 
+// Nothing of a run before in this process: a run after a power cycle without
+// a new process starts as a fresh process does.
+void forget_earlier_run() {
+    std::lock_guard<std::mutex> lock(report_mutex);
+    report = RunReport{};
+    options = HostOptions{};
+    watch = nullptr;
+    nand_part = nullptr;
+    map_before = sim::NandBlockMap{};
+    plan_recorder = nullptr;
+    boot_area_written_back = boot_area_read_back = 0;
+}
+
 int run(int argc, char** argv) {
+    forget_earlier_run();
     std::string error;
     if (int status = parse_host_options(argc, argv, &options); status >= 0) return status;
     std::string dir = options.module_dir;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "module/hw/write_journal.h"
+
 namespace sim {
 
 class MappedFile {
@@ -47,8 +49,9 @@ public:
     }
 
 private:
-    static constexpr unsigned kRegionShift = 20;  // 1 MiB
-    static constexpr size_t kResidentRegions = 8;
+    // The write journal's regions: a write notes no more than it needs.
+    static constexpr unsigned kRegionShift = kJournalRegionShift;
+    static constexpr size_t kResidentRegions = 128;  // 8 MiB
     struct Resident {
         uint64_t region;
         bool writable;
