@@ -18,7 +18,7 @@ typedef int16_t SHORT;
 typedef uint16_t USHORT;
 typedef uint32_t LCID;
 typedef uint32_t REGSAM;
-typedef long HRESULT;
+typedef LONG HRESULT;  // 32 bits: an error code is negative on every host
 
 typedef uintptr_t UINT_PTR;
 typedef intptr_t INT_PTR;
@@ -73,7 +73,6 @@ typedef HKEY* PHKEY;
 // Wide text literals: the module's compiler has a 16-bit wchar_t and spells
 // this L##s; here WCHAR is char16_t.
 #define TEXT(s) u##s
-#define _T(s) u##s
 
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | ((DWORD)((WORD)(b))) << 16))

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format            # fuzz targets, format check
   librsvg2-bin libxml2-utils                       # renders and parses the flash map in a test
   g++-arm-linux-gnueabi qemu-user                  # the module's processor, under emulation
+  g++-mingw-w64-i686                               # the system against the real Windows headers
 )
 
 missing=()

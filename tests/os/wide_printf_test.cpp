@@ -70,6 +70,7 @@ TEST(WidePrintf, CutTextIsTerminatedAndReported) {
         for (char16_t& ch : buffer) ch = u'#';
         HRESULT r = StringCchPrintfW(buffer, c.size, u"%s", u"Registry");
         EXPECT_EQ(r, c.result) << c.size;
+        EXPECT_EQ(FAILED(r), c.result != S_OK) << c.size;
         EXPECT_EQ(std::u16string(buffer), c.expected) << c.size;
         // Nothing past the given size is touched.
         for (size_t i = c.size; i < 16; ++i) EXPECT_EQ(buffer[i], u'#') << c.size;
