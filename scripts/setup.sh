@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format            # fuzz targets, format check
   librsvg2-bin libxml2-utils                       # renders and parses the flash map in a test
   g++-arm-linux-gnueabi qemu-user                  # the module's processor, under emulation
+  dpkg-dev file groff-base                         # the Debian package, its manual pages
 )
 
 missing=()
