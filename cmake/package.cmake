@@ -7,8 +7,7 @@ set(CPACK_PACKAGE_NAME updatetool)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "updatetool maintainers <updatetool@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flash maintenance of XScale modules, rehearsed on a simulated module")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "flash maintenance of XScale modules, rehearsed on a simulated module\n"
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Update Tool updates the bootloader or operating-system image in the boot\n"
     "flash of a PXA27x (NOR) or PXA3xx (NAND) module from a Windows CE .bin\n"
     "image, saves and clears the registry in flash and reports versions.\n"

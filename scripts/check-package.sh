@@ -9,23 +9,25 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=${1:-$(ls build/release/updatetool_*.deb)}
-deb=$(realpath "$deb")
 work=$(mktemp -d)
+cp "$deb" "$work/" && deb=$work/$(basename "$deb")
 hidden=""
 cleanup() {
-    [ -n "$hidden" ] && mv "$hidden" build/release
+    [ -n "$hidden" ] && mv "$hidden" "${hidden%.hidden-*}"
     dpkg -r updatetool >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 # The build folder is moved away: the installed tools need nothing of it.
 if [ -d build/release ]; then
-    hidden=build/release.hidden-$$
+    hidden=$PWD/build/release.hidden-$$
     mv build/release "$hidden"
 fi
 
 dpkg -i "$deb" >/dev/null
 cd "$work"
+system_path=$PATH
+# The tools as a user finds them: from the package, on PATH.
 export PATH=/usr/bin:/bin
 version=$(updatetool --version)
 echo "check: $version"
@@ -33,8 +35,8 @@ echo "check: $version"
 sample=/usr/share/doc/updatetool/examples/sample.bin
 modulectl create nor --profile pxa270 >/dev/null
 modulectl create nand --profile pxa300-f1ec >/dev/null
-updatetool --module nor -q --dry-run --report nor.json /u "$sample"
-updatetool --module nand -q --dry-run --report nand.json /u "$sample"
+updatetool --module nor -q --dry-run --report nor.json /u "$sample" >/dev/null
+updatetool --module nand -q --dry-run --report nand.json /u "$sample" >/dev/null
 grep -q '"outcome": "success"' nor.json && grep -q '"outcome": "success"' nand.json
 echo "check: NOR and NAND rehearsals succeeded"
 if command -v man >/dev/null; then
@@ -46,6 +48,7 @@ words=$(bash -c 'source /usr/share/bash-completion/completions/modulectl
 [[ $words == *pxa300-f1ec* ]]
 echo "check: completion offers $words"
 
+export PATH=$system_path
 installed=$(dpkg -L updatetool)
 dpkg -r updatetool >/dev/null
 left=0

@@ -20,12 +20,18 @@ depends=$(dpkg-deb -f "$deb" Depends)
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
+# The packages named in Depends, one a line.
+named=$(sed 's/ *([^)]*)//g; s/ *| */\n/g; s/, */\n/g' <<<"$depends")
 missing=0
 for tool in "$unpacked"/usr/bin/*; do
     for library in $(objdump -p "$tool" | awk '$1 == "NEEDED" { print $2 }'); do
         path=$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')
-        package=$(dpkg -S "$(realpath "$path")" 2>/dev/null | head -1 | cut -d: -f1 || true)
-        if [ -z "$package" ] || ! grep -qE "(^|, )$package( |,|$)" <<<"$depends"; then
+        # dpkg knows a file by the path its package ships it at (/lib or /usr/lib).
+        package=""
+        for candidate in "$path" "$(realpath "$path" 2>/dev/null)" "${path#/usr}" "/usr${path}"; do
+            package=$(dpkg -S "$candidate" 2>/dev/null | head -1 | cut -d: -f1) && [ -n "$package" ] && break
+        done
+        if [ -z "$package" ] || ! grep -qxF "$package" <<<"$named"; then
             echo "package: $(basename "$tool") needs $library (${package:-from no package}), which Depends lacks: $depends" >&2
             missing=1
         fi

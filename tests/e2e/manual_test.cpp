@@ -45,8 +45,7 @@ std::set<std::string> page_options(const std::string& page, const std::string& c
         if (command.empty() && line.rfind(".SH ", 0) == 0) in_part = line == ".SH OPTIONS";
         if (command.empty() && in_part && line.rfind(".SS ", 0) == 0) continue;
         if (!command.empty() && (line.rfind(".SS ", 0) == 0 || line.rfind(".SH ", 0) == 0))
-            in_part = line.rfind(".SS \\fB" + command + "\\fR", 0) == 0 &&
-                      (line.size() == 9 + command.size() || line[9 + command.size()] == ' ');
+            in_part = line.rfind(".SS \\fB" + std::regex_replace(command, std::regex("-"), "\\-") + "\\fR", 0) == 0;
         if (!in_part || line != ".TP" || i + 1 == lines.size()) continue;
         std::string tag = plain(lines[i + 1]);
         static const std::regex option(R"((^|, )(--?[A-Za-z0-9][A-Za-z0-9-]*))");
