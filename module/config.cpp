@@ -153,9 +153,13 @@ bool Config::load(const std::string& path, std::string* error) {
     return true;
 }
 
-bool Config::save(const std::string& path, std::string* error) const {
+std::string Config::file_text() const {
     std::string text = text_.empty() ? "" : edited_text();
-    if (text.empty()) text = "# updatetool simulated module profile\n" + to_toml();
+    return text.empty() ? "# updatetool simulated module profile\n" + to_toml() : text;
+}
+
+bool Config::save(const std::string& path, std::string* error) const {
+    std::string text = file_text();
     std::filesystem::path file(path);
     return replace_folder_file(file.parent_path(), file.filename(), text, error);
 }

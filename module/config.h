@@ -24,6 +24,9 @@ public:
     bool check(const std::string& source, std::string* error) const;
     bool save(const std::string& path, std::string* error) const;
     std::string to_toml() const;
+    // The text save writes: the file as read with the edits made in place,
+    // or a new file.
+    std::string file_text() const;
 
     bool has(const std::string& key) const;
     // KEY=VALUE as given on a command line, with the value written as in

@@ -14,6 +14,7 @@ packages=(
   librsvg2-bin libxml2-utils                       # renders and parses the flash map in a test
   g++-arm-linux-gnueabi qemu-user                  # the module's processor, under emulation
   g++-mingw-w64-i686                               # the system against the real Windows headers
+  dpkg-dev file groff-base                         # the Debian package, its manual pages
 )
 
 missing=()

@@ -15,5 +15,5 @@ cmake --build build/armel -j"$jobs"
 # build runs them in full, and here the boot-area matrix keeps one NOR and
 # one NAND profile.
 ctest --test-dir build/armel --output-on-failure -j"$jobs" \
-    -E 'InstallMatrix.*/(pxa270_p30|pxa320)|LinkedFileTest|DamagedFileTest|OutputFailure|RawDump|MemoryModule'
+    -E 'ManualPage\.|InstallMatrix.*/(pxa270_p30|pxa320)|LinkedFileTest|DamagedFileTest|OutputFailure|RawDump|MemoryModule'
 

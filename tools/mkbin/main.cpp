@@ -10,6 +10,7 @@
 
 #include "module/hex_text.h"
 #include "tools/common/cli.h"
+#include "tools/common/manual.h"
 #include "tools/common/output_file.h"
 #include "tools/mkbin/bin_writer.h"
 
@@ -349,6 +350,7 @@ int run(int argc, char** argv) {
                            "was wrong or a file cannot be read or written");
     Options options;
     add_options(app, &options);
+    cli::add_generate(app);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);
         return cli::kUsage;

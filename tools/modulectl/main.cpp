@@ -19,11 +19,13 @@
 #include "platform/windows.h"
 #include "tools/common/cli.h"
 #include "tools/common/image_verify.h"
+#include "tools/common/manual.h"
 #include "tools/common/module_create.h"
 #include "tools/common/output_file.h"
 #include "tools/modulectl/check_command.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/diff_command.h"
+#include "tools/modulectl/key_manual.h"
 #include "tools/modulectl/map_command.h"
 #include "tools/modulectl/nand_commands.h"
 #include "tools/modulectl/raw_dump.h"
@@ -522,6 +524,14 @@ int run(int argc, char** argv) {
           add_hold_flash, add_wear, add_diff, add_map, add_import, add_check, add_cut, add_sweep})
         add(c);
     modulectl::add_nand_commands(app, std::cout, std::cerr, &c.result);
+    std::string profiles;
+    std::vector<std::pair<std::string, std::function<std::string()>>> parts = {{"module-keys", modulectl::key_manual}};
+    for (const sim::ProfileInfo& p : sim::builtin_profiles()) {
+        profiles += (profiles.empty() ? "" : " ") + std::string(p.name);
+        parts.emplace_back(std::string("profile-") + p.name,
+                           [name = std::string(p.name)] { return modulectl::profile_toml(name); });
+    }
+    cli::add_generate(app, {{"NAME", profiles}}, parts);
     if (argc == 1) {
         std::fputs(app.help().c_str(), stderr);
         return cli::kUsage;

@@ -1,6 +1,7 @@
 #include "tools/updatetool/options.h"
 
 #include "tools/common/cli.h"
+#include "tools/common/manual.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ int parse_host_options(int argc, char** argv, HostOptions* o) {
     std::vector<std::string> words;
     app.add_option("module-command-line", words, "the program's command line on the module");
     app.positionals_at_end();
+    cli::add_generate(app, {{"module-command-line", "/u /f /fu /c /cu /r /rc"}});
 
     int status = cli::parse(app, argc, argv);
     for (const std::string& word : words) {
