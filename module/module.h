@@ -19,6 +19,14 @@ namespace sim {
 class CpuModel;
 class NorPair;
 
+// A chip used against its datasheet during this run (the limits the chips keep in view).
+struct DatasheetViolation {
+    std::string rule;  // nop-main, nop-spare, marked-bad-block
+    unsigned chip = 0;
+    uint32_t address = 0;  // byte offset in the chip's main area
+    std::string text;
+};
+
 class Module {
 public:
     // Opens the module in dir; on failure returns null and says why.
@@ -63,6 +71,9 @@ public:
     // virtual time. The first line of a run is preceded by a header with the
     // wall-clock time the module was opened and what opened it.
     void log_event(const std::string& text);
+    // The datasheet violations of this run, in order.
+    void note_violation(DatasheetViolation v) { violations_.push_back(std::move(v)); }
+    const std::vector<DatasheetViolation>& violations() const { return violations_; }
     // What the header names (default: the program's name).
     void set_run_title(std::string title) { run_title_ = std::move(title); }
 
@@ -84,6 +95,7 @@ private:
     std::string run_title_;
     int64_t opened_ms_ = 0;  // wall clock, milliseconds since 1970
     bool run_logged_ = false;
+    std::vector<DatasheetViolation> violations_;
     // Declared after the sink and the listeners, so devices go first: a
     // device that settles on its way out still has its listeners.
     std::vector<std::unique_ptr<EventListener>> listeners_;

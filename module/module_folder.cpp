@@ -30,7 +30,7 @@ bool is_chip_file(const std::string& name) {
         size_t n = std::strlen(tail);
         return name.size() > n && name.compare(name.size() - n, n, tail) == 0;
     };
-    return name.rfind("nand-", 0) == 0 && (ends_with(".main") || ends_with(".oob"));
+    return name.rfind("nand-", 0) == 0 && (ends_with(".main") || ends_with(".oob") || ends_with(".nop"));
 }
 
 // What stands at path when it is not a plain file (or, with folder, a

@@ -144,7 +144,8 @@ BOOL FindReplacementBlock(DWORD logicalBlock, DWORD* block, DWORD* slot) {
         }
     }
 
-    // No block named by any entry, live or void, is handed out again.
+    // No block named by any entry, live or void, is handed out again, nor
+    // one the maker marked bad.
     for (;;) {
         if (candidate < lowest) {
             return FALSE;
@@ -155,6 +156,10 @@ BOOL FindReplacementBlock(DWORD logicalBlock, DWORD* block, DWORD* slot) {
                 candidate--;
                 changed = TRUE;
             }
+        }
+        if (!changed && NandBlockMarkedBad((DWORD)candidate * NandBlockSize())) {
+            candidate--;
+            changed = TRUE;
         }
         if (!changed) {
             break;

@@ -123,7 +123,7 @@ BOOL RelocateBlock(DWORD offset, DWORD keepLength) {
     // Only the outermost relocation writes the table page back.
     if (loadedHere) {
         RelocTableStale = TRUE;
-        if (result && !WriteRelocTable()) {
+        if (result && !StoreRelocTable()) {
             result = FALSE;
         }
         // A relocation whose entry never reached the table page leaves the
@@ -152,12 +152,14 @@ BOOL EraseLogicalBlock(DWORD offset) {
             return FALSE;
         }
 
+        // A block the maker marked bad is taken as one whose erase failed,
+        // without a try.
         DWORD code = kNandTimeout;
-        for (int attempt = 0; attempt < NAND_TRIES && code != kNandDone; attempt++) {
+        if (NandBlockMarkedBad(offset + delta)) {
+            code = kNandBadBlock;
+        }
+        for (int attempt = 0; attempt < NAND_TRIES && code != kNandDone && !(code & kNandBadBlock); attempt++) {
             code = NandEraseBlock(offset + delta);
-            if (code & kNandBadBlock) {
-                break;
-            }
         }
 
         if (code & kNandBadBlock) {

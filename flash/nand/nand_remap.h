@@ -37,6 +37,11 @@ BOOL RelocTableHeaderValid(void);
 DWORD CountRelocEntries(void);
 BOOL ReadRelocTable(void);
 BOOL WriteRelocTable(void);
+// The table with a new entry to its page: block 0 read, erased and written
+// again with it (the page is never programmed twice between erases).
+BOOL StoreRelocTable(void);
+// Whether the physical block carries a factory bad-block marker.
+BOOL NandBlockMarkedBad(DWORD physicalOffset);
 
 // The end of the boot area, whose offsets have a layout of their own.
 DWORD NandBootAreaEnd(void);

@@ -60,6 +60,40 @@ private:
     Module& module_;
 };
 
+// Programs and erases against the part's datasheet, as lines of the event log
+// and the run's violations.
+class ViolationLog : public EventListener {
+public:
+    ViolationLog(Module& module, const NandPart& part) : module_(module), part_(part) {}
+    void on_event(const DeviceEvent& e) override {
+        if (e.source != EventSource::NandChip) return;
+        std::string page = std::to_string(e.address / part_.page_bytes), text, rule;
+        switch (e.fault) {
+            case FaultKind::PartialProgramMain:
+            case FaultKind::PartialProgramSpare: {
+                bool main = e.fault == FaultKind::PartialProgramMain;
+                rule = main ? "nop-main" : "nop-spare";
+                text = "page " + page + (main ? " main" : " spare") + " area programmed " + std::to_string(e.value) +
+                       " times since its block's erase; the part allows " +
+                       std::to_string(main ? part_.nop_main : part_.nop_spare);
+                break;
+            }
+            case FaultKind::MarkedBadBlock:
+                rule = "marked-bad-block";
+                text = (e.op == Operation::BlockErase ? "erase of block " : "program of page " + page + " in block ") +
+                       std::to_string(e.block) + ", which carries a bad-block marker";
+                break;
+            default: return;
+        }
+        module_.log_event("nand-" + std::to_string(e.unit) + ": datasheet: " + text);
+        module_.note_violation({rule, e.unit, e.address, "nand-" + std::to_string(e.unit) + ": " + text});
+    }
+
+private:
+    Module& module_;
+    const NandPart& part_;
+};
+
 bool open_storage(const std::filesystem::path& dir, const NandBoardConfig& config,
                   std::vector<std::unique_ptr<NandStorage>>* storage, std::string* error) {
     const NandPart& p = *config.part;
@@ -101,6 +135,7 @@ bool create_nand_storage(const std::filesystem::path& dir, const Config& profile
         std::error_code ec;
         std::filesystem::remove(NandStorage::main_path(dir, chip.index), ec);
         std::filesystem::remove(NandStorage::oob_path(dir, chip.index), ec);
+        std::filesystem::remove(NandStorage::nop_path(dir, chip.index), ec);
     }
     std::error_code ec;
     std::filesystem::remove(dir / kBbmtObjectFile, ec);
@@ -127,6 +162,7 @@ bool install_nand(Module& module, std::string* error) {
         chips.back()->set_wear(std::move(wear[n]));
     }
     module.keep_listening(std::make_unique<NandFaultLog>(module), event_bit(EventKind::Fault));
+    module.keep_listening(std::make_unique<ViolationLog>(module, *config.part), event_bit(EventKind::Violation));
     NandController* controller = module.own(std::make_unique<NandController>(
         module.clock(), module.events(), config.part->wiring, std::move(storage), std::move(chips)));
     module.bus().map(kNandControllerBase, kNandControllerSize, controller);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "module/assembly/limits_profile.h"
+
 namespace sim {
 
 // Spreads numbers counted across the chips onto each chip's own numbering.
@@ -32,6 +34,11 @@ bool nand_config_from_profile(const Config& profile, NandBoardConfig* config, st
     }
     config->part = part;
     config->chips.clear();
+    TimingMode timing = TimingMode::Typical;
+    uint64_t timing_seed = 0;
+    if (!timing_from_profile(profile, &timing, &timing_seed, error)) return false;
+    // A time the profile sets is the time every such operation takes.
+    auto maximum = [&profile](const char* key, uint32_t max_ns) { return profile.has(key) ? 0 : max_ns; };
     for (unsigned n = 0; n < part->chip_count(); ++n) {
         NandChipConfig chip;
         chip.part = part;
@@ -40,6 +47,13 @@ bool nand_config_from_profile(const Config& profile, NandBoardConfig* config, st
         chip.program_ns = profile.get_u32("nand.time.program_ns", part->program_ns);
         chip.erase_ns = profile.get_u32("nand.time.erase_ns", part->erase_ns);
         chip.reset_ns = profile.get_u32("nand.time.reset_ns", kNandResetNs);
+        chip.program_max_ns = maximum("nand.time.program_ns", part->program_max_ns);
+        chip.erase_max_ns = maximum("nand.time.erase_ns", part->erase_max_ns);
+        chip.timing = timing;
+        chip.timing_seed = timing_seed;
+        chip.corrupt_past_nop = profile.get_string("limits.nop", "corrupt") == "corrupt";
+        chip.weak_bad_ppm = profile.get_u32("limits.weak_bad_blocks", 0);
+        chip.limits_seed = static_cast<uint32_t>(timing_seed);
         chip.faults.never_ready = profile.get_bool("nand.fault.never_ready", false);
         chip.faults.hang_after = profile.get_u32("nand.fault.never_ready_after", 0);
         config->chips.push_back(chip);

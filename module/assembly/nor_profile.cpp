@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "module/assembly/limits_profile.h"
+
 namespace sim {
 
 namespace {
@@ -35,16 +37,25 @@ struct NorFamilyRow {
     uint32_t parameter_erase_ms;
     uint32_t clear_locks_ms;
     uint32_t set_lock_us;
+    // Maximum busy times of programs and erases; lock operations take their typical time.
+    uint32_t word_program_max_us;
+    uint32_t buffer_program_max_us;
+    uint32_t block_erase_max_ms;
+    uint32_t parameter_erase_max_ms;
 };
 
 // P30 and K3 lock bits take effect at once; their program times are the
-// query table's typical values.
-// family          name   param  param bytes  main bytes  buffer  word  buffer  erase  param  clear  lock
+// query table's typical values, their program maxima twice those (the query
+// table's factor 2^1). J3 and P30 maxima are the datasheets'; the K3's erase
+// maximum is taken as the J3's.
+// clang-format off
+// family          name   param  param bytes  main bytes  buffer  word  buffer  erase  param  clear  lock  maxima: word buffer erase param
 const NorFamilyRow kNorFamilies[] = {
-    {NorFamily::J3, "j3", 0, 32 * 1024, 128 * 1024, 16, 210, 218, 1000, 1000, 500, 64},
-    {NorFamily::P30, "p30", 4, 32 * 1024, 128 * 1024, 32, 256, 512, 1200, 400, 0, 0},
-    {NorFamily::K3, "k3", 0, 32 * 1024, 128 * 1024, 32, 256, 512, 1000, 1000, 0, 0},
+    {NorFamily::J3,  "j3",  0, 32 * 1024, 128 * 1024, 16, 210, 218, 1000, 1000, 500, 64, 630, 654,  4000, 4000},
+    {NorFamily::P30, "p30", 4, 32 * 1024, 128 * 1024, 32, 256, 512, 1200, 400,  0,   0,  512, 1024, 4000, 2500},
+    {NorFamily::K3,  "k3",  0, 32 * 1024, 128 * 1024, 32, 256, 512, 1000, 1000, 0,   0,  512, 1024, 4000, 4000},
 };
+// clang-format on
 
 constexpr uint32_t kMinQuerySize = 17;
 constexpr uint32_t kMaxQuerySize = 26;  // 128 MiB on the pair
@@ -152,6 +163,17 @@ bool nor_config_from_profile(const Config& profile, NorPairConfig* config, std::
     t.parameter_erase_ns = profile.get_u64("nor.time.parameter_erase_ms", family->parameter_erase_ms) * 1000000u;
     t.clear_locks_ns = profile.get_u64("nor.time.clear_locks_ms", family->clear_locks_ms) * 1000000u;
     t.set_lock_ns = profile.get_u64("nor.time.set_lock_us", family->set_lock_us) * 1000u;
+    // A time the profile sets is the time every such operation takes.
+    NorTimings& m = chip.max_timings;
+    m = t;
+    auto maximum = [&profile](const char* key, uint64_t max_ns, uint64_t* ns) {
+        if (!profile.has(key)) *ns = max_ns;
+    };
+    maximum("nor.time.word_program_us", uint64_t{family->word_program_max_us} * 1000u, &m.word_program_ns);
+    maximum("nor.time.buffer_program_us", uint64_t{family->buffer_program_max_us} * 1000u, &m.buffer_program_ns);
+    maximum("nor.time.block_erase_ms", uint64_t{family->block_erase_max_ms} * 1000000u, &m.block_erase_ns);
+    maximum("nor.time.parameter_erase_ms", uint64_t{family->parameter_erase_max_ms} * 1000000u, &m.parameter_erase_ns);
+    if (!timing_from_profile(profile, &chip.timing, &chip.timing_seed, error)) return false;
 
     chip.never_ready = profile.get_bool("nor.fault.never_ready", false);
     chip.vpp_low = profile.get_bool("nor.fault.vpp_low", false);

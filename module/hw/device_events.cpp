@@ -49,6 +49,7 @@ const char* name_of(EventKind kind) {
         case EventKind::EccCorrected: return "ecc-corrected";
         case EventKind::EccUncorrectable: return "ecc-uncorrectable";
         case EventKind::PinChanged: return "pin-changed";
+        case EventKind::Violation: return "violation";
     }
     return "?";
 }
@@ -85,6 +86,9 @@ const char* name_of(FaultKind fault) {
         case FaultKind::BitFlip: return "bit-flip";
         case FaultKind::DoubleBitFlip: return "double-bit-flip";
         case FaultKind::MissedStart: return "missed-start";
+        case FaultKind::PartialProgramMain: return "nop-main";
+        case FaultKind::PartialProgramSpare: return "nop-spare";
+        case FaultKind::MarkedBadBlock: return "marked-bad-block";
     }
     return "?";
 }

@@ -43,8 +43,10 @@ enum class EventKind : uint8_t {
     EccCorrected,      // a page read with a bit corrected
     EccUncorrectable,  // a page read with more flipped bits than the ECC corrects
     PinChanged,        // a pin's function, direction or level changed (address: the pin; value: kPin* bits)
+    Violation,         // a chip was used against its datasheet (fault: the rule; op, address, length,
+                       // block: the operation; value: the partial-program count it reached)
 };
-constexpr unsigned kEventKindCount = 13;
+constexpr unsigned kEventKindCount = 14;
 constexpr uint32_t event_bit(EventKind kind) { return 1u << static_cast<unsigned>(kind); }
 constexpr uint32_t kAllEventKinds = (1u << kEventKindCount) - 1;
 
@@ -78,6 +80,10 @@ enum class FaultKind : uint8_t {
     BitFlip,        // NAND: the page reads with one flipped bit
     DoubleBitFlip,  // NAND: the page reads with two flipped bits in one ECC chunk
     MissedStart,    // NAND: the chip missed the command that starts a read, program or erase
+    // Rules a Violation broke:
+    PartialProgramMain,   // NAND: a page's main area programmed more often than its NOP allows
+    PartialProgramSpare,  // NAND: the same for its spare area
+    MarkedBadBlock,       // NAND: a program or erase of a block carrying a bad-block marker
 };
 
 // PinChanged value: the pin's function in bits 2:0, and these.

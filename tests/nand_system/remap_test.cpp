@@ -318,13 +318,14 @@ TEST(NandRelocation, ReserveExhaustedFailsTheWrite) {
 namespace {
 
 TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
-    // Busy operations: reset, table read, the failing program, the erase of
-    // the replacement; the sixth, the copy's read of the old block's first
+    // Busy operations: reset, table read, the failing program, the reads of
+    // the replacement's markers (twice: as a candidate and before its
+    // erase), the erase; the tenth, the copy's read of the old block's first
     // page, never ends.
     ResetSystemState();
     auto module = std::make_unique<testing_support::TestModule>(
-        "pxa300-f1ec",
-        std::vector<std::string>{"nand.os_builds_bbmt=false", "nand.bad_blocks=[5]", "nand.fault.never_ready_after=6"});
+        "pxa300-f1ec", std::vector<std::string>{"nand.os_builds_bbmt=false", "nand.bad_blocks=[5]",
+                                                "nand.fault.never_ready_after=10"});
     PokeChipFile(*module, "nand-0.main", 5 * 0x20000, Pattern(2048, 700));
     module->reopen();
     ASSERT_EQ(kFlashBackendNand, SelectFlashBackend());
@@ -339,9 +340,9 @@ TEST(NandRelocation, AnUnreadablePageEndsTheCopyInsteadOfLooping) {
         << "the last command is the read of the old block's first page";
     EXPECT_EQ(table, ReadChip(*module, 0).main_range(0x1F800, 2048)) << "a failed relocation writes no entry";
     std::vector<uint8_t> log = module->read_file("events.log");
-    EXPECT_NE(
-        std::string(log.begin(), log.end()).find("nand-0: fault: stays busy after read of page 320 (busy operation 6)"),
-        std::string::npos);
+    EXPECT_NE(std::string(log.begin(), log.end())
+                  .find("nand-0: fault: stays busy after read of page 320 (busy operation 10)"),
+              std::string::npos);
 }
 
 }  // namespace

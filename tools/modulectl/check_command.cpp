@@ -148,6 +148,27 @@ void check_table(const std::string& dir, const sim::NandPart& part, CheckResult*
         r->table_text = "whole (" + std::to_string(table.entries.size()) + " entries)";
 }
 
+void list_partial_programs(const std::string& dir, const sim::NandPart& part, CheckResult* r) {
+    for (unsigned chip = 0; chip < part.chip_count(); ++chip) {
+        sim::NandStorage storage(part.page_bytes, part.spare_bytes, part.pages());
+        std::string error;
+        if (!storage.open(dir, chip, &error)) {
+            r->datasheet_violations.push_back(error);
+            continue;
+        }
+        for (const auto& [page, n] : storage.repeated_programs()) {
+            const char* areas[2] = {"main", "spare"};
+            uint32_t counts[2] = {n.main, n.spare}, limits[2] = {part.nop_main, part.nop_spare};
+            for (int a = 0; a < 2; ++a)
+                if (counts[a] > limits[a])
+                    r->datasheet_violations.push_back(
+                        "nand-" + std::to_string(chip) + " page " + std::to_string(page) + ": " + areas[a] +
+                        " area programmed " + std::to_string(counts[a]) +
+                        " times since its block's erase; the part allows " + std::to_string(limits[a]));
+        }
+    }
+}
+
 void name_cut(const std::string& dir, const sim::FlashView& view, CheckResult* r) {
     const sim::CutRecord& c = *r->cut;
     r->cut_phase = c.erase ? "erase" : "program";
@@ -253,6 +274,7 @@ bool check_module(const std::string& dir, const std::string& image, CheckResult*
     SectionCheck* boot = section_at(r->sections, boot_start);
     if (r->nand) {
         check_table(dir, *view->nand_part(), r);
+        list_partial_programs(dir, *view->nand_part(), r);
         r->boot_area_whole = boot && boot->damaged.empty();
         r->boot_area_text = r->boot_area_whole ? "whole" : "damaged: pages with ECC errors";
     }
@@ -317,6 +339,7 @@ nlohmann::ordered_json CheckResult::to_json() const {
     if (nand) {
         j["relocation_table"] = {{"whole", table_whole}, {"text", table_text}};
         j["boot_area"] = {{"whole", boot_area_whole}, {"text", boot_area_text}};
+        j["datasheet_violations"] = datasheet_violations;
     }
     j["damaged_sections"] = damaged_sections();
     j["bootable"] = bootable;
@@ -348,6 +371,7 @@ std::string CheckResult::to_text() const {
     if (nand) {
         out += "relocation table: " + table_text + "\n";
         out += "boot area: " + boot_area_text + "\n";
+        for (const std::string& v : datasheet_violations) out += "datasheet: " + v + "\n";
     }
     out += std::string(bootable ? "bootable: " : verified ? "not bootable: " : "not verified: ") + reason + "\n";
     return out;

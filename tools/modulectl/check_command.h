@@ -51,6 +51,10 @@ struct CheckResult {
     std::string table_text;
     bool boot_area_whole = true;
     std::string boot_area_text;
+    // NAND pages the chips hold programmed past their partial-program limit
+    // since their block's erase (their bits are unreliable), from the counts
+    // kept with the chips: "nand-0 page 31: main area programmed 2 times since its block's erase; the part allows 1".
+    std::vector<std::string> datasheet_violations;
     bool bootable = false;
     bool verified = true;  // false: not bootable only because nothing could prove it
     std::string reason;    // why, in one line

@@ -233,8 +233,9 @@ bool import_raw(const fs::path& dir, const fs::path& file, bool with_oob, std::o
     }
     for (std::unique_ptr<ChipFileWriter>& f : files)
         if (!f->commit(error)) return false;
-    // The shared block map belonged to the old contents.
+    // The shared block map and the pages' program counts belonged to the old contents.
     if (l.nand) fs::remove(dir / sim::kBbmtObjectFile, ec);
+    for (unsigned chip = 0; l.nand && chip < l.chips; ++chip) fs::remove(sim::NandStorage::nop_path(dir, chip), ec);
     out << "imported " << l.describe() << " from " << file.string() << "\n";
     return true;
 }

@@ -20,6 +20,14 @@ uint64_t boot_region_end(const std::filesystem::path& module_dir) {
     return CONFIG_BLOCK_PLACE;
 }
 
+bool boot_region_erased(const std::filesystem::path& module_dir) {
+    std::string error;
+    std::unique_ptr<sim::FlashView> view = sim::FlashView::open(module_dir, &error);
+    uint8_t word[4] = {0, 0, 0, 0};
+    if (!view || !view->read(0, sizeof word, word, &error)) return false;
+    return word[0] == 0xFF && word[1] == 0xFF && word[2] == 0xFF && word[3] == 0xFF;
+}
+
 bool plan_touches(const UpdatePlan& plan, uint64_t end) {
     for (const PlanStep& step : plan.steps)
         for (const PlanRange& range : step.flash)

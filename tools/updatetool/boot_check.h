@@ -14,6 +14,8 @@
 // detection finds the configuration block (its magic at 0x40000, else at
 // the old place 0x88000), 0x40000 without one.
 uint64_t boot_region_end(const std::filesystem::path& module_dir);
+// Whether the boot region starts erased (no bootloader to lose).
+bool boot_region_erased(const std::filesystem::path& module_dir);
 
 // Whether one of the plan's steps erased or programmed flash below end.
 bool plan_touches(const UpdatePlan& plan, uint64_t end);

@@ -46,6 +46,8 @@ HostOptions options;
 sim::FlashWatch* watch = nullptr;  // lives as long as the module
 const sim::NandPart* nand_part = nullptr;
 sim::NandBlockMap map_before;
+// The boot region held no bootloader when the run began.
+bool boot_erased_before = false;
 const sim::FlashPlanRecorder* plan_recorder = nullptr;  // lives as long as the module
 uint64_t boot_area_written_back = 0, boot_area_read_back = 0;
 
@@ -89,6 +91,9 @@ void collect_module_figures() {
         report.ecc_corrected = flash.ecc_corrected;
         report.ecc_uncorrectable = flash.ecc_uncorrectable;
         report.flash_operations = m->power().operations();
+        report.violations.clear();
+        for (const sim::DatasheetViolation& v : m->violations())
+            report.violations.push_back({v.rule, v.chip, v.address, v.text});
         if (nand_part) {
             sim::NandBlockMap after = sim::load_block_map(m->dir(), *nand_part);
             for (size_t i = 0; i < after.physical.size() && i < map_before.physical.size(); ++i)
@@ -142,6 +147,12 @@ void check_boot_after_update() {
     report.boot_check = check_boot_region(m->dir(), report.image_path, end, &error);
     if (!report.boot_check) {
         say_aside("updatetool: cannot check the boot region: " + error);
+        return;
+    }
+    // Without a bootloader before, one the update did not bring is none it lost:
+    // the program's own writes there (the relocation table) leave it as it was.
+    if (!report.boot_check->bootable && boot_erased_before && boot_region_erased(m->dir())) {
+        report.boot_check.reset();
         return;
     }
     // The last line says it when the update had passed for a success.
@@ -378,6 +389,7 @@ int run(int argc, char** argv) {
         nand_part = sim::find_nand_part(module->config().get_u32("nand.id", 0));
         if (nand_part) map_before = sim::load_block_map(opened, *nand_part);
     }
+    boot_erased_before = boot_region_erased(opened);
     sim::FlashBlocks blocks;
     if (blocks.load(module->config(), &error)) {
         auto recorder = std::make_unique<sim::FlashPlanRecorder>(std::move(blocks));

@@ -146,6 +146,9 @@ std::string RunReport::sentence() const {
     // A wrong answer ends the run; an update that ran says first what it did.
     if (!usage_error.empty()) text = update_job(*this) && update_started ? text + "; " + usage_error : usage_error;
     if (!host_error.empty()) text += "; " + host_error;
+    if (!violations.empty())
+        text += "; " + std::to_string(violations.size()) + " datasheet violation" +
+                (violations.size() == 1 ? "" : "s") + " (events.log)";
     return s + text;
 }
 
@@ -194,6 +197,9 @@ std::string RunReport::to_json() const {
             {"kept", kept},
             {"boot_area", {{"written_back", plan->boot_area_written_back}, {"read_back", plan->boot_area_read_back}}}};
     }
+    json broken = json::array();
+    for (const ReportedViolation& v : violations)
+        broken.push_back({{"rule", v.rule}, {"chip", v.chip}, {"address", v.address}, {"text", v.text}});
     json dry_run = nullptr;
     if (!dry_run_scratch.empty()) dry_run = {{"scratch", dry_run_scratch}, {"kept", dry_run_kept}};
     json j = {
@@ -224,6 +230,7 @@ std::string RunReport::to_json() const {
         {"dry_run", dry_run},
         {"power_cut", power_cut.empty() ? json(nullptr) : json(power_cut)},
         {"flash_operations", flash_operations},
+        {"datasheet_violations", broken},
     };
     // Texts the module shows are UTF-8; anything else is replaced, not thrown.
     return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

@@ -26,6 +26,14 @@ struct ReportedFailure {
     std::string text;
 };
 
+// A chip used against its datasheet (the module's record of it).
+struct ReportedViolation {
+    std::string rule;
+    unsigned chip = 0;
+    uint32_t address = 0;
+    std::string text;
+};
+
 // One run of the plan an update carried out: blocks erased or bytes
 // programmed, where they lie in the device and at which flash offsets (the
 // system's view) with the sections there.
@@ -94,6 +102,7 @@ struct RunReport {
     bool dry_run_kept = false;
     std::string power_cut;          // the operation the module lost its power in
     uint64_t flash_operations = 0;  // programs and erases the flash started
+    std::vector<ReportedViolation> violations;
 
     // success, failure, usage, declined, aborted or power-cut, from what the run showed.
     std::string outcome() const;

@@ -17,7 +17,8 @@ NandChip::NandChip(NandChipConfig config, NandStorage& storage, EventSink& event
       register_(config_.part->raw_page_bytes(), 0xFF),
       reads_to_miss_(config_.faults.missed_reads),
       programs_to_miss_(config_.faults.missed_programs),
-      erases_to_miss_(config_.faults.missed_erases) {
+      erases_to_miss_(config_.faults.missed_erases),
+      busy_draw_(config_.timing, config_.timing_seed * 2 + config_.index) {
     if (config_.faults.never_ready) busy_until_ = kNever;
 }
 
@@ -229,22 +230,87 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
         area_one_shot_ = false;
     }
     if (misses(programs_to_miss_, row_, Operation::PageProgram, now)) return;
-    start_busy(Operation::PageProgram, config_.program_ns, now, cmd);
-    bool cut_short = cut(Operation::PageProgram, now, config_.program_ns);
-    failed_ =
-        config_.faults.bad_blocks.count(row_ / part().pages_per_block) != 0 || (wear_ && wear_->program_fails(row_));
+    uint32_t busy_ns = static_cast<uint32_t>(busy_draw_.pick(config_.program_ns, config_.program_max_ns));
+    start_busy(Operation::PageProgram, busy_ns, now, cmd);
+    bool cut_short = cut(Operation::PageProgram, now, busy_ns);
+    uint32_t block = row_ / part().pages_per_block;
+    check_marked(block, Operation::PageProgram, now);
+    failed_ = bad_block_fails(block) || (wear_ && wear_->program_fails(row_));
     if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::PageProgram, FaultKind::BadBlock);
     } else if (cut_short) {
         std::vector<uint8_t> cells(register_.size());
         storage_.read_page(row_, cells.data());
         cut_program(cells, register_, power_->done(), power_->seed_for(config_.index));
-        storage_.program_page(row_, cells.data());
+        check_partial_programs(storage_.program_page(row_, cells.data(), register_.data()), now);
         if (wear_) wear_->programmed(row_);
     } else {
-        storage_.program_page(row_, register_.data());
+        check_partial_programs(storage_.program_page(row_, register_.data()), now);
         if (wear_) wear_->programmed(row_);
     }
+}
+
+namespace {
+
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+bool sends_zero(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (bytes[i] != 0xFF) return true;
+    return false;
+}
+
+constexpr uint32_t kMillion = 1000000;
+constexpr uint32_t kUnreliableShare = 64;  // one bit in this many of an area programmed past the limit
+
+}  // namespace
+
+bool NandChip::bad_block_fails(uint32_t block) {
+    if (!config_.faults.bad_blocks.count(block)) return false;
+    if (config_.weak_bad_ppm == 0) return true;
+    uint64_t draw = mix(mix(config_.limits_seed ^ (uint64_t{config_.index} << 32)) + limit_draws_++);
+    return draw % kMillion >= config_.weak_bad_ppm;
+}
+
+void NandChip::check_marked(uint32_t block, Operation op, uint64_t now) {
+    if (!events_.wants(EventKind::Violation)) return;
+    const NandPart& p = part();
+    std::vector<uint8_t> raw(p.raw_page_bytes());
+    for (uint32_t page = 0; page < 2; ++page) {
+        storage_.read_page(block * p.pages_per_block + page, raw.data());
+        if (raw[p.page_bytes + p.bad_block_byte] != 0xFF) {
+            emit(EventKind::Violation, now, 0, op, FaultKind::MarkedBadBlock);
+            return;
+        }
+    }
+}
+
+void NandChip::check_partial_programs(PagePrograms after, uint64_t now) {
+    const NandPart& p = part();
+    bool main = sends_zero(register_.data(), p.page_bytes) && after.main > p.nop_main;
+    bool spare = sends_zero(register_.data() + p.page_bytes, p.spare_bytes) && after.spare > p.nop_spare;
+    if (main) emit(EventKind::Violation, now, after.main, Operation::PageProgram, FaultKind::PartialProgramMain);
+    if (spare) emit(EventKind::Violation, now, after.spare, Operation::PageProgram, FaultKind::PartialProgramSpare);
+    if (!config_.corrupt_past_nop || !(main || spare)) return;
+    // The bits of the areas this program sent: a seeded share reads back wrong.
+    std::vector<uint8_t> cells(p.raw_page_bytes());
+    storage_.read_page(row_, cells.data());
+    uint32_t first = main ? 0 : p.page_bytes, end = spare ? p.raw_page_bytes() : p.page_bytes;
+    uint64_t base = mix(mix(config_.limits_seed ^ (uint64_t{config_.index} << 32) ^ 0x4E4F50) + row_) +
+                    (uint64_t{after.main} << 8 | after.spare);
+    bool flipped = false;
+    for (uint32_t bit = first * 8; bit < end * 8; ++bit) {
+        if (mix(base + bit) % kUnreliableShare != 0) continue;
+        cells[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        flipped = true;
+    }
+    if (!flipped) cells[first] ^= static_cast<uint8_t>(1u << (base % 8));
+    storage_.overwrite_page(row_, cells.data());
 }
 
 bool NandChip::cut(Operation op, uint64_t now, uint32_t busy_ns) {
@@ -261,9 +327,11 @@ void NandChip::erase(uint64_t now, uint8_t cmd) {
     uint32_t block = row_ / p.pages_per_block;
     mode_ = Mode::Idle;
     if (misses(erases_to_miss_, block, Operation::BlockErase, now)) return;
-    start_busy(Operation::BlockErase, config_.erase_ns, now, cmd);
-    bool cut_short = cut(Operation::BlockErase, now, config_.erase_ns);
-    failed_ = config_.faults.bad_blocks.count(block) != 0 || (wear_ && wear_->erase_fails(block));
+    uint32_t busy_ns = static_cast<uint32_t>(busy_draw_.pick(config_.erase_ns, config_.erase_max_ns));
+    start_busy(Operation::BlockErase, busy_ns, now, cmd);
+    bool cut_short = cut(Operation::BlockErase, now, busy_ns);
+    check_marked(block, Operation::BlockErase, now);
+    failed_ = bad_block_fails(block) || (wear_ && wear_->erase_fails(block));
     if (failed_) {
         emit(EventKind::Fault, now, 0, Operation::BlockErase, FaultKind::BadBlock);
     } else if (cut_short) {

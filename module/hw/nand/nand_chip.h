@@ -4,7 +4,12 @@
 // (70h), read (00h, with 30h on large-page parts; 01h and 50h pointers on
 // small-page parts), page program (80h ... 10h or 15h), block erase (60h ...
 // D0h). Not modelled: sequential row reads past the page, cache reads, copy-
-// back, OTP areas, the partial-program limit (NOP) and write protection.
+// back, OTP areas and write protection.
+// The chip keeps the datasheet's limits in view: a page area programmed more
+// often than the part's NOP allows since its block's erase, and a program or
+// erase of a block with a bad-block marker, are Violation events; past the
+// NOP, unless told only to record, a seeded share of the bits of the areas
+// that program sent is stored flipped.
 // The chip acts on an address when the controller ends the address phase;
 // cycles it did not get count as 0. A program or erase takes effect when it
 // starts; its Finished event comes when its busy time has passed and the chip
@@ -17,6 +22,7 @@
 #include <set>
 #include <vector>
 
+#include "module/hw/busy_time.h"
 #include "module/hw/device_events.h"
 #include "module/hw/nand/nand_parts.h"
 #include "module/hw/nand/nand_storage.h"
@@ -46,6 +52,15 @@ struct NandChipConfig {
     uint32_t program_ns = 0;
     uint32_t erase_ns = 0;
     uint32_t reset_ns = kNandResetNs;
+    uint32_t program_max_ns = 0;  // below the typical time: the typical time
+    uint32_t erase_max_ns = 0;
+    TimingMode timing = TimingMode::Typical;
+    uint64_t timing_seed = 0;
+    // Past the partial-program limit the page's bits read back wrong
+    // (false: the program is only recorded as a violation).
+    bool corrupt_past_nop = true;
+    uint32_t weak_bad_ppm = 0;  // programs and erases of a bad block in a million that succeed
+    uint32_t limits_seed = 1;   // of the unreliable bits and the weak bad blocks' draws
     NandChipFaults faults;
 };
 
@@ -126,6 +141,12 @@ private:
     void load_page(uint32_t page, uint64_t now, uint8_t cmd);
     void program(uint64_t now, uint8_t cmd);
     void erase(uint64_t now, uint8_t cmd);
+    // A bad block's program or erase fails, unless a weak block's draw lets it through.
+    bool bad_block_fails(uint32_t block);
+    // Records a program or erase of a block whose marker reads.
+    void check_marked(uint32_t block, Operation op, uint64_t now);
+    // Records a program past the NOP (and, unless told only to record, leaves its bits unreliable).
+    void check_partial_programs(PagePrograms after, uint64_t now);
     // True when the power goes during the program or erase that just started.
     bool cut(Operation op, uint64_t now, uint32_t busy_ns);
     void emit(EventKind kind, uint64_t now, uint32_t value, Operation op = Operation::None,
@@ -153,6 +174,8 @@ private:
     // The missed starts still to come, taken from the configuration at power-up.
     std::multiset<uint32_t> reads_to_miss_, programs_to_miss_, erases_to_miss_;
     std::unique_ptr<ChipWear> wear_;
+    BusyTime busy_draw_;
+    uint64_t limit_draws_ = 0;  // weak-block draws and corrupted programs so far
 };
 
 }  // namespace sim

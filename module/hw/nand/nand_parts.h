@@ -26,6 +26,12 @@ struct NandPart {
     uint32_t read_ns;
     uint32_t program_ns;
     uint32_t erase_ns;
+    uint32_t program_max_ns;  // the datasheet's maximum tPROG and tBERS
+    uint32_t erase_max_ns;
+    // Partial-program limit (NOP): programs of a page's main and of its
+    // spare area a block erase allows.
+    uint8_t nop_main;
+    uint8_t nop_spare;
     uint32_t bad_block_byte;  // spare byte of the factory bad-block marker (pages 0 and 1)
     NandWiring wiring;
     // The controller as the running system's flash driver leaves it

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 #include "module/hw/folder_file.h"
@@ -43,7 +44,13 @@ std::filesystem::path NandStorage::oob_path(const std::filesystem::path& dir, un
     return dir / ("nand-" + std::to_string(chip) + ".oob");
 }
 
+std::filesystem::path NandStorage::nop_path(const std::filesystem::path& dir, unsigned chip) {
+    return dir / ("nand-" + std::to_string(chip) + ".nop");
+}
+
 bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::string* error) {
+    dir_ = dir;
+    nop_name_ = nop_path(dir, chip).filename().string();
     File* files[2] = {&main_, &oob_};
     std::filesystem::path paths[2] = {main_path(dir, chip), oob_path(dir, chip)};
     for (int i = 0; i < 2; ++i) {
@@ -66,7 +73,61 @@ bool NandStorage::open(const std::filesystem::path& dir, unsigned chip, std::str
             return false;
         }
     }
+    return read_counts(error);
+}
+
+bool NandStorage::read_counts(std::string* error) {
+    std::string text;
+    switch (read_folder_file(dir_, nop_name_, &text, error)) {
+        case FolderRead::Missing: return true;
+        case FolderRead::Refused: return false;
+        case FolderRead::Done: break;
+    }
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        std::istringstream fields(line);
+        unsigned long page = 0, main = 0, spare = 0;
+        std::string rest;
+        if (!(fields >> page >> main >> spare) || (fields >> rest) || page >= pages_ || main > 255 || spare > 255) {
+            if (error) *error = (dir_ / nop_name_).string() + ":" + std::to_string(number) + ": no page count";
+            return false;
+        }
+        repeated_[static_cast<uint32_t>(page)] = {static_cast<uint8_t>(main), static_cast<uint8_t>(spare)};
+    }
     return true;
+}
+
+void NandStorage::write_counts() {
+    std::string text;
+    for (const auto& [page, n] : repeated_)
+        text += std::to_string(page) + " " + std::to_string(n.main) + " " + std::to_string(n.spare) + "\n";
+    std::string error;
+    if (text.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(dir_ / nop_name_, ec);
+    } else if (!replace_folder_file(dir_, nop_name_, text, &error)) {
+        stop_module("NAND storage %s", error.c_str());
+    }
+}
+
+static bool all_erased(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (bytes[i] != 0xFF) return false;
+    return true;
+}
+
+PagePrograms NandStorage::counted(uint32_t page, const uint8_t* cells) const {
+    auto it = repeated_.find(page);
+    if (it != repeated_.end()) return it->second;
+    return {static_cast<uint8_t>(all_erased(cells, page_bytes_) ? 0 : 1),
+            static_cast<uint8_t>(all_erased(cells + page_bytes_, spare_bytes_) ? 0 : 1)};
+}
+
+PagePrograms NandStorage::programs(uint32_t page) const {
+    std::vector<uint8_t> cells(page_bytes_ + spare_bytes_);
+    read_page(page, cells.data());
+    return counted(page, cells.data());
 }
 
 void NandStorage::read_at(const File& file, uint64_t offset, uint8_t* out, uint32_t size) {
@@ -131,18 +192,39 @@ static bool program_bytes(uint8_t* cell, const uint8_t* raw, uint32_t count) {
     return changed != 0;
 }
 
-void NandStorage::program_page(uint32_t page, const uint8_t* raw) {
+PagePrograms NandStorage::program_page(uint32_t page, const uint8_t* raw, const uint8_t* sent) {
+    if (!sent) sent = raw;
     cell_.resize(page_bytes_ + spare_bytes_);
     read_page(page, cell_.data());
+    PagePrograms before = counted(page, cell_.data()), after = before;
+    auto more = [](uint8_t n) { return static_cast<uint8_t>(n == 255 ? n : n + 1); };
+    if (!all_erased(sent, page_bytes_)) after.main = more(after.main);
+    if (!all_erased(sent + page_bytes_, spare_bytes_)) after.spare = more(after.spare);
     if (program_bytes(cell_.data(), raw, page_bytes_))
         write_at(main_, uint64_t{page} * page_bytes_, cell_.data(), page_bytes_);
     if (program_bytes(cell_.data() + page_bytes_, raw + page_bytes_, spare_bytes_))
         write_at(oob_, uint64_t{page} * spare_bytes_, cell_.data() + page_bytes_, spare_bytes_);
+    if (after.main != before.main || after.spare != before.spare) {
+        bool keep = after.main > 1 || after.spare > 1;
+        if (keep) repeated_[page] = after;
+        if (keep || repeated_.erase(page)) write_counts();
+    }
+    return after;
+}
+
+void NandStorage::overwrite_page(uint32_t page, const uint8_t* raw) {
+    write_at(main_, uint64_t{page} * page_bytes_, raw, page_bytes_);
+    write_at(oob_, uint64_t{page} * spare_bytes_, raw + page_bytes_, spare_bytes_);
 }
 
 void NandStorage::erase_pages(uint32_t first_page, uint32_t count) {
     erase_at(main_, uint64_t{first_page} * page_bytes_, uint64_t{count} * page_bytes_);
     erase_at(oob_, uint64_t{first_page} * spare_bytes_, uint64_t{count} * spare_bytes_);
+    auto first = repeated_.lower_bound(first_page), last = repeated_.lower_bound(first_page + count);
+    if (first != last) {
+        repeated_.erase(first, last);
+        write_counts();
+    }
 }
 
 }  // namespace sim

@@ -42,7 +42,8 @@ NorChip::NorChip(const NorChipConfig& config, uint8_t chip_index, MappedFile& ar
       array_(array),
       words_(reinterpret_cast<uint16_t*>(array.data()) + chip_index),
       locks_(locks),
-      events_(events) {
+      events_(events),
+      busy_draw_(config.timing, config.timing_seed * 2 + chip_index) {
     main_shift_ = static_cast<uint32_t>(std::countr_zero(config_.main_block_bytes / 2));
     parameter_shift_ = config_.parameter_blocks
                            ? static_cast<uint32_t>(std::countr_zero(config_.parameter_block_bytes / 2))
@@ -214,10 +215,9 @@ void NorChip::sequence_error(uint32_t k, uint16_t value, uint64_t now) {
     emit(EventKind::SequenceError, k, value, now);
 }
 
-uint64_t NorChip::busy_time(Operation op, uint32_t block) const {
-    const NorTimings& t = config_.timings;
+uint64_t NorChip::time_of(const NorTimings& t, Operation op, bool parameter) {
     switch (op) {
-        case Operation::BlockErase: return block < config_.parameter_blocks ? t.parameter_erase_ns : t.block_erase_ns;
+        case Operation::BlockErase: return parameter ? t.parameter_erase_ns : t.block_erase_ns;
         case Operation::WordProgram: return t.word_program_ns;
         case Operation::BufferProgram: return t.buffer_program_ns;
         case Operation::ClearLocks: return t.clear_locks_ns;
@@ -229,6 +229,11 @@ uint64_t NorChip::busy_time(Operation op, uint32_t block) const {
     return 0;
 }
 
+uint64_t NorChip::busy_time(Operation op, uint32_t block) {
+    bool parameter = block < config_.parameter_blocks;
+    return busy_draw_.pick(time_of(config_.timings, op, parameter), time_of(config_.max_timings, op, parameter));
+}
+
 void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
     // After program, erase and lock operations the chip reads status until Read Array.
     mode_ = Mode::ReadStatus;
@@ -236,13 +241,14 @@ void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
     pending_ = op;
     pending_address_ = k;
     pending_value_ = value;
+    uint64_t duration = busy_time(op, block);
     emit(EventKind::Started, k, value, now, op);
     if (power_ && (is_erase(op) || is_program(op))) {
         // The range as the bus sees it: both chips' halves of each word.
         bool erase = is_erase(op);
         uint32_t first = erase ? block_start(block) : op == Operation::BufferProgram ? buffer_start_ : k;
         uint32_t words = erase ? block_words(block) : op == Operation::BufferProgram ? buffer_count_ : 1;
-        cut_ = power_->starts(op, false, 4ull * first, 4ull * words, 0, now, busy_time(op, block), chip_index_);
+        cut_ = power_->starts(op, false, 4ull * first, 4ull * words, 0, now, duration, chip_index_);
     }
 
     if (config_.never_ready) {
@@ -269,7 +275,6 @@ void NorChip::start(Operation op, uint32_t k, uint16_t value, uint64_t now) {
             return;
         }
     }
-    uint64_t duration = busy_time(op, block);
     busy_ = true;
     busy_until_ = now + duration;
     if (duration == 0 && !cut_) finish(now);

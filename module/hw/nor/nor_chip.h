@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "module/hw/busy_time.h"
 #include "module/hw/device_events.h"
 #include "module/hw/nor/nor_storage.h"
 #include "module/hw/power_line.h"
@@ -63,7 +64,10 @@ struct NorChipConfig {
     uint32_t parameter_blocks = 0;  // at the bottom of the chip
     uint32_t parameter_block_bytes = 32 * 1024;
     uint32_t buffer_words = 16;
-    NorTimings timings{};
+    NorTimings timings{};      // typical
+    NorTimings max_timings{};  // the datasheet's maximum (a time without one: its typical)
+    TimingMode timing = TimingMode::Typical;
+    uint64_t timing_seed = 0;
     bool never_ready = false;  // every program, erase and lock operation stays busy
     bool vpp_low = false;      // every program and erase fails with SR3
     // Chip block index -> NorBlockFault bits; blocks past the end have none.
@@ -201,7 +205,9 @@ private:
     void sequence_error(uint32_t k, uint16_t value, uint64_t now);
     // Starts an operation at word k, or refuses it at once with error bits.
     void start(Operation op, uint32_t k, uint16_t value, uint64_t now);
-    uint64_t busy_time(Operation op, uint32_t block) const;
+    static uint64_t time_of(const NorTimings& t, Operation op, bool parameter);
+    // The next operation's busy time, typical, maximum or drawn between.
+    uint64_t busy_time(Operation op, uint32_t block);
     void finish(uint64_t now);
     void program_word(uint32_t k, uint16_t value);
     void emit(EventKind kind, uint32_t k, uint16_t value, uint64_t now, Operation op = Operation::None,
@@ -253,6 +259,7 @@ private:
     bool cut_ = false;            // the power goes during the running operation
     std::array<uint16_t, 32> buffer_{};
     std::unique_ptr<ChipWear> wear_;
+    BusyTime busy_draw_;
 };
 
 }  // namespace sim
