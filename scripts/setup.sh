@@ -12,6 +12,7 @@ packages=(
   libncurses-dev tmux                              # terminal front-end and its pty tests
   clang libclang-rt-14-dev clang-format            # fuzz targets, format check
   librsvg2-bin libxml2-utils                       # renders and parses the flash map in a test
+  chromium netpbm                                  # draws a campaign's page, and counts its colours
   g++-arm-linux-gnueabi qemu-user                  # the module's processor, under emulation
 )
 

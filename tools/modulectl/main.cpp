@@ -21,6 +21,7 @@
 #include "tools/common/image_verify.h"
 #include "tools/common/module_create.h"
 #include "tools/common/output_file.h"
+#include "tools/modulectl/campaign_command.h"
 #include "tools/modulectl/check_command.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/diff_command.h"
@@ -58,6 +59,7 @@ struct Arguments {
     // sweep
     SweepOptions sweep;
     std::string shard;  // I/N
+    CampaignOptions campaign;
 };
 
 // A module or file that cannot be read or written: a host error, as on
@@ -321,6 +323,11 @@ int run_sweep_command(Arguments& a) {
     return run_sweep(a.sweep);
 }
 
+int run_campaign_command(Arguments& a) {
+    a.campaign.modulectl_main = modulectl_main;
+    return run_campaign(a.campaign);
+}
+
 // The command line being built: each add_* below puts one subcommand on it,
 // whose run_* above carries it out with the arguments read.
 struct CommandLine {
@@ -508,6 +515,20 @@ void add_sweep(CommandLine& c) {
         ->type_name("WORDS");
 }
 
+void add_campaign(CommandLine& c) {
+    CLI::App* campaign = c.add("campaign",
+                               "update every module of a plan with every image of it, verify and sweep each, and "
+                               "write the report (report.json, report.csv, index.html) to DIR",
+                               run_campaign_command, false);
+    campaign->add_option("PLAN", c.a.campaign.plan, "the plan (TOML; see docs/tools.md)")->required()->type_name("");
+    campaign->add_option("-o,--output", c.a.campaign.out, "the report's folder (new, empty, or an earlier report)")
+        ->required()
+        ->type_name("DIR");
+    cli::set_exit_statuses(*campaign,
+                           "0 every cell met its expectation, 1 one did not, 2 the plan or the command line was "
+                           "wrong (nothing ran) or DIR cannot be written, 130 interrupted");
+}
+
 const char kAbout[] =
     "Creates, inspects and changes simulated modules. See docs/module.md for the\n"
     "module directory and the profile keys of module.toml.";
@@ -519,7 +540,7 @@ int run(int argc, char** argv) {
     CommandLine c{app, {}, 0};
     for (void (*add)(CommandLine&) :
          {add_profiles, add_create, add_show, add_set, add_unset, add_events, add_dump, add_sections, add_verify,
-          add_hold_flash, add_wear, add_diff, add_map, add_import, add_check, add_cut, add_sweep})
+          add_hold_flash, add_wear, add_diff, add_map, add_import, add_check, add_cut, add_sweep, add_campaign})
         add(c);
     modulectl::add_nand_commands(app, std::cout, std::cerr, &c.result);
     if (argc == 1) {
