@@ -19,6 +19,8 @@ struct SweepOptions {
     unsigned shard = 1, shards = 1;                // this shard's number (1..shards) and how many
     std::string csv;                               // -o FILE
     std::string json;                              // --json FILE
+    std::string svg;                               // --svg FILE
+    unsigned depth = 1;                            // 2: each retry cut too, then retried again
     std::string work;                              // where the scratch copies go (default: a temporary folder)
     std::string updatetool;                        // default: beside modulectl
     std::string runner;                            // words the tools run through, e.g. an emulator
