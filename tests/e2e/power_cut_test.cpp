@@ -210,6 +210,8 @@ const SweepCase kSweeps[] = {
 TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
     const bool pictures = testing_support::run_command("command -v xmllint rsvg-convert >/dev/null", nullptr) == 0;
     for (const SweepCase& c : kSweeps) {
+        // Under the emulator a double cut's four runs cost minutes; the host build runs them.
+        if (*UPDATETOOL_TOOL_RUNNER && c.depth > 1) continue;
         SCOPED_TRACE(std::string(c.profile) + (c.os ? " OS update" : " bootloader update") + " depth " +
                      std::to_string(c.depth));
         e2e::ModuleDir module(c.profile);

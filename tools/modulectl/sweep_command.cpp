@@ -338,7 +338,7 @@ bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vecto
 
 }  // namespace
 
-int run_sweep(const SweepOptions& o) {
+int run_sweep(const SweepOptions& o, SweepResult* out) {
     if (o.depth < 1 || o.depth > 2) {
         std::fprintf(stderr, "modulectl sweep: --depth is 1 or 2\n");
         return cli::kUsage;
@@ -436,6 +436,7 @@ int run_sweep(const SweepOptions& o) {
         if (done[i]) result.points.push_back(rows[i]);
 
     std::fputs(sweep_text(result).c_str(), stdout);
+    if (out) *out = result;
     if (interrupted) {
         std::fflush(stdout);
         std::fprintf(stderr, "modulectl sweep: interrupted: %zu of %zu points finished; %s is as it was\n",

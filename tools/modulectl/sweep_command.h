@@ -31,5 +31,7 @@ struct SweepOptions {
 // Exit status: 0 when every retry succeeded and verified, 1 when one did not
 // or the update fails without a cut, 2 for a wrong option, a module that
 // cannot be copied or a table or work folder that cannot be written, 130
-// when interrupted (the finished points are shown).
-int run_sweep(const SweepOptions& options);
+// when interrupted (the finished points are shown). The table goes into
+// *result too when one is given (tools/modulectl/sweep_result.h).
+struct SweepResult;
+int run_sweep(const SweepOptions& options, SweepResult* result = nullptr);
