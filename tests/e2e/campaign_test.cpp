@@ -60,20 +60,28 @@ TEST(Campaign, ACellThatHangsOrMissesItsExpectationIsReportedAndTheCampaignGoesO
     write_text(dir.path() / "plan.toml",
                "[[module]]\nname = \"nand\"\nprofile = \"pxa300-f1ec\"\n\n"
                "[[image]]\nname = \"hang\"\nfile = \"os.bin\"\ntimeout = 0.001\n\n"
-               "[[image]]\nname = \"hoped\"\nfile = \"stray.bin\"\nexpect = \"success\"\n");
+               "[[image]]\nname = \"hoped\"\nfile = \"stray.bin\"\nexpect = \"success\"\n\n"
+               "[[image]]\nname = \"deep\"\nfile = \"os.bin\"\nsweep = { points = 1 }\ndepth = 2\n");
     const fs::path out = dir.path() / "report";
     fs::create_directories(out);
     write_text(out / "report.json", "{}\n");  // an earlier report: replaced
     const std::vector<std::string> args = {"campaign", (dir.path() / "plan.toml").string(), "-o", out.string()};
     e2e::ToolRun run = e2e::run_tool("modulectl", args);
     EXPECT_EQ(run.exit_code, 1) << run.output;
-    expect_progress_line(run.errors, 1, 2, "nand / hang", "timed out (expected success)");
-    expect_progress_line(run.errors, 2, 2, "nand / hoped", "refused (expected success)");
-    EXPECT_NE(run.output.find("0 of 2 cells met their expectation"), std::string::npos) << run.output;
+    expect_progress_line(run.errors, 1, 3, "nand / hang", "timed out (expected success)");
+    expect_progress_line(run.errors, 2, 3, "nand / hoped", "refused (expected success)");
+    expect_progress_line(run.errors, 3, 3, "nand / deep", "success (expected success)");
+    EXPECT_NE(run.output.find("1 of 3 cells met their expectation"), std::string::npos) << run.output;
     json report = json::parse(text_of(out / "report.json"), nullptr, false);
-    ASSERT_TRUE(report.is_object() && report["cells"].size() == 2) << run.output;
+    ASSERT_TRUE(report.is_object() && report["cells"].size() == 3) << run.output;
+    // The retry of the cut is cut too, and retried again.
+    const json& deep = report["cells"][2];
+    EXPECT_EQ(deep["depth"], 2);
+    EXPECT_GT(deep["double_cuts"].get<uint64_t>(), 0u) << deep["sweep"];
+    EXPECT_EQ(deep["final_retries_verified"], deep["double_cuts"]);
     EXPECT_EQ(report["cells"][0]["outcome"], "timed out");
-    EXPECT_EQ(report["cells"][0]["problem"].get<std::string>().rfind("timed out after 0.0 s while ", 0), 0u)
+    EXPECT_TRUE(std::regex_search(report["cells"][0]["problem"].get<std::string>(),
+                                  std::regex("^timed out after [0-9.]+ s while ")))
         << report["cells"][0]["problem"];
     EXPECT_EQ(report["cells"][1]["outcome"], "refused");
     EXPECT_EQ(report["cells"][1]["met"], false);
@@ -208,19 +216,20 @@ struct Cell {
     const char* image;
     const char* outcome;
     uint64_t sweep_points;  // 0: not swept
+    bool bricks;            // a cut of the sweep leaves the board unbootable
 };
 
 // examples/rollout/plan.toml's matrix, module by module, image by image:
 // every cell meets its expectation.
 const Cell kExampleCells[] = {
-    {"nor", "os", "success", 2},
-    {"nor", "boot", "success", 3},
-    {"nor", "boot-cancelled", "declined", 0},
-    {"nor", "stray", "refused", 0},
-    {"nand", "os", "success", 2},
-    {"nand", "boot", "success", 3},
-    {"nand", "boot-cancelled", "declined", 0},
-    {"nand", "stray", "refused", 0},
+    {"nor", "os", "success", 2, false},
+    {"nor", "boot", "success", 3, true},
+    {"nor", "boot-cancelled", "declined", 0, false},
+    {"nor", "stray", "refused", 0, false},
+    {"nand", "os", "success", 2, false},
+    {"nand", "boot", "success", 3, true},
+    {"nand", "boot-cancelled", "declined", 0, false},
+    {"nand", "stray", "refused", 0, false},
 };
 
 void expect_example_cells(const fs::path& report_dir, const std::string& progress) {
@@ -257,10 +266,20 @@ void expect_example_cells(const fs::path& report_dir, const std::string& progres
             EXPECT_GT(row["bytes_written"].get<uint64_t>(), 0u);
             EXPECT_EQ(row["sweep_points"], c.sweep_points);
             EXPECT_EQ(row["retries_verified"], c.sweep_points);
+            EXPECT_TRUE(fs::is_regular_file(report_dir / row["strip"].get<std::string>()));
+            EXPECT_EQ(row["window"].is_object(), c.bricks) << row["window"];
+            if (c.bricks) {
+                // The window in device time, a part of the update's.
+                EXPECT_GT(row["window_seconds"].get<double>(), 0);
+                EXPECT_GT(row["window_share"].get<double>(), 0);
+                EXPECT_LE(row["window_share"].get<double>(), 1);
+                EXPECT_NE(line.find("," + row["window_seconds"].dump() + ","), std::string::npos) << line;
+            }
         } else {
             EXPECT_EQ(row["bytes_erased"], 0);
             EXPECT_EQ(row["bytes_written"], 0);
             EXPECT_TRUE(row["sweep"].is_null());
+            EXPECT_TRUE(row["strip"].is_null());
         }
     }
 }
@@ -296,7 +315,7 @@ TEST(Campaign, TheDocumentedExampleRunsAndItsPageParsesAndDraws) {
     std::string counted;
     const std::string xpath =
         "xmllint --html --xpath 'concat(count(//table//td), \" \", count(//section), \" \", "
-        "count(//svg//rect))' " +
+        "count(//svg//rect), \" \", count(//svg[@class=\"sweep\"]))' " +
         e2e::shell_quote(page.string()) + " 2>" + e2e::shell_quote((fresh.path() / "lint.txt").string());
     ASSERT_EQ(testing_support::run_command(xpath, &counted), 0);
     std::istringstream lint(text_of(fresh.path() / "lint.txt"));
@@ -305,10 +324,11 @@ TEST(Campaign, TheDocumentedExampleRunsAndItsPageParsesAndDraws) {
             EXPECT_TRUE(std::regex_search(line, std::regex("HTML parser error : Tag [a-zA-Z]+ invalid$"))) << line;
         }
     std::istringstream numbers(counted);
-    size_t cells = 0, sections = 0, rects = 0;
-    numbers >> cells >> sections >> rects;
+    size_t cells = 0, sections = 0, rects = 0, strips = 0;
+    numbers >> cells >> sections >> rects >> strips;
     EXPECT_EQ(cells, 8u) << counted;
     EXPECT_EQ(sections, 8u) << counted;
+    EXPECT_EQ(strips, 4u) << "every swept cell's strip";
     EXPECT_GT(rects, 8u * 64) << "every cell's flash map draws its blocks";
 
     if (!have("chromium")) GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";

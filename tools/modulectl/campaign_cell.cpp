@@ -12,6 +12,7 @@
 #include "tools/common/output_file.h"
 #include "tools/common/scratch_copy.h"
 #include "tools/modulectl/sweep_command.h"
+#include "tools/modulectl/sweep_result.h"
 #include "tools/updatetool/updatetool_main.h"
 
 namespace fs = std::filesystem;
@@ -144,15 +145,20 @@ private:
         o.points = image.points;
         o.seed = image.seed;
         o.jobs = run_.plan->jobs;
+        o.depth = static_cast<unsigned>(image.depth);
         o.json = (run_.folder / "sweep.json").string();
         o.csv = (run_.folder / "sweep.csv").string();
+        o.svg = (run_.folder / "strip.svg").string();
         o.work = (run_.work / "sweep").string();
         o.modulectl_main = run_.modulectl_main;
         std::fflush(stdout);
-        int status = run_sweep(o);
+        SweepResult result;
+        int status = run_sweep(o, &result);
         std::fflush(stdout);
         record_["sweep_exit_status"] = status;
         record_["sweep"] = read_json(o.json);
+        if (fs::is_regular_file(o.svg)) record_["strip"] = "strip.svg";
+        if (record_["sweep"].is_object()) record_["sweep_summary_lines"] = sweep_summary_lines(result);
         std::error_code ec;
         fs::remove_all(before_, ec);
         if (!record_["sweep"].is_object()) return problem("the sweep ended with exit status " + std::to_string(status));

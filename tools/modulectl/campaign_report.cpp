@@ -50,12 +50,11 @@ std::string seconds_text(const json& seconds) {
     return text;
 }
 
-// The sweep's window: an object {first_op, last_op, first_us, last_us,
-// seconds, share} in its summary, null when no cut bricks.
-json window_of(const json& sweep) {
-    if (!sweep.is_object()) return nullptr;
-    const json summary = sweep.value("summary", json::object());
-    return summary.is_object() ? summary.value("window", json(nullptr)) : json(nullptr);
+// The sweep's summary (cut_points, not_bootable, window, retries_verified,
+// and at depth 2 the double cuts'), or an empty object.
+json summary_of(const json& sweep) {
+    const json summary = sweep.is_object() ? sweep.value("summary", json::object()) : json::object();
+    return summary.is_object() ? summary : json::object();
 }
 
 std::string escaped(const std::string& text) {
@@ -109,7 +108,9 @@ json campaign_row(const PlanModule& module, const PlanImage& image, const fs::pa
     if (!end.exited() || end.status != 0)
         problem = end.text() + " while " + cell.value("step", std::string("starting")) +
                   (problem.empty() ? "" : "; " + problem);
-    const json window = window_of(sweep);
+    const json summary = summary_of(sweep);
+    const json window = summary.value("window", json(nullptr));
+    auto figure = [&summary](const char* key) { return summary.value(key, json(nullptr)); };
     json verified = nullptr;
     const json verify = update.is_object() ? update.value("verify", json(nullptr)) : json(nullptr);
     if (verify.is_object()) verified = verify.value("matches", false);
@@ -131,15 +132,20 @@ json campaign_row(const PlanModule& module, const PlanImage& image, const fs::pa
         {"bytes_written", update.is_object() ? update.value("bytes_written", uint64_t{0}) : uint64_t{0}},
         {"verified", verified},
         {"sweep_points", sweep.is_object() ? json(sweep.value("points", json::array()).size()) : json(nullptr)},
-        {"not_bootable", sweep.is_object() ? sweep.value("not_bootable", json(nullptr)) : json(nullptr)},
-        {"retries_verified", sweep.is_object() ? sweep.value("retries_verified", json(nullptr)) : json(nullptr)},
+        {"not_bootable", figure("not_bootable")},
+        {"retries_verified", figure("retries_verified")},
         {"window", window},
         {"window_seconds", window.is_object() ? window.value("seconds", json(nullptr)) : json(nullptr)},
         {"window_share", window.is_object() ? window.value("share", json(nullptr)) : json(nullptr)},
+        {"depth", image.sweep ? json(image.depth) : json(nullptr)},
+        {"double_cuts", figure("double_cuts")},
+        {"unbootable_only_after_double_cut", figure("unbootable_only_after_double_cut")},
+        {"final_retries_verified", figure("final_retries_verified")},
         {"wall_seconds", end.seconds},
         {"folder_in_report", name},
         {"map", cell.value("map", json(nullptr)).is_string() ? json(name + "/map.svg") : json(nullptr)},
         {"strip", cell.value("strip", json(nullptr)).is_string() ? json(name + "/strip.svg") : json(nullptr)},
+        {"sweep_summary", cell.value("sweep_summary_lines", json::array())},
         {"prerequisites", cell.value("prerequisites", json::array())},
         {"update", update},
         {"sweep", sweep},
@@ -155,9 +161,12 @@ std::string row_sentence(const json& row) {
     if (row["sweep_points"].is_number()) {
         text += "; " + std::to_string(row["sweep_points"].get<size_t>()) + " cuts, ";
         const uint64_t bricked = row["not_bootable"].is_number() ? row["not_bootable"].get<uint64_t>() : 0;
-        text += row["window"].is_object() ? "unbootable window " + seconds_text(row["window_seconds"])
-                : bricked                 ? std::to_string(bricked) + " leave it unbootable"
-                                          : "no cut bricks";
+        text += row["window"].is_object()
+                    ? "unbootable window " + seconds_text(row["window_seconds"]) + " (" +
+                          std::to_string(static_cast<int>(row["window_share"].get<double>() * 100 + 0.5)) +
+                          "% of the update)"
+                : bricked ? std::to_string(bricked) + " leave it unbootable"
+                          : "no cut bricks";
     }
     if (!row["problem"].get<std::string>().empty()) text += "; " + row["problem"].get<std::string>();
     return text;
@@ -239,6 +248,7 @@ std::string campaign_html(const CampaignPlan& plan, const json& rows, const fs::
           << " / " << escaped(r["image"].get<std::string>()) << "</h2>\n<p>" << escaped(row_sentence(r)) << "</p>\n";
         if (!r["summary"].get<std::string>().empty())
             h << "<p><code>" << escaped(r["summary"].get<std::string>()) << "</code></p>\n";
+        for (const json& line : r["sweep_summary"]) h << "<p class=\"c-sweep\">" << escaped(line) << "</p>\n";
         for (const char* picture : {"strip", "map"}) {
             if (!r[picture].is_string()) continue;
             h << "<div class=\"c-" << picture << "\">\n"

@@ -30,6 +30,7 @@
 #include "tools/modulectl/raw_dump.h"
 #include "tools/modulectl/sections_command.h"
 #include "tools/modulectl/sweep_command.h"
+#include "tools/modulectl/sweep_merge.h"
 #include "tools/modulectl/wear_command.h"
 
 namespace {
@@ -58,7 +59,8 @@ struct Arguments {
     std::string at;
     // sweep
     SweepOptions sweep;
-    std::string shard;  // I/N
+    std::string shard;               // I/N
+    std::vector<std::string> merge;  // sweep --merge: the shards' tables
     CampaignOptions campaign;
 };
 
@@ -308,6 +310,19 @@ int run_diff(const Arguments& a) { return diff_modules(a.dir, a.other, a.json); 
 int modulectl_main(int argc, char** argv);
 
 int run_sweep_command(Arguments& a) {
+    if (!a.merge.empty()) {
+        if (!a.dir.empty() || !a.sweep.image.empty()) {
+            std::fprintf(stderr, "modulectl sweep: --merge takes tables, not DIR and IMAGE\n");
+            return cli::kUsage;
+        }
+        return merge_sweeps(a.merge, {a.sweep.csv, a.sweep.json, a.sweep.svg});
+    }
+    if (a.dir.empty() || a.sweep.image.empty()) {
+        std::fprintf(stderr, "modulectl sweep: DIR and IMAGE are required (or --merge PART.json...)\n");
+        return cli::kUsage;
+    }
+    std::string error;
+    if (!sim::check_module_folder(a.dir, &error)) return host_error("sweep", error);
     a.sweep.dir = a.dir;
     a.sweep.modulectl_main = modulectl_main;
     if (!a.shard.empty()) {
@@ -493,8 +508,9 @@ void add_sweep(CommandLine& c) {
         c.add("sweep",
               "run an update on the module in memory, cutting the power at a different operation each time; "
               "check each cut and update again; print the table (the module is left as it was)",
-              run_sweep_command);
-    sweep->add_option("IMAGE", o.image, "the update's Windows CE .bin image")->required()->type_name("");
+              run_sweep_command, false);
+    sweep->add_option("DIR", c.a.dir, "the module directory")->type_name("");
+    sweep->add_option("IMAGE", o.image, "the update's Windows CE .bin image")->type_name("");
     cli::add_number(*sweep, "--every", &o.every, 0xFFFFFFFF, "cut at every Nth operation");
     cli::add_number(*sweep, "--points", &o.points, 0xFFFFFFFF, "cut at K seeded operations (default 20)");
     cli::add_number(*sweep, "--seed", &o.seed, 0xFFFFFFFF, "seed of the points and of the cut bits");
@@ -502,6 +518,14 @@ void add_sweep(CommandLine& c) {
     sweep->add_option("--shard", c.a.shard, "run the Ith of N parts of the points (1 <= I <= N)")->type_name("I/N");
     sweep->add_option("-o,--csv", o.csv, "write the table as CSV")->type_name("FILE");
     sweep->add_option("--json", o.json, "write the table as JSON")->type_name("FILE");
+    sweep->add_option("--svg", o.svg, "draw the sweep over the update's device time")->type_name("FILE");
+    cli::add_number(*sweep, "--depth", &o.depth, 2,
+                    "2: cut each retry too (at --points or --every of its operations), then retry again");
+    sweep
+        ->add_option("--merge", c.a.merge,
+                     "put the --json tables of a sweep's shards together (no DIR and IMAGE); -o, --json and "
+                     "--svg write the whole")
+        ->type_name("PART.json...");
     sweep->add_option("--work", o.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
     sweep->add_flag("--processes", o.processes,
                     "a scratch copy of the module and three processes per point, the reference the in-memory "
