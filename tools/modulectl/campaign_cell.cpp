@@ -64,6 +64,12 @@ private:
             ScratchCopy copy;
             if (!copy_module(run_.module->folder, module_, &copy, &error)) return problem(error);
             fs::remove(module_ / "events.log", ec);
+            if (run_.module->sets.empty()) return true;
+            // The plan's keys go into the copy, as modulectl set puts them.
+            std::vector<std::string> args = {"modulectl", "set", module_.string()};
+            args.insert(args.end(), run_.module->sets.begin(), run_.module->sets.end());
+            int status = MemoryModule::run(run_.modulectl_main, args);
+            if (status != 0) return problem("modulectl set ended with exit status " + std::to_string(status));
             return true;
         }
         std::vector<std::string> args = {"modulectl", "create", module_.string(), "--profile", run_.module->profile};
