@@ -222,11 +222,11 @@ struct Cell {
 // examples/rollout/plan.toml's matrix, module by module, image by image:
 // every cell meets its expectation.
 const Cell kExampleCells[] = {
-    {"nor", "os", "success", 2, false},
+    {"nor", "os", "success", 0, false},
     {"nor", "boot", "success", 3, true},
     {"nor", "boot-cancelled", "declined", 0, false},
     {"nor", "stray", "refused", 0, false},
-    {"nand", "os", "success", 2, false},
+    {"nand", "os", "success", 0, false},
     {"nand", "boot", "success", 3, true},
     {"nand", "boot-cancelled", "declined", 0, false},
     {"nand", "stray", "refused", 0, false},
@@ -259,27 +259,28 @@ void expect_example_cells(const fs::path& report_dir, const std::string& progres
             << line;
         EXPECT_TRUE(row["map"].is_string());
         EXPECT_TRUE(fs::is_regular_file(report_dir / row["map"].get<std::string>()));
-        if (c.sweep_points) {
-            // Installed, verified and swept: every retry after a cut verified.
-            EXPECT_EQ(row["verified"], true);
-            EXPECT_GT(row["device_time_s"].get<double>(), 0);
-            EXPECT_GT(row["bytes_written"].get<uint64_t>(), 0u);
-            EXPECT_EQ(row["sweep_points"], c.sweep_points);
-            EXPECT_EQ(row["retries_verified"], c.sweep_points);
-            EXPECT_TRUE(fs::is_regular_file(report_dir / row["strip"].get<std::string>()));
-            EXPECT_EQ(row["window"].is_object(), c.bricks) << row["window"];
-            if (c.bricks) {
-                // The window in device time, a part of the update's.
-                EXPECT_GT(row["window_seconds"].get<double>(), 0);
-                EXPECT_GT(row["window_share"].get<double>(), 0);
-                EXPECT_LE(row["window_share"].get<double>(), 1);
-                EXPECT_NE(line.find("," + row["window_seconds"].dump() + ","), std::string::npos) << line;
-            }
-        } else {
-            EXPECT_EQ(row["bytes_erased"], 0);
-            EXPECT_EQ(row["bytes_written"], 0);
+        const bool installed = std::string(c.outcome) == "success";
+        // Installed and verified, or refused and declined before anything was erased.
+        EXPECT_EQ(row["verified"], installed ? json(true) : json(nullptr));
+        EXPECT_EQ(row["device_time_s"].get<double>() > 0.01, installed);
+        EXPECT_EQ(row["bytes_erased"].get<uint64_t>() > 0, installed);
+        EXPECT_EQ(row["bytes_written"].get<uint64_t>() > 0, installed);
+        if (!c.sweep_points) {
             EXPECT_TRUE(row["sweep"].is_null());
             EXPECT_TRUE(row["strip"].is_null());
+            continue;
+        }
+        // Swept: every retry after a cut verified.
+        EXPECT_EQ(row["sweep_points"], c.sweep_points);
+        EXPECT_EQ(row["retries_verified"], c.sweep_points);
+        EXPECT_TRUE(fs::is_regular_file(report_dir / row["strip"].get<std::string>()));
+        EXPECT_EQ(row["window"].is_object(), c.bricks) << row["window"];
+        if (c.bricks) {
+            // The window in device time, a part of the update's.
+            EXPECT_GT(row["window_seconds"].get<double>(), 0);
+            EXPECT_GT(row["window_share"].get<double>(), 0);
+            EXPECT_LE(row["window_share"].get<double>(), 1);
+            EXPECT_NE(line.find("," + row["window_seconds"].dump() + ","), std::string::npos) << line;
         }
     }
 }
@@ -328,7 +329,7 @@ TEST(Campaign, TheDocumentedExampleRunsAndItsPageParsesAndDraws) {
     numbers >> cells >> sections >> rects >> strips;
     EXPECT_EQ(cells, 8u) << counted;
     EXPECT_EQ(sections, 8u) << counted;
-    EXPECT_EQ(strips, 4u) << "every swept cell's strip";
+    EXPECT_EQ(strips, 2u) << "every swept cell's strip";
     EXPECT_GT(rects, 8u * 64) << "every cell's flash map draws its blocks";
 
     if (!have("chromium")) GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
