@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -102,6 +103,29 @@ TEST(Campaign, ACellThatHangsOrMissesItsExpectationIsReportedAndTheCampaignGoesO
     EXPECT_EQ(refused.errors, "modulectl campaign: " + (dir.path() / "other").string() +
                                   " is neither new, nor empty, nor a campaign's report\n");
     EXPECT_EQ(text_of(dir.path() / "other" / "notes.txt"), "mine\n");
+}
+
+// Interrupted part-way through a cell: no report is left, finished or half
+// made, and nothing of the work.
+TEST(Campaign, AnInterruptedCampaignLeavesNoReport) {
+    if (*UPDATETOOL_TOOL_RUNNER) GTEST_SKIP() << "the signal goes to the emulator";
+    testing_support::TempDir dir;
+    e2e::ToolRun made = e2e::run_tool("mkbin", {"-o", (dir.path() / "os.bin").string(), "--start", "0x80080000",
+                                                "--length", "0x100000", "--fill", "pattern"});
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+    write_text(dir.path() / "plan.toml",
+               "[[module]]\nprofile = \"pxa300-f1ec\"\n[[image]]\nfile = \"os.bin\"\nsweep = { every = 1 }\n");
+    const std::string command = "cd " + e2e::shell_quote(dir.path().string()) + " && " +
+                                testing_support::binary("modulectl") +
+                                " campaign plan.toml -o report 2>/dev/null & pid=$!; sleep 1; kill -INT $pid; "
+                                "wait $pid; echo $?";
+    std::string output;
+    testing_support::run_command(command, &output);
+    EXPECT_EQ(output, "130\n");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"os.bin", "plan.toml"}));
 }
 
 struct BadPlan {
