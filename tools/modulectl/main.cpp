@@ -525,7 +525,7 @@ void add_sweep(CommandLine& c) {
         ->add_option("--merge", c.a.merge,
                      "put the --json tables of a sweep's shards together (no DIR and IMAGE); -o, --json and "
                      "--svg write the whole")
-        ->type_name("PART.json...");
+        ->type_name("PART.json");
     sweep->add_option("--work", o.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
     sweep->add_flag("--processes", o.processes,
                     "a scratch copy of the module and three processes per point, the reference the in-memory "

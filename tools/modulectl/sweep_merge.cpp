@@ -35,16 +35,18 @@ bool merge_sweep_results(const std::vector<SweepResult>& shards, const std::vect
     // Every input the rows depend on, and the uncut update they were cut in.
     for (size_t s = 1; s < shards.size(); ++s) {
         const SweepResult& other = shards[s];
-        for (const auto& [key, value] : first.inputs.items()) {
+        json keys = first.inputs;
+        keys.update(other.inputs);  // every key of either
+        for (const auto& [key, ignored] : keys.items()) {
+            const json ours = first.inputs.contains(key) ? first.inputs[key] : json(nullptr);
             const json theirs = other.inputs.contains(key) ? other.inputs[key] : json(nullptr);
-            if (theirs != value) {
+            if (theirs != ours) {
                 *error = name(s) + " is of other inputs than " + name(0) + ": " + key + " " + theirs.dump() + ", not " +
-                         value.dump();
+                         ours.dump();
                 return false;
             }
         }
-        if (other.inputs.size() != first.inputs.size() || other.flash_operations != first.flash_operations ||
-            other.update_us != first.update_us) {
+        if (other.flash_operations != first.flash_operations || other.update_us != first.update_us) {
             *error = name(s) + " is of another update than " + name(0) + ": " + std::to_string(other.flash_operations) +
                      " operations in " + std::to_string(other.update_us) + " us, not " +
                      std::to_string(first.flash_operations) + " in " + std::to_string(first.update_us);
