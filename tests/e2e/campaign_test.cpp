@@ -92,6 +92,11 @@ TEST(Campaign, ACellThatHangsOrMissesItsExpectationIsReportedAndTheCampaignGoesO
     std::string line;
     EXPECT_TRUE(std::getline(csv, line) && std::getline(csv, line));
     EXPECT_EQ(line.rfind("nand,hang,success,timed out,no,-1,", 0), 0u) << line;
+    EXPECT_TRUE(std::getline(csv, line) && std::getline(csv, line));  // hoped, then deep
+    EXPECT_NE(line.find(",2," + deep["double_cuts"].dump() + "," + deep["unbootable_only_after_double_cut"].dump() +
+                        "," + deep["final_retries_verified"].dump() + ","),
+              std::string::npos)
+        << line;
     // Nothing of the work is left beside the report.
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".report."), std::string::npos) << entry.path();

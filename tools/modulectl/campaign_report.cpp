@@ -188,10 +188,28 @@ json campaign_json(const CampaignPlan& plan, const json& rows) {
 }
 
 std::string campaign_csv(const json& rows) {
-    static const char* const kColumns[] = {
-        "module",           "image",          "expect",        "outcome",  "met",          "exit_status",
-        "device_time_s",    "bytes_erased",   "bytes_written", "verified", "sweep_points", "not_bootable",
-        "retries_verified", "window_seconds", "window_share",  "end",      "wall_seconds", "problem"};
+    static const char* const kColumns[] = {"module",
+                                           "image",
+                                           "expect",
+                                           "outcome",
+                                           "met",
+                                           "exit_status",
+                                           "device_time_s",
+                                           "bytes_erased",
+                                           "bytes_written",
+                                           "verified",
+                                           "sweep_points",
+                                           "not_bootable",
+                                           "retries_verified",
+                                           "window_seconds",
+                                           "window_share",
+                                           "depth",
+                                           "double_cuts",
+                                           "unbootable_only_after_double_cut",
+                                           "final_retries_verified",
+                                           "end",
+                                           "wall_seconds",
+                                           "problem"};
     std::string csv;
     for (const char* c : kColumns) csv += std::string(csv.empty() ? "" : ",") + c;
     csv += "\n";
