@@ -2,7 +2,7 @@
 # The four sweeps of docs/power-loss.md with every operation cut: a NOR and
 # a NAND module, each given an old bootloader and OS image, then swept with a
 # new bootloader and a new OS image. Tables go to OUT (default
-# build/power-loss); each sweep's last line and its wall time are printed.
+# build/power-loss); each sweep's summary and window and its wall time are printed.
 # TOOLS: the folder of updatetool, modulectl and mkbin (default build/release).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,5 +29,5 @@ for sweep in nor:boot nor:os nand:boot nand:os; do
     status=0
     modulectl sweep $m $image.bin --every 1 --jobs "$jobs" -o $m-$image.csv --json $m-$image.json >$m-$image.txt || status=$?
     end=$(date +%s.%N)
-    printf '%s %s: %s (exit %d, %.1f s wall)\n' $m $image "$(tail -1 $m-$image.txt)" $status "$(echo "$end - $start" | bc)"
+    printf '%s %s: %s (exit %d, %.1f s wall)\n' $m $image "$(grep -E "^(cut points|window):" $m-$image.txt | tr "\n" " ")" $status "$(echo "$end - $start" | bc)"
 done

@@ -11,7 +11,9 @@ packages=(
   libcli11-dev libtomlplusplus-dev nlohmann-json3-dev  # command lines, module.toml, JSON
   libncurses-dev tmux                              # terminal front-end and its pty tests
   clang libclang-rt-14-dev clang-format            # fuzz targets, format check
-  librsvg2-bin libxml2-utils                       # renders and parses the flash map in a test
+  librsvg2-bin libxml2-utils                       # renders and parses the flash map and the sweep in tests
+  parallel                                         # runs a sweep's shards in a test
+  chromium netpbm                                  # draws a campaign's page, and counts its colours
   g++-arm-linux-gnueabi qemu-user                  # the module's processor, under emulation
   g++-mingw-w64-i686                               # the system against the real Windows headers
   dpkg-dev file groff-base                         # the Debian package, its manual pages

@@ -46,6 +46,10 @@ TEST(CommandLines, EachToolReadsItsOptionsOneWay) {
         {"modulectl", {"cut", "--help"}, 0, "at this virtual time of the run (at most 1000000000000)\n"},
         {"modulectl", {"check", "--help"}, 0, "Exit status: 0 bootable, 1 not bootable, 2 "},
         {"modulectl", {"diff", "--help"}, 0, "Exit status: 0 the same, 1 different, 2 "},
+        {"modulectl", {"sweep", dir}, 2, "modulectl sweep: DIR and IMAGE are required (or --merge PART.json...)"},
+        {"modulectl", {"sweep", dir, "--merge", dir + "/module.toml"}, 2, "modulectl sweep: --merge takes tables, not DIR and IMAGE"},
+        {"modulectl", {"sweep", "--merge", dir + "/module.toml"}, 2, "module.toml: no sweep table (points and inputs missing)"},
+        {"modulectl", {"sweep", dir, dir, "--depth", "3"}, 2, "--depth: '3' is over 2"},
         {"mkbin", {"--version"}, 0, ""},
     };
     // clang-format on

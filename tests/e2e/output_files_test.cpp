@@ -21,7 +21,7 @@ using testing_support::read_binary;
 struct Output {
     const char* name;
     const char* tool;
-    std::vector<std::string> args;  // OUT: the output; DIR: the module; IMG: an image
+    std::vector<std::string> args;  // OUT: the output; DIR: the module; IMG: an image; TABLE: a sweep's JSON
     bool folder = false;            // the output is a folder (a module, sweep's work folder)
 };
 
@@ -35,6 +35,7 @@ const Output kOutputs[] = {
     {"dump",            "modulectl",  {"dump", "DIR", "--out", "OUT", "--length", "0x10000"}},
     {"sweep_csv",       "modulectl",  {"sweep", "DIR", "IMG", "--points", "1", "-o", "OUT"}},
     {"sweep_json",      "modulectl",  {"sweep", "DIR", "IMG", "--points", "1", "--json", "OUT"}},
+    {"sweep_svg",       "modulectl",  {"sweep", "--merge", "TABLE", "--svg", "OUT"}},
     {"sweep_work",      "modulectl",  {"sweep", "DIR", "IMG", "--points", "1", "--work", "OUT"},         true},
     {"created_module",  "modulectl",  {"create", "OUT", "--profile", "pxa270", "--force"},                 true},
 };
@@ -79,11 +80,19 @@ TEST_P(OutputFailure, IsAHostErrorNamingTheFileAndLeavesNothingAsIfWhole) {
     if (failure.failure == Failure::UnwritableFolder && geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
     if (output.folder && failure.failure == Failure::FullDisk) GTEST_SKIP() << "/dev/full is no folder";
     // A limit small enough to stop the table stops the sweep's scratch copies first.
-    if (std::string(output.args[0]) == "sweep" && failure.failure == Failure::SizeLimit)
+    if (std::string(output.args[0]) == "sweep" && std::string(output.args[1]) != "--merge" &&
+        failure.failure == Failure::SizeLimit)
         GTEST_SKIP() << "the sweep's scratch copies meet the limit before its table";
 
     e2e::ModuleDir module("pxa270", {"nor.query_size=21"});
     std::string image = module.make_image("os.bin", {"--start", "0x80080000", "--length", "0x1000", "--fill", "1"});
+    // A sweep's table of no points, as merged they make a whole picture.
+    const fs::path table = module.scratch("table.json");
+    testing_support::write_binary(table, [] {
+        std::string text = R"({"inputs": {"every": 0, "points": 0, "seed": 1, "depth": 1, "shards": 1},
+                                "flash_operations": 0, "update_us": 1000, "points": []})";
+        return std::vector<uint8_t>(text.begin(), text.end());
+    }());
     fs::path place = module.scratch("place");
     fs::create_directories(place);
     fs::path out;
@@ -112,10 +121,11 @@ TEST_P(OutputFailure, IsAHostErrorNamingTheFileAndLeavesNothingAsIfWhole) {
     std::string command = failure.failure == Failure::SizeLimit ? "trap '' XFSZ; ulimit -f 1; " : "";
     command += testing_support::binary(output.tool);
     for (std::string arg : output.args)
-        command += " " + e2e::shell_quote(arg == "OUT"   ? out.string()
-                                          : arg == "DIR" ? module.path().string()
-                                          : arg == "IMG" ? image
-                                                         : arg);
+        command += " " + e2e::shell_quote(arg == "OUT"     ? out.string()
+                                          : arg == "DIR"   ? module.path().string()
+                                          : arg == "IMG"   ? image
+                                          : arg == "TABLE" ? table.string()
+                                                           : arg);
     std::string said;
     int status = testing_support::run_command("sh -c " + e2e::shell_quote(command + " 2>&1"), &said);
     chmod(place.c_str(), 0755);

@@ -2,7 +2,9 @@
 // modulectl check finds, and a small sweep whose every retry must succeed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "tests/e2e/e2e_support.h"
@@ -145,46 +147,220 @@ TEST(PowerCut, CheckSaysOfANorBootRegionOnlyWhatItCouldCheck) {
     }
 }
 
+// The rect elements of an SVG whose class holds the word, by XPath; -1 when
+// xmllint fails.
+int rects(const std::string& svg, const std::string& word) {
+    std::string output;
+    std::string xpath = "count(//*[local-name()='rect'][contains(concat(' ', @class, ' '), ' " + word + " ')])";
+    int status = testing_support::run_command(
+        "xmllint --xpath " + e2e::shell_quote(xpath) + " " + e2e::shell_quote(svg) + " 2>&1", &output);
+    return status == 0 ? std::stoi(output) : -1;
+}
+
+// The sweep's picture: well-formed, one mark per point in the state its row
+// gives, the window drawn when there is one, and rendered by librsvg.
+void check_picture(const std::string& svg, const nlohmann::json& table) {
+    std::string output;
+    ASSERT_EQ(testing_support::run_command("xmllint --noout " + e2e::shell_quote(svg) + " 2>&1", &output), 0) << output;
+    std::map<std::string, int> states;
+    for (const nlohmann::json& p : table["points"])
+        ++states[p["retry_verified"].get<bool>() && p["retry_exit_status"] == 0
+                     ? (p["bootable"].get<bool>() ? "bootable" : "not-bootable")
+                     : "retry-failed"];
+    EXPECT_EQ(rects(svg, "mark"), static_cast<int>(table["points"].size()));
+    for (const char* state : {"bootable", "not-bootable", "retry-failed"})
+        EXPECT_EQ(rects(svg, state), states[state]) << state;
+    EXPECT_EQ(rects(svg, "window"), table["summary"]["window"].is_null() ? 0 : 1);
+    std::ifstream in(svg);
+    std::string drawn((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const nlohmann::json& p : table["points"]) {
+        for (const char* band : {"section", "phase"})
+            EXPECT_NE(drawn.find("<title>" + std::string(band) + " " + p[band].get<std::string>() + "</title>"),
+                      std::string::npos)
+                << band << " " << p[band];
+    }
+    const std::string png = svg + ".png";
+    ASSERT_EQ(testing_support::run_command(
+                  "rsvg-convert -o " + e2e::shell_quote(png) + " " + e2e::shell_quote(svg) + " 2>&1", &output),
+              0)
+        << output;
+    std::ifstream picture(png, std::ios::binary);
+    std::string head(8, '\0');
+    picture.read(head.data(), 8);
+    EXPECT_EQ(head.substr(1, 3), "PNG");
+}
+
+struct SweepCase {
+    const char* profile;
+    bool os;         // an OS update over a bootloader; else a bootloader update
+    unsigned depth;  // 2: each retry cut at as many points again
+    unsigned points;
+};
+
+const SweepCase kSweeps[] = {
+    {"pxa270", false, 1, 5},     {"pxa270", true, 1, 5},  {"pxa300-f1ec", false, 1, 5},
+    {"pxa300-f1ec", true, 1, 5}, {"pxa270", false, 2, 2}, {"pxa300-f1ec", true, 2, 2},
+};
+
 // A few seeded cut points per profile, a bootloader update and an OS update
-// over a bootloader: every cut is taken, every retry succeeds and verifies,
-// and only cuts in the boot region leave the board unbootable.
+// over a bootloader, and cuts of the retries: every cut is taken, every
+// retry succeeds and verifies, only cuts in the boot region leave the board
+// unbootable, and the window in device time spans the first to the last of
+// them.
 TEST(PowerCut, ASmallSweepRetriesEveryCutToAVerifiedUpdate) {
-    for (const Case& c : kCases) {
-        for (bool os : {false, true}) {
-            SCOPED_TRACE(std::string(c.profile) + (os ? " OS update" : " bootloader update"));
-            e2e::ModuleDir module(c.profile);
-            std::string image =
-                os ? made_image(module, "os.bin", {"--start", "0x80080000", "--length", "0x20000", "--fill", "pattern"})
-                   : made_image(module, "boot.bin", {"--start", "0", "--length", "0x20000", "--fill", "pattern"});
-            if (os) e2e::bootloader_on_flash(module);
-            std::string table = module.scratch("sweep.json").string();
-            std::vector<std::string> args = {
-                "sweep", module.path().string(), image, "--points", "5", "--seed", "4", "--jobs", "2"};
-            // A cross-built modulectl starts the cross-built tools through the emulator too.
-            if (*UPDATETOOL_TOOL_RUNNER) args.insert(args.end(), {"--runner", UPDATETOOL_TOOL_RUNNER});
-            args.insert(args.end(), {"--json", table});
-            e2e::ToolRun sweep = e2e::run_tool("modulectl", args);
-            EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
-            nlohmann::json j = read_json(table);
-            // The module in memory gives the rows of scratch copies and processes, bit for bit
-            // (a cross build's sweep runs processes through the emulator either way).
-            if (!*UPDATETOOL_TOOL_RUNNER) {
-                args[args.size() - 1] = module.scratch("processes.json").string();
-                args.push_back("--processes");
-                e2e::ToolRun processes = e2e::run_tool("modulectl", args);
-                EXPECT_EQ(processes.exit_code, 0) << processes.output;
-                EXPECT_EQ(read_json(module.scratch("processes.json"))["points"], j["points"]);
-            }
-            ASSERT_EQ(j["points"].size(), 5u) << sweep.output;
-            EXPECT_GT(j["flash_operations"].get<uint64_t>(), 5u);
-            for (const nlohmann::json& p : j["points"]) {
-                SCOPED_TRACE(p.dump());
-                EXPECT_TRUE(p["cut"].get<bool>());
-                EXPECT_EQ(p["retry_outcome"], "success");
-                EXPECT_TRUE(p["retry_verified"].get<bool>());
-                EXPECT_EQ(p["bootable"].get<bool>(), os);
+    const bool pictures = testing_support::run_command("command -v xmllint rsvg-convert >/dev/null", nullptr) == 0;
+    for (const SweepCase& c : kSweeps) {
+        // Under the emulator a double cut's four runs cost minutes; the host build runs them.
+        if (*UPDATETOOL_TOOL_RUNNER && c.depth > 1) continue;
+        SCOPED_TRACE(std::string(c.profile) + (c.os ? " OS update" : " bootloader update") + " depth " +
+                     std::to_string(c.depth));
+        e2e::ModuleDir module(c.profile);
+        std::string image =
+            c.os ? made_image(module, "os.bin", {"--start", "0x80080000", "--length", "0x20000", "--fill", "pattern"})
+                 : made_image(module, "boot.bin", {"--start", "0", "--length", "0x20000", "--fill", "pattern"});
+        if (c.os) e2e::bootloader_on_flash(module);
+        std::string table = module.scratch("sweep.json").string(), svg = module.scratch("sweep.svg").string();
+        std::vector<std::string> args = {"sweep",
+                                         module.path().string(),
+                                         image,
+                                         "--points",
+                                         std::to_string(c.points),
+                                         "--seed",
+                                         "4",
+                                         "--jobs",
+                                         "2",
+                                         "--depth",
+                                         std::to_string(c.depth)};
+        // A cross-built modulectl starts the cross-built tools through the emulator too.
+        if (*UPDATETOOL_TOOL_RUNNER) args.insert(args.end(), {"--runner", UPDATETOOL_TOOL_RUNNER});
+        args.insert(args.end(), {"--svg", svg, "--json", table});
+        e2e::ToolRun sweep = e2e::run_tool("modulectl", args);
+        EXPECT_EQ(sweep.exit_code, 0) << sweep.output;
+        nlohmann::json j = read_json(table);
+        // The module in memory gives the rows of scratch copies and processes, bit for bit
+        // (a cross build's sweep runs processes through the emulator either way).
+        if (!*UPDATETOOL_TOOL_RUNNER) {
+            args[args.size() - 1] = module.scratch("processes.json").string();
+            args.push_back("--processes");
+            e2e::ToolRun processes = e2e::run_tool("modulectl", args);
+            EXPECT_EQ(processes.exit_code, 0) << processes.output;
+            EXPECT_EQ(read_json(module.scratch("processes.json"))["points"], j["points"]);
+        }
+        ASSERT_EQ(j["points"].size(), c.points) << sweep.output;
+        EXPECT_GT(j["flash_operations"].get<uint64_t>(), 5u);
+        const double update_us = j["update_us"].get<double>();
+        double before = 0;
+        size_t doubles = 0;
+        for (const nlohmann::json& p : j["points"]) {
+            SCOPED_TRACE(p.dump());
+            EXPECT_TRUE(p["cut"].get<bool>());
+            EXPECT_EQ(p["retry_outcome"], "success");
+            EXPECT_TRUE(p["retry_verified"].get<bool>());
+            EXPECT_EQ(p["bootable"].get<bool>(), c.os);
+            // Device time runs on with the operations, inside the update's.
+            EXPECT_GT(p["time_us"].get<double>(), before);
+            EXPECT_LT(p["time_us"].get<double>(), update_us);
+            before = p["time_us"].get<double>();
+            EXPECT_EQ(p.contains("second_cuts"), c.depth == 2);
+            if (c.depth < 2) continue;
+            EXPECT_EQ(p["second_cuts"].size(), c.points);
+            for (const nlohmann::json& q : p["second_cuts"]) {
+                ++doubles;
+                EXPECT_TRUE(q["cut"].get<bool>());
+                EXPECT_EQ(q["bootable"].get<bool>(), c.os) << "the retry rewrites what the first cut hit";
+                EXPECT_EQ(q["retry_outcome"], "success");
+                EXPECT_TRUE(q["retry_verified"].get<bool>());
             }
         }
+        const nlohmann::json& summary = j["summary"];
+        EXPECT_EQ(summary["not_bootable"], c.os ? 0u : c.points);
+        EXPECT_EQ(summary["retries_verified"], c.points);
+        if (c.os) {
+            EXPECT_TRUE(summary["window"].is_null());
+            EXPECT_NE(sweep.output.find("window: no cut point leaves the board unbootable in this "), std::string::npos)
+                << sweep.output;
+        } else {
+            const nlohmann::json &w = summary["window"], &first = j["points"].front(), &last = j["points"].back();
+            ASSERT_TRUE(w.is_object()) << summary.dump();
+            EXPECT_EQ(w["first_op"], first["operation"]);
+            EXPECT_EQ(w["last_op"], last["operation"]);
+            EXPECT_EQ(w["first_us"], first["time_us"]);
+            EXPECT_EQ(w["last_us"], last["time_us"]);
+            EXPECT_DOUBLE_EQ(w["seconds"].get<double>(),
+                             (last["time_us"].get<double>() - first["time_us"].get<double>()) / 1e6);
+            EXPECT_DOUBLE_EQ(w["share"].get<double>(), w["seconds"].get<double>() * 1e6 / update_us);
+            EXPECT_NE(sweep.output.find("window: a power loss bricks the board during "), std::string::npos)
+                << sweep.output;
+        }
+        if (c.depth == 2) {
+            EXPECT_EQ(summary["double_cuts"], doubles);
+            EXPECT_EQ(summary["unbootable_only_after_double_cut"], 0u);
+            EXPECT_EQ(summary["final_retries_verified"], doubles);
+            EXPECT_NE(sweep.output.find("none leaves the board unbootable where the single cut did not; every final "
+                                        "retry succeeded and verified"),
+                      std::string::npos)
+                << sweep.output;
+        }
+        if (pictures) check_picture(svg, j);
+    }
+}
+
+// Four shards of a sweep run by GNU parallel and merged give the table and
+// summary of one run; tables of another sweep, or missing or repeated
+// shards, are refused, naming the difference.
+TEST(PowerCut, ShardsRunInParallelMergeIntoTheTableOfOneRun) {
+    if (*UPDATETOOL_TOOL_RUNNER || testing_support::run_command("command -v parallel >/dev/null", nullptr) != 0)
+        GTEST_SKIP() << "GNU parallel is not installed (scripts/setup.sh installs it), or a cross build";
+    e2e::ModuleDir module("pxa270");
+    std::string image = made_image(module, "boot.bin", {"--start", "0", "--length", "0x8000", "--fill", "pattern"});
+    const std::string whole = module.scratch("whole.json").string();
+    const std::vector<std::string> sweep = {"sweep", module.path().string(), image, "--points", "4", "--seed", "3"};
+    std::vector<std::string> args = sweep;
+    args.insert(args.end(), {"--json", whole});
+    ASSERT_EQ(e2e::run_tool("modulectl", args).exit_code, 0);
+
+    std::string command = "cd " + e2e::shell_quote(module.scratch("").string()) +
+                          " && parallel --will-cite --halt now,fail=1 -j 2 " +
+                          e2e::shell_quote(testing_support::binary("modulectl"));
+    for (const std::string& a : sweep) command += " " + e2e::shell_quote(a);
+    command += " --jobs 1 --shard {}/4 --json part-{}.json ::: 1 2 3 4 2>&1";
+    std::string output;
+    ASSERT_EQ(testing_support::run_command(command, &output), 0) << output;
+    auto part = [&](int i) { return module.scratch("part-" + std::to_string(i) + ".json").string(); };
+    const std::string merged = module.scratch("merged.json").string(), csv = module.scratch("merged.csv").string();
+    e2e::ToolRun merge = e2e::run_tool(
+        "modulectl", {"sweep", "--merge", part(3), part(1), part(4), part(2), "-o", csv, "--json", merged});
+    ASSERT_EQ(merge.exit_code, 0) << merge.output;
+    nlohmann::json one = read_json(whole), all = read_json(merged);
+    ASSERT_EQ(one["points"].size(), 4u);
+    EXPECT_EQ(all["points"], one["points"]);
+    EXPECT_EQ(all["summary"], one["summary"]);
+    EXPECT_EQ(all["shard"], "merged");
+    EXPECT_NE(merge.output.find("window: a power loss bricks the board during "), std::string::npos) << merge.output;
+    std::ifstream table(csv);
+    std::string text((std::istreambuf_iterator<char>(table)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 4 + 2 + 2) << text;
+
+    // A shard of another seed, a shard missing, a shard given twice.
+    nlohmann::json other = read_json(part(2));
+    other["inputs"]["seed"] = 5;
+    std::ofstream(module.scratch("other.json")) << other.dump();
+    struct Refusal {
+        std::vector<std::string> parts;
+        std::string says;
+    };
+    const Refusal refusals[] = {
+        {{part(1), module.scratch("other.json").string(), part(3), part(4)},
+         "other.json is of other inputs than " + part(1) + ": seed 5, not 3"},
+        {{part(1), part(2), part(4)}, "missing"},
+        {{part(1), part(2), part(3), part(4), part(2)}, "given twice"},
+    };
+    for (const Refusal& r : refusals) {
+        std::vector<std::string> merge_args = {"sweep", "--merge"};
+        merge_args.insert(merge_args.end(), r.parts.begin(), r.parts.end());
+        e2e::ToolRun refused = e2e::run_tool("modulectl", merge_args);
+        EXPECT_EQ(refused.exit_code, 2) << refused.output;
+        EXPECT_NE(refused.errors.find(r.says), std::string::npos) << refused.errors;
     }
 }
 

@@ -22,6 +22,7 @@
 #include "tools/common/manual.h"
 #include "tools/common/module_create.h"
 #include "tools/common/output_file.h"
+#include "tools/modulectl/campaign_command.h"
 #include "tools/modulectl/check_command.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/diff_command.h"
@@ -31,6 +32,7 @@
 #include "tools/modulectl/raw_dump.h"
 #include "tools/modulectl/sections_command.h"
 #include "tools/modulectl/sweep_command.h"
+#include "tools/modulectl/sweep_merge.h"
 #include "tools/modulectl/wear_command.h"
 
 namespace {
@@ -59,7 +61,9 @@ struct Arguments {
     std::string at;
     // sweep
     SweepOptions sweep;
-    std::string shard;  // I/N
+    std::string shard;               // I/N
+    std::vector<std::string> merge;  // sweep --merge: the shards' tables
+    CampaignOptions campaign;
 };
 
 // A module or file that cannot be read or written: a host error, as on
@@ -308,6 +312,19 @@ int run_diff(const Arguments& a) { return diff_modules(a.dir, a.other, a.json); 
 int modulectl_main(int argc, char** argv);
 
 int run_sweep_command(Arguments& a) {
+    if (!a.merge.empty()) {
+        if (!a.dir.empty() || !a.sweep.image.empty()) {
+            std::fprintf(stderr, "modulectl sweep: --merge takes tables, not DIR and IMAGE\n");
+            return cli::kUsage;
+        }
+        return merge_sweeps(a.merge, {a.sweep.csv, a.sweep.json, a.sweep.svg});
+    }
+    if (a.dir.empty() || a.sweep.image.empty()) {
+        std::fprintf(stderr, "modulectl sweep: DIR and IMAGE are required (or --merge PART.json...)\n");
+        return cli::kUsage;
+    }
+    std::string error;
+    if (!sim::check_module_folder(a.dir, &error)) return host_error("sweep", error);
     a.sweep.dir = a.dir;
     a.sweep.modulectl_main = modulectl_main;
     if (!a.shard.empty()) {
@@ -321,6 +338,11 @@ int run_sweep_command(Arguments& a) {
         a.sweep.shards = n;
     }
     return run_sweep(a.sweep);
+}
+
+int run_campaign_command(Arguments& a) {
+    a.campaign.modulectl_main = modulectl_main;
+    return run_campaign(a.campaign);
 }
 
 // The command line being built: each add_* below puts one subcommand on it,
@@ -488,8 +510,9 @@ void add_sweep(CommandLine& c) {
         c.add("sweep",
               "run an update on the module in memory, cutting the power at a different operation each time; "
               "check each cut and update again; print the table (the module is left as it was)",
-              run_sweep_command);
-    sweep->add_option("IMAGE", o.image, "the update's Windows CE .bin image")->required()->type_name("");
+              run_sweep_command, false);
+    sweep->add_option("DIR", c.a.dir, "the module directory")->type_name("");
+    sweep->add_option("IMAGE", o.image, "the update's Windows CE .bin image")->type_name("");
     cli::add_number(*sweep, "--every", &o.every, 0xFFFFFFFF, "cut at every Nth operation");
     cli::add_number(*sweep, "--points", &o.points, 0xFFFFFFFF, "cut at K seeded operations (default 20)");
     cli::add_number(*sweep, "--seed", &o.seed, 0xFFFFFFFF, "seed of the points and of the cut bits");
@@ -497,6 +520,14 @@ void add_sweep(CommandLine& c) {
     sweep->add_option("--shard", c.a.shard, "run the Ith of N parts of the points (1 <= I <= N)")->type_name("I/N");
     sweep->add_option("-o,--csv", o.csv, "write the table as CSV")->type_name("FILE");
     sweep->add_option("--json", o.json, "write the table as JSON")->type_name("FILE");
+    sweep->add_option("--svg", o.svg, "draw the sweep over the update's device time")->type_name("FILE");
+    cli::add_number(*sweep, "--depth", &o.depth, 2,
+                    "2: cut each retry too (at --points or --every of its operations), then retry again");
+    sweep
+        ->add_option("--merge", c.a.merge,
+                     "put the --json tables of a sweep's shards together (no DIR and IMAGE); -o, --json and "
+                     "--svg write the whole")
+        ->type_name("PART.json");
     sweep->add_option("--work", o.work, "keep the scratch copies' reports in DIR")->type_name("DIR");
     sweep->add_flag("--processes", o.processes,
                     "a scratch copy of the module and three processes per point, the reference the in-memory "
@@ -510,6 +541,20 @@ void add_sweep(CommandLine& c) {
         ->type_name("WORDS");
 }
 
+void add_campaign(CommandLine& c) {
+    CLI::App* campaign = c.add("campaign",
+                               "update every module of a plan with every image of it, verify and sweep each, and "
+                               "write the report (report.json, report.csv, index.html) to DIR",
+                               run_campaign_command, false);
+    campaign->add_option("PLAN", c.a.campaign.plan, "the plan (TOML; see docs/tools.md)")->required()->type_name("");
+    campaign->add_option("-o,--output", c.a.campaign.out, "the report's folder (new, empty, or an earlier report)")
+        ->required()
+        ->type_name("DIR");
+    cli::set_exit_statuses(*campaign,
+                           "0 every cell met its expectation, 1 one did not, 2 the plan or the command line was "
+                           "wrong (nothing ran) or DIR cannot be written, 130 interrupted");
+}
+
 const char kAbout[] =
     "Creates, inspects and changes simulated modules. See docs/module.md for the\n"
     "module directory and the profile keys of module.toml.";
@@ -521,7 +566,7 @@ int run(int argc, char** argv) {
     CommandLine c{app, {}, 0};
     for (void (*add)(CommandLine&) :
          {add_profiles, add_create, add_show, add_set, add_unset, add_events, add_dump, add_sections, add_verify,
-          add_hold_flash, add_wear, add_diff, add_map, add_import, add_check, add_cut, add_sweep})
+          add_hold_flash, add_wear, add_diff, add_map, add_import, add_check, add_cut, add_sweep, add_campaign})
         add(c);
     modulectl::add_nand_commands(app, std::cout, std::cerr, &c.result);
     std::string profiles;

@@ -23,14 +23,15 @@
 #include <vector>
 
 #include "module/config.h"
-#include "module/hex_text.h"
 #include "module/hw/cut_bits.h"
 #include "module/power_cut.h"
 #include "tools/common/cli.h"
+#include "tools/common/content_hash.h"
 #include "tools/common/memory_module.h"
 #include "tools/common/output_file.h"
 #include "tools/common/scratch_copy.h"
 #include "tools/modulectl/check_command.h"
+#include "tools/modulectl/sweep_result.h"
 #include "tools/updatetool/updatetool_main.h"
 
 extern char** environ;
@@ -86,6 +87,9 @@ bool arm_cut(const fs::path& dir, uint64_t op, uint64_t seed, std::string* error
     return profile.save(path, error);
 }
 
+// One cut point: the cut run's record as check read it (phase and
+// section added), what check found, the retry with verify. As JSON, the
+// shape of a row of the table (tools/modulectl/sweep_result.h).
 struct Row {
     uint64_t op = 0;
     bool cut = false;  // the cut fired
@@ -96,14 +100,9 @@ struct Row {
     int retry_status = -1;
     std::string retry_outcome;
     bool verified = false;
-    std::string problem;  // a tool that did not run as expected
+    uint64_t retry_operations = 0;  // flash operations of the retry
+    std::string problem;            // a tool that did not run as expected
 };
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string out;
-    for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
-    return out.empty() ? "-" : out;
-}
 
 struct Tools {
     std::string updatetool, modulectl;
@@ -162,6 +161,7 @@ Row cut_point(const SweepOptions& o, const Launch& launch, const fs::path& scrat
     if (retry.is_object()) {
         row.retry_outcome = retry.value("outcome", "");
         row.verified = retry["verify"].is_object() && retry["verify"].value("matches", false);
+        row.retry_operations = retry.value("flash_operations", uint64_t{0});
     }
     std::error_code ec;
     fs::remove(check_out, ec);
@@ -169,40 +169,10 @@ Row cut_point(const SweepOptions& o, const Launch& launch, const fs::path& scrat
     return row;
 }
 
-// The reference runner: a scratch copy of the module and three processes per point.
-Row process_point(const SweepOptions& o, const Launch& launch, const fs::path& work, uint64_t op) {
-    fs::path scratch = work / ("cut-" + std::to_string(op));
-    std::string error;
-    if (!copy_module(o.dir, scratch, &error)) {
-        Row row;
-        row.op = op;
-        row.problem = error;
-        return row;
-    }
-    Row row = cut_point(o, launch, scratch, work, op);
-    std::error_code ec;
-    fs::remove_all(scratch, ec);
-    return row;
-}
-
-std::vector<uint64_t> choose_points(const SweepOptions& o, uint64_t total) {
-    std::set<uint64_t> points;
-    if (o.every) {
-        for (uint64_t op = o.every; op <= total; op += o.every) points.insert(op);
-    } else {
-        uint64_t wanted = std::min(o.points ? o.points : 20, total), state = o.seed;
-        while (points.size() < wanted) points.insert(1 + sim::next_seeded(state) % total);
-    }
-    std::vector<uint64_t> mine;
-    uint64_t index = 0;
-    for (uint64_t op : points)
-        if (index++ % o.shards == o.shard - 1) mine.push_back(op);
-    return mine;
-}
-
 json row_json(const Row& r) {
     json record = r.record.is_object() ? r.record : json::object();
     return {{"operation", r.op},
+            {"time_us", record.value("time_us", 0.0)},
             {"cut", r.cut},
             {"kind", record.value("kind", "")},
             {"address", record.value("address", uint64_t{0})},
@@ -218,30 +188,52 @@ json row_json(const Row& r) {
             {"problem", r.problem}};
 }
 
-std::string csv_line(const json& r) {
-    std::ostringstream line;
-    line << r["operation"].get<uint64_t>() << ',' << r["kind"].get<std::string>() << ','
-         << sim::hex(r["address"].get<uint64_t>()) << ',' << r["phase"].get<std::string>() << ','
-         << r["section"].get<std::string>() << ',' << static_cast<int>(r["done"].get<double>() * 100 + 0.5) << ','
-         << (r["bootable"].get<bool>() ? "yes" : "no") << ','
-         << joined(r["damaged_sections"].get<std::vector<std::string>>()) << ','
-         << r["retry_outcome"].get<std::string>() << ',' << (r["retry_verified"].get<bool>() ? "yes" : "no");
-    return line.str();
+// A row whose point could not be run at all.
+json failed_row(uint64_t op, const std::string& problem) {
+    Row row;
+    row.op = op;
+    row.problem = problem;
+    return row_json(row);
 }
 
-Row row_from_json(const json& j) {
-    Row r;
-    r.op = j.value("operation", uint64_t{0});
-    r.cut = j.value("cut", false);
-    r.record = j.value("record", json(nullptr));
-    r.bootable = j.value("bootable", false);
-    r.reason = j.value("reason", "");
-    r.damaged = j.value("damaged_sections", std::vector<std::string>{});
-    r.retry_status = j.value("retry_exit_status", -1);
-    r.retry_outcome = j.value("retry_outcome", "");
-    r.verified = j.value("retry_verified", false);
-    r.problem = j.value("problem", "");
-    return r;
+// Puts the module folder the runs are given back as the sweep found it.
+using Fresh = std::function<bool(std::string* error)>;
+
+// The row of one cut point; the folder is made fresh first. At depth 2 the
+// row holds the cuts of its retry: for each, the folder made fresh again,
+// the first cut run again (the same bits: the cut is seeded), then the
+// retry cut at its operation, checked and retried again with verify.
+json point_rows(const SweepOptions& o, const Launch& launch, const fs::path& folder, const fs::path& work, uint64_t op,
+                const Fresh& fresh) {
+    std::string error;
+    if (!fresh(&error)) return failed_row(op, error);
+    const Row first = cut_point(o, launch, folder, work, op);
+    json row = row_json(first);
+    if (o.depth < 2) return row;
+    row["second_cuts"] = json::array();
+    const uint64_t seed = o.seed * 0x9E3779B97F4A7C15ull + op;
+    for (uint64_t second : sweep_points(o.every, o.points, seed, first.retry_operations)) {
+        if (!fresh(&error) || !arm_cut(folder, op, o.seed, &error)) {
+            row["second_cuts"].push_back(failed_row(second, error));
+            continue;
+        }
+        int cut = launch({"updatetool", "--module", folder.string(), "-q", "/u " + o.image}, {});
+        json twice = row_json(cut_point(o, launch, folder, work, second));
+        if (cut != sim::kPowerCutExitStatus && twice["problem"].get<std::string>().empty())
+            twice["problem"] = "the first cut run ended with exit status " + std::to_string(cut);
+        row["second_cuts"].push_back(twice);
+    }
+    return row;
+}
+
+// The reference runner: a scratch copy of the module and three processes per run.
+json process_point(const SweepOptions& o, const Launch& launch, const fs::path& work, uint64_t op) {
+    fs::path scratch = work / ("cut-" + std::to_string(op));
+    json row = point_rows(o, launch, scratch, work, op,
+                          [&](std::string* error) { return copy_module(o.dir, scratch, error); });
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    return row;
 }
 
 volatile sig_atomic_t interrupted = 0;
@@ -258,18 +250,17 @@ void on_interrupt(int) { interrupted = 1; }
     std::string error;
     const fs::path mine = work / ("worker-" + std::to_string(worker));
     const Launch launch = forked_launch(o);
-    bool loaded = module.load(o.dir, mine, {"events.log"}, &error);
+    const bool loaded = module.load(o.dir, mine, {"events.log"}, &error);
+    // The module as loaded is fresh; after a run, restore makes it so.
+    bool used = false;
+    const Fresh fresh = [&](std::string* why) {
+        if (!loaded) *why = error;
+        if (!loaded || !used) return used = loaded;
+        return module.restore(why);
+    };
     for (size_t i = worker; i < points.size(); i += jobs) {
-        Row row;
-        row.op = points[i];
-        row.problem = error;
-        if (loaded) {
-            row = cut_point(o, launch, module.folder(), mine, points[i]);
-            if (!module.restore(&error)) loaded = false;
-        }
-        json j = row_json(row);
-        j["record"] = row.record;
-        std::string line = json({{"index", i}, {"row", j}}).dump() + "\n";
+        json row = point_rows(o, launch, module.folder(), mine, points[i], fresh);
+        std::string line = json({{"index", i}, {"row", row}}).dump() + "\n";
         if (::write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) break;
     }
     ::close(out);
@@ -278,7 +269,7 @@ void on_interrupt(int) { interrupted = 1; }
 
 // The in-memory runner: the rows by point, or false when interrupted.
 bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vector<uint64_t>& points,
-                   std::vector<Row>* rows, std::vector<bool>* done) {
+                   std::vector<json>* rows, std::vector<bool>* done) {
     const unsigned jobs = std::max(1u, std::min<unsigned>(o.jobs, static_cast<unsigned>(points.size())));
     std::vector<pid_t> workers;
     std::vector<pollfd> pipes;
@@ -322,7 +313,7 @@ bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vecto
                 partial[p].erase(0, end + 1);
                 size_t i = j.is_object() ? j.value("index", points.size()) : points.size();
                 if (i >= points.size()) continue;
-                (*rows)[i] = row_from_json(j["row"]);
+                (*rows)[i] = j["row"];
                 (*done)[i] = true;
                 ++finished;
                 if (progress) std::fprintf(stderr, "\r%zu of %zu points", finished, points.size());
@@ -339,8 +330,7 @@ bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vecto
     // its points say so.
     for (size_t i = 0; i < points.size() && !interrupted; ++i)
         if (!(*done)[i]) {
-            (*rows)[i].op = points[i];
-            (*rows)[i].problem = "the sweep worker ended before this point";
+            (*rows)[i] = failed_row(points[i], "the sweep worker ended before this point");
             (*done)[i] = true;
         }
     return !interrupted;
@@ -348,7 +338,11 @@ bool run_in_memory(const SweepOptions& o, const fs::path& work, const std::vecto
 
 }  // namespace
 
-int run_sweep(const SweepOptions& o) {
+int run_sweep(const SweepOptions& o, SweepResult* out) {
+    if (o.depth < 1 || o.depth > 2) {
+        std::fprintf(stderr, "modulectl sweep: --depth is 1 or 2\n");
+        return cli::kUsage;
+    }
     if (o.shard < 1 || o.shard > o.shards) {
         std::fprintf(stderr, "modulectl sweep: --shard I/N needs 1 <= I <= N\n");
         return cli::kUsage;
@@ -393,13 +387,30 @@ int run_sweep(const SweepOptions& o) {
         if (o.work.empty()) fs::remove_all(work, ec);
         return cli::kFailure;
     }
-    uint64_t total = uncut.value("flash_operations", uint64_t{0});
-    std::vector<uint64_t> points = choose_points(o, total);
-    std::printf("update of %s: %llu flash operations; cutting at %zu of them (shard %u/%u, seed %llu)\n",
-                o.image.c_str(), static_cast<unsigned long long>(total), points.size(), o.shard, o.shards,
-                static_cast<unsigned long long>(o.seed));
+    SweepResult result;
+    result.image = o.image;
+    result.module = o.dir;
+    result.flash_operations = uncut.value("flash_operations", uint64_t{0});
+    // The report gives milliseconds to the microsecond.
+    result.update_us = static_cast<uint64_t>(uncut.value("virtual_time_ms", 0.0) * 1000.0 + 0.5);
+    result.shard = std::to_string(o.shard) + "/" + std::to_string(o.shards);
+    result.inputs = {{"module_hash", folder_fingerprint(o.dir, {"events.log"})},
+                     {"image_hash", file_fingerprint(o.image)},
+                     {"every", o.every},
+                     {"points", o.every ? 0 : std::min(o.points ? o.points : 20, result.flash_operations)},
+                     {"seed", o.seed},
+                     {"depth", o.depth},
+                     {"shards", o.shards}};
+    const uint64_t total = result.flash_operations;
+    std::vector<uint64_t> points = sweep_points(o.every, o.points, o.seed, total, o.shard, o.shards);
+    std::printf(
+        "update of %s: %llu flash operations, %s of device time; cutting at %zu of them (shard %u/%u, seed "
+        "%llu)\n",
+        o.image.c_str(), static_cast<unsigned long long>(total),
+        device_time_text(static_cast<double>(result.update_us) / 1e6).c_str(), points.size(), o.shard, o.shards,
+        static_cast<unsigned long long>(o.seed));
 
-    std::vector<Row> rows(points.size());
+    std::vector<json> rows(points.size());
     std::vector<bool> done(points.size(), false);
     struct sigaction action = {}, previous = {};
     action.sa_handler = on_interrupt;
@@ -420,70 +431,21 @@ int run_sweep(const SweepOptions& o) {
     }
     ::sigaction(SIGINT, &previous, nullptr);
     if (o.work.empty()) fs::remove_all(work, ec);
-    if (interrupted) {
-        // Only the finished points are shown; the module was never touched.
-        std::vector<Row> finished;
-        for (size_t i = 0; i < rows.size(); ++i)
-            if (done[i]) finished.push_back(rows[i]);
-        rows = finished;
-    }
+    // When interrupted, only the finished points are shown; the module was never touched.
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (done[i]) result.points.push_back(rows[i]);
 
-    json table = json::array();
-    const char* header = "operation,kind,address,phase,section,done_percent,bootable,damaged,retry,retry_verified";
-    std::string csv = std::string(header) + "\n";
-    std::printf("%9s %-7s %-10s %-17s %-11s %4s  %-8s %-22s %s\n", "operation", "kind", "address", "phase", "section",
-                "done", "bootable", "damaged", "retry");
-    size_t unbootable = 0, retried = 0;
-    uint64_t first_unbootable = 0, last_unbootable = 0;
-    bool all_ok = true;
-    for (const Row& r : rows) {
-        json j = row_json(r);
-        table.push_back(j);
-        csv += csv_line(j) + "\n";
-        bool ok = r.problem.empty() && r.retry_status == 0 && r.verified;
-        all_ok = all_ok && ok;
-        retried += ok;
-        if (!r.bootable) {
-            if (!unbootable++) first_unbootable = r.op;
-            last_unbootable = r.op;
-        }
-        std::string retry = r.retry_outcome + (r.verified ? ", verified" : ", NOT verified");
-        if (!r.problem.empty()) retry += " (" + r.problem + ")";
-        std::printf("%9llu %-7s %-10s %-17s %-11s %3d%%  %-8s %-22s %s\n", static_cast<unsigned long long>(r.op),
-                    j["kind"].get<std::string>().c_str(), sim::hex(j["address"].get<uint64_t>()).c_str(),
-                    j["phase"].get<std::string>().c_str(), j["section"].get<std::string>().c_str(),
-                    static_cast<int>(j["done"].get<double>() * 100 + 0.5), r.bootable ? "yes" : "no",
-                    joined(r.damaged).c_str(), retry.c_str());
-    }
-    std::string window = unbootable ? "operations " + std::to_string(first_unbootable) + " to " +
-                                          std::to_string(last_unbootable) + " of " + std::to_string(total)
-                                    : "none";
-    std::printf("cut points: %zu; not bootable after the cut: %zu (%s); retries that succeeded and verified: %zu\n",
-                rows.size(), unbootable, window.c_str(), retried);
+    std::fputs(sweep_text(result).c_str(), stdout);
+    if (out) *out = result;
     if (interrupted) {
         std::fflush(stdout);
-        std::fprintf(stderr, "modulectl sweep: interrupted: %zu of %zu points finished; %s is as it was\n", rows.size(),
-                     points.size(), o.dir.c_str());
+        std::fprintf(stderr, "modulectl sweep: interrupted: %zu of %zu points finished; %s is as it was\n",
+                     result.points.size(), points.size(), o.dir.c_str());
         return 130;
     }
-    if (!o.csv.empty() && !write_output_file(o.csv, csv, &error)) {
+    if (!write_sweep_files(result, {o.csv, o.json, o.svg}, &error)) {
         std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
         return cli::kUsage;
     }
-    if (!o.json.empty()) {
-        json all = {{"image", o.image},
-                    {"module", o.dir},
-                    {"flash_operations", total},
-                    {"seed", o.seed},
-                    {"shard", std::to_string(o.shard) + "/" + std::to_string(o.shards)},
-                    {"points", table},
-                    {"not_bootable", unbootable},
-                    {"unbootable_window", window},
-                    {"retries_verified", retried}};
-        if (!write_output_file(o.json, all.dump(2) + "\n", &error)) {
-            std::fprintf(stderr, "modulectl sweep: %s\n", error.c_str());
-            return cli::kUsage;
-        }
-    }
-    return all_ok ? 0 : cli::kFailure;
+    return sweep_all_verified(result) ? 0 : cli::kFailure;
 }

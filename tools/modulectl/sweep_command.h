@@ -19,6 +19,8 @@ struct SweepOptions {
     unsigned shard = 1, shards = 1;                // this shard's number (1..shards) and how many
     std::string csv;                               // -o FILE
     std::string json;                              // --json FILE
+    std::string svg;                               // --svg FILE
+    unsigned depth = 1;                            // 2: each retry cut too, then retried again
     std::string work;                              // where the scratch copies go (default: a temporary folder)
     std::string updatetool;                        // default: beside modulectl
     std::string runner;                            // words the tools run through, e.g. an emulator
@@ -29,5 +31,7 @@ struct SweepOptions {
 // Exit status: 0 when every retry succeeded and verified, 1 when one did not
 // or the update fails without a cut, 2 for a wrong option, a module that
 // cannot be copied or a table or work folder that cannot be written, 130
-// when interrupted (the finished points are shown).
-int run_sweep(const SweepOptions& options);
+// when interrupted (the finished points are shown). The table goes into
+// *result too when one is given (tools/modulectl/sweep_result.h).
+struct SweepResult;
+int run_sweep(const SweepOptions& options, SweepResult* result = nullptr);
