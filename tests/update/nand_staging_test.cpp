@@ -74,6 +74,8 @@ TEST_F(NandStaging, BootAreaIsWrittenLastInBlockPiecesAndCheckedBack) {
 
 TEST_F(NandStaging, PieceAcrossTheStagingEndIsSplit) {
     FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+    // Old data after the image: the kept bytes go back after the records.
+    std::fill(flash.contents().begin() + 0x42000, flash.contents().begin() + 0x60000, 0x5A);
     // Erased bytes where the boot area stores nothing are not data.
     std::vector<uint8_t> data = pattern(0x4000, 3);
     std::fill(data.begin() + 0x1800, data.begin() + 0x2000, 0xFF);
@@ -122,9 +124,18 @@ TEST_F(NandStaging, ChipThatDoesNotStoreTheLastPageOfItsBootAreaStillVerifies) {
 TEST_F(NandStaging, PiecesOutsideTheErasedRangeAreLeftAlone) {
     {
         FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        std::fill(flash.contents().begin() + 0x3F800, flash.contents().begin() + 0x40000, 0x5A);
         harness.run(BinBuilder(0x20000, 0x100).record(0x20000, pattern(0x100, 7)).end().bytes());
         EXPECT_EQ(harness.worker_result(), 1);
         expect_calls(flash.calls_of('W'), {{'W', 0x3F800, 0x800}, {'W', 0x20000, 0x1F800}});
+    }
+    {
+        // Kept bytes that read erased are as the erase leaves them: not programmed again.
+        UpdateHarness run;
+        FakeFlash flash{0x1000000, 0x20000, kFlashBackendNand};
+        run.run(BinBuilder(0x20000, 0x100).record(0x20000, pattern(0x100, 7)).end().bytes());
+        EXPECT_EQ(run.worker_result(), 1);
+        expect_calls(flash.calls_of('W'), {{'W', 0x20000, 0x1F800}});
         expect_calls(flash.calls_of('R'), {{'R', 0x20100, 0x1F700}, {'R', 0x3F800, 0x800}, {'R', 0x20000, 0x1F800}});
     }
     {

@@ -17,6 +17,7 @@
 #include "module/hw/write_journal.h"
 #include "module/module.h"
 #include "module/os/power_loss.h"
+#include "module/os/program_threads.h"
 #include "module/program_state.h"
 #include "tools/common/scratch_copy.h"
 
@@ -153,6 +154,7 @@ int MemoryModule::run(Main main, const std::vector<std::string>& args, const fs:
 }
 
 int MemoryModule::run_here(Main main, const std::vector<std::string>& args, const fs::path& out) {
+    sim::wait_for_program_threads();
     sim::Module::close_current();
     if (!sim::os::release_program_resources() || !sim::restore_program_state()) return -1;
     std::cout.flush();

@@ -43,9 +43,9 @@ public:
     static int run(Main main, const std::vector<std::string>& args, const std::filesystem::path& out = {});
     // The same in this process, after a power cycle without a new process:
     // the program's variables put back as loaded, its heap, handles, windows
-    // and register windows gone, no module open. -1 when the variables
-    // cannot be put back (a build that does not gather them) or a thread of
-    // the program still runs. A run whose power is cut ends this process,
+    // and register windows gone, no module open (the program's threads of
+    // the run before are waited for). -1 when the variables cannot be put
+    // back (a build that does not gather them). A run whose power is cut ends this process,
     // as a cut ends the program on the board: give it runs without a cut.
     static int run_here(Main main, const std::vector<std::string>& args, const std::filesystem::path& out = {});
 
