@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,6 +78,24 @@ bool copy_range(const fs::path& from, const fs::path& to, uint64_t offset, uint6
     if (in >= 0) ::close(in);
     if (out >= 0) ::close(out);
     if (!ok) *error = "cannot put back " + to.string() + ": " + std::strerror(errno ? errno : EIO);
+    return ok;
+}
+
+// Bytes [from, to) of a chip file past the base's end, as far as the file
+// goes, set to the erased state.
+bool erase_range(const fs::path& file, uint64_t from, uint64_t to, std::string* error) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    struct stat st;
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+    static const std::vector<char> erased(1 << 16, '\xff');
+    const uint64_t end = ok ? std::min<uint64_t>(to, static_cast<uint64_t>(st.st_size)) : 0;
+    for (uint64_t at = from; ok && at < end;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(erased.size(), end - at));
+        ok = ::pwrite(fd, erased.data(), n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
+        at += n;
+    }
+    if (fd >= 0) ::close(fd);
+    if (!ok) *error = "cannot put back " + file.string() + ": " + std::strerror(errno ? errno : EIO);
     return ok;
 }
 
@@ -202,14 +221,20 @@ bool MemoryModule::restore(std::string* error) {
             auto chip = chip_lengths_.find(r.file);
             if (chip == chip_lengths_.end()) continue;  // made by the run: removed below
             const uint64_t start = r.region << sim::kJournalRegionShift;
+            const uint64_t end = start + (uint64_t{1} << sim::kJournalRegionShift);
             if (start < chip->second &&
-                !copy_range(base_ / r.file, folder_ / r.file, start,
-                            std::min<uint64_t>(chip->second - start, uint64_t{1} << sim::kJournalRegionShift), error))
+                !copy_range(base_ / r.file, folder_ / r.file, start, std::min(chip->second, end) - start, error))
+                return false;
+            if (end > chip->second && !erase_range(folder_ / r.file, std::max(start, chip->second), end, error))
                 return false;
             ++regions_restored_;
         }
+    // A whole copy has the base's length; in place, a NAND chip file keeps
+    // the erased tail a run wrote (the file format stores an erased tail or
+    // leaves it out, alike), so the next run does not write it once more.
     for (const auto& [name, length] : chip_lengths_)
-        if (fs::file_size(folder_ / name, ec) != length) fs::resize_file(folder_ / name, length, ec);
+        if (whole ? fs::file_size(folder_ / name, ec) != length : fs::file_size(folder_ / name, ec) < length)
+            fs::resize_file(folder_ / name, length, ec);
     sim::clear_write_journal();
 
     // Every other file: what the run made goes, what it changed comes back.
