@@ -7,7 +7,6 @@
 
 #include "module/observer.h"
 #include "module/os/power_loss.h"
-#include "module/os/program_threads.h"
 #include "module/program_state.h"
 #include "module/ui/ui_config.h"
 #include "tests/support/scripted_front_end.h"
@@ -40,13 +39,9 @@ sim::Module& OpenWorkingCopy() {
 // Everything a power loss takes goes; the flash and the module's files come
 // back as the module was created, so every input meets the same module.
 void PowerCycle() {
-    // A job's thread may still be on its way out after the job reported.
-    sim::wait_for_program_threads();
-    if (!sim::os::release_program_resources()) Fail("a thread of the program still runs after its input");
-    sim::Module::close_current();
+    if (!sim::os::power_off_program()) Fail("the program's variables cannot be put back");
     std::string error;
     if (!memory->restore(&error)) Fail(error);
-    sim::restore_program_state();
     OpenWorkingCopy();
 }
 

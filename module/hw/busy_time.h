@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "module/hw/cut_bits.h"
+
 namespace sim {
 
 enum class TimingMode : uint8_t { Typical, Max, Spread };
@@ -23,13 +25,7 @@ public:
     }
 
 private:
-    // splitmix64 over a counter.
-    uint64_t next() {
-        uint64_t x = state_ += 0x9E3779B97F4A7C15ull;
-        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-        x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-        return x ^ (x >> 31);
-    }
+    uint64_t next() { return next_seeded(state_); }
 
     TimingMode mode_ = TimingMode::Typical;
     uint64_t state_ = 0;

@@ -18,5 +18,8 @@ void cut_erase(std::span<uint8_t> cells, double done, uint64_t seed);
 
 // The next number of a splitmix64 sequence kept in state.
 uint64_t next_seeded(uint64_t& state);
+// The splitmix64 number that follows x: a well-mixed 64-bit value from each
+// input, for seeded draws that need no sequence of their own.
+inline uint64_t seeded_mix(uint64_t x) { return next_seeded(x); }
 
 }  // namespace sim

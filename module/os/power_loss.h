@@ -10,4 +10,10 @@ namespace sim::os {
 // False, with nothing released, while a thread of the program still runs.
 bool release_program_resources();
 
+// The whole power loss without a new process: waits for the program's
+// threads, closes the module (its device models go), releases what the
+// program held and puts its variables back as loaded. False when they
+// cannot be put back (a build that does not gather them).
+bool power_off_program();
+
 }  // namespace sim::os

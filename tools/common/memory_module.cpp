@@ -18,8 +18,6 @@
 #include "module/hw/write_journal.h"
 #include "module/module.h"
 #include "module/os/power_loss.h"
-#include "module/os/program_threads.h"
-#include "module/program_state.h"
 #include "tools/common/scratch_copy.h"
 
 namespace fs = std::filesystem;
@@ -99,6 +97,19 @@ bool erase_range(const fs::path& file, uint64_t from, uint64_t to, std::string* 
     return ok;
 }
 
+// main(args) with its output flushed when it returns.
+int call_main(MemoryModule::Main main, const std::vector<std::string>& args) {
+    std::vector<std::string> words = args;
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int status = main(static_cast<int>(words.size()), argv.data());
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    return status;
+}
+
 }  // namespace
 
 bool is_chip_file(const std::string& name) { return name == "nor.bin" || is_nand_chip_file(name); }
@@ -157,14 +168,7 @@ int MemoryModule::run(Main main, const std::vector<std::string>& args, const fs:
         if (stdout_fd < 0 || null_fd < 0) ::_exit(127);
         ::dup2(stdout_fd, 1);
         ::dup2(null_fd, 2);
-        std::vector<std::string> words = args;
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        int status = main(static_cast<int>(words.size()), argv.data());
-        std::cout.flush();
-        std::fflush(nullptr);
-        ::_exit(status);
+        ::_exit(call_main(main, args));
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
@@ -173,9 +177,7 @@ int MemoryModule::run(Main main, const std::vector<std::string>& args, const fs:
 }
 
 int MemoryModule::run_here(Main main, const std::vector<std::string>& args, const fs::path& out) {
-    sim::wait_for_program_threads();
-    sim::Module::close_current();
-    if (!sim::os::release_program_resources() || !sim::restore_program_state()) return -1;
+    if (!sim::os::power_off_program()) return -1;
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
@@ -186,14 +188,7 @@ int MemoryModule::run_here(Main main, const std::vector<std::string>& args, cons
     if (stdout_fd >= 0 && null_fd >= 0 && saved_out >= 0 && saved_err >= 0) {
         ::dup2(stdout_fd, 1);
         ::dup2(null_fd, 2);
-        std::vector<std::string> words = args;
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        status = main(static_cast<int>(words.size()), argv.data());
-        std::cout.flush();
-        std::cerr.flush();
-        std::fflush(nullptr);
+        status = call_main(main, args);
         ::dup2(saved_out, 1);
         ::dup2(saved_err, 2);
     }

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/common/xml_text.h"
+
 namespace fs = std::filesystem;
 using json = CampaignJson;
 
@@ -55,20 +57,6 @@ std::string seconds_text(const json& seconds) {
 json summary_of(const json& sweep) {
     const json summary = sweep.is_object() ? sweep.value("summary", json::object()) : json::object();
     return summary.is_object() ? summary : json::object();
-}
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 // An SVG file as an element of the page: without its XML declaration.
@@ -226,7 +214,7 @@ std::string campaign_html(const CampaignPlan& plan, const json& rows, const fs::
     for (const json& r : rows) met += r["met"].get<bool>();
     std::ostringstream h;
     const std::string title = "Campaign " + plan.source.filename().string();
-    h << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escaped(title)
+    h << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << xml_escaped(title)
       << "</title>\n<style>\n"
       << "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
       << "table.c-matrix { border-collapse: collapse; }\n"
@@ -235,19 +223,19 @@ std::string campaign_html(const CampaignPlan& plan, const json& rows, const fs::
       << "td .c-outcome { font-weight: bold; } td .c-figure { display: block; font-size: 0.9em; }\n"
       << "section.c-cell { margin-top: 2em; border-top: 2px solid #999; }\n"
       << "section.c-cell svg { max-width: 100%; height: auto; }\n"
-      << "</style>\n</head>\n<body>\n<h1>" << escaped(title) << "</h1>\n<p class=\"c-summary\">" << met << " of "
+      << "</style>\n</head>\n<body>\n<h1>" << xml_escaped(title) << "</h1>\n<p class=\"c-summary\">" << met << " of "
       << rows.size() << " cells met their expectation.</p>\n";
     h << "<table class=\"c-matrix\">\n<tr><th>module</th>";
     for (const PlanImage& i : plan.images)
-        h << "<th>" << escaped(i.name) << "<br><small>expect " << escaped(i.expect) << "</small></th>";
+        h << "<th>" << xml_escaped(i.name) << "<br><small>expect " << xml_escaped(i.expect) << "</small></th>";
     h << "</tr>\n";
     size_t index = 0;
     for (const PlanModule& m : plan.modules) {
-        h << "<tr><th>" << escaped(m.name) << "</th>";
+        h << "<tr><th>" << xml_escaped(m.name) << "</th>";
         for (size_t i = 0; i < plan.images.size(); ++i, ++index) {
             const json& r = rows[index];
             h << "<td class=\"c-cell " << (r["met"].get<bool>() ? "c-met" : "c-unmet") << "\"><a href=\"#cell-" << index
-              << "\" class=\"c-outcome\">" << escaped(r["outcome"].get<std::string>()) << "</a>"
+              << "\" class=\"c-outcome\">" << xml_escaped(r["outcome"].get<std::string>()) << "</a>"
               << "<span class=\"c-figure\">device time " << seconds_text(r["device_time_s"]) << "</span>"
               << "<span class=\"c-figure\">" << bytes_text(r["bytes_erased"].get<uint64_t>()) << " erased, "
               << bytes_text(r["bytes_written"].get<uint64_t>()) << " written</span>"
@@ -262,11 +250,12 @@ std::string campaign_html(const CampaignPlan& plan, const json& rows, const fs::
     h << "</table>\n";
     index = 0;
     for (const json& r : rows) {
-        h << "<section class=\"c-cell\" id=\"cell-" << index++ << "\">\n<h2>" << escaped(r["module"].get<std::string>())
-          << " / " << escaped(r["image"].get<std::string>()) << "</h2>\n<p>" << escaped(row_sentence(r)) << "</p>\n";
+        h << "<section class=\"c-cell\" id=\"cell-" << index++ << "\">\n<h2>"
+          << xml_escaped(r["module"].get<std::string>()) << " / " << xml_escaped(r["image"].get<std::string>())
+          << "</h2>\n<p>" << xml_escaped(row_sentence(r)) << "</p>\n";
         if (!r["summary"].get<std::string>().empty())
-            h << "<p><code>" << escaped(r["summary"].get<std::string>()) << "</code></p>\n";
-        for (const json& line : r["sweep_summary"]) h << "<p class=\"c-sweep\">" << escaped(line) << "</p>\n";
+            h << "<p><code>" << xml_escaped(r["summary"].get<std::string>()) << "</code></p>\n";
+        for (const json& line : r["sweep_summary"]) h << "<p class=\"c-sweep\">" << xml_escaped(line) << "</p>\n";
         for (const char* picture : {"strip", "map"}) {
             if (!r[picture].is_string()) continue;
             h << "<div class=\"c-" << picture << "\">\n"

@@ -13,6 +13,7 @@
 #include "tools/common/image_verify.h"
 #include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
+#include "tools/common/xml_text.h"
 #include "tools/modulectl/commands.h"
 #include "tools/modulectl/sections_command.h"
 
@@ -58,20 +59,6 @@ const std::pair<const char*, const char*> kSectionFills[] = {
     {"FileSystem",  "#7f8c8d"},
 };
 // clang-format on
-
-std::string xml_escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 // Each block's state, the strongest first: NOR locked, programmed, erased;
 // NAND bad, relocated, reserve, programmed, erased.
@@ -192,9 +179,9 @@ double lane_x(const MapContents& m, uint64_t offset) {
 
 void draw_title(const std::string& dir, const MapContents& m, Drawing& d) {
     d.body << "<text class=\"title\" x=\"" << kMargin << "\" y=\"" << d.y << "\">Flash map of "
-           << xml_escape(fs::path(dir).filename().string()) << "</text>\n";
+           << xml_escaped(fs::path(dir).filename().string()) << "</text>\n";
     d.y += 18;
-    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y << "\">" << xml_escape(describe_flash(*m.view))
+    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y << "\">" << xml_escaped(describe_flash(*m.view))
            << "</text>\n";
     d.y += 26;
     d.body << "<text class=\"heading\" x=\"" << kMargin << "\" y=\"" << d.y
@@ -204,7 +191,7 @@ void draw_title(const std::string& dir, const MapContents& m, Drawing& d) {
 }
 
 void draw_lane(const MapContents& m, Drawing& d, const std::string& label) {
-    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y + 11 << "\">" << xml_escape(label) << "</text>\n";
+    d.body << "<text x=\"" << kMargin << "\" y=\"" << d.y + 11 << "\">" << xml_escaped(label) << "</text>\n";
     d.body << "<rect class=\"lane\" x=\"" << lane_x(m, 0) << "\" y=\"" << d.y << "\" width=\"" << kLaneWidth
            << "\" height=\"" << kLaneHeight << "\"/>\n";
 }
@@ -219,9 +206,9 @@ void draw_section(const MapContents& m, Drawing& d, const DetectedSection& s) {
                   (s.length && s.start >= m.flash_size ? " (beyond the flash)" : ""));
     if (s.length) {
         double x = lane_x(m, s.start), w = std::max(2.0, lane_x(m, end) - x);
-        d.body << "<rect class=\"section\" data-section=\"" << xml_escape(s.name) << "\" x=\"" << x << "\" y=\"" << d.y
+        d.body << "<rect class=\"section\" data-section=\"" << xml_escaped(s.name) << "\" x=\"" << x << "\" y=\"" << d.y
                << "\" width=\"" << w << "\" height=\"" << kLaneHeight << "\" fill=\"" << fill << "\"><title>"
-               << xml_escape(s.name) << ": " << cli::hex_range(s.start, end) << ", used " << sim::hex(s.used, 0)
+               << xml_escaped(s.name) << ": " << cli::hex_range(s.start, end) << ", used " << sim::hex(s.used, 0)
                << " bytes</title></rect>\n";
     }
     d.y += kLaneStep;
@@ -251,7 +238,7 @@ void draw_legend(const MapContents& m, Drawing& d) {
     auto legend = [&d](const std::string& classes, const std::string& text) {
         d.body << "<rect class=\"legend " << classes << "\" x=\"" << kMargin << "\" y=\"" << d.y << "\" width=\""
                << kCell << "\" height=\"" << kCell << "\"/>\n";
-        d.body << "<text x=\"" << kMargin + kCell + 6 << "\" y=\"" << d.y + 9 << "\">" << xml_escape(text)
+        d.body << "<text x=\"" << kMargin + kCell + 6 << "\" y=\"" << d.y + 9 << "\">" << xml_escaped(text)
                << "</text>\n";
         d.y += 14;
     };

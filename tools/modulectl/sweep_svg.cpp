@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tools/common/xml_text.h"
+
 using json = nlohmann::ordered_json;
 
 namespace {
@@ -13,21 +15,6 @@ namespace {
 const char* const kBootable = "#2e7d32";
 const char* const kNotBootable = "#c62828";
 const char* const kRetryFailed = "#6a1b9a";
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string number(double v) {
     char text[32];
@@ -75,11 +62,11 @@ void bands(std::ostringstream& svg, const Strip& strip, const json& points, cons
         const std::string label = value.empty() ? "-" : value;
         svg << "<rect x=\"" << number(x0) << "\" y=\"" << number(y) << "\" width=\"" << number(std::max(x1 - x0, 0.5))
             << "\" height=\"" << number(height) << "\" fill=\"" << (drawn++ % 2 ? "#e3e8ef" : "#cfd8e3")
-            << "\" stroke=\"#ffffff\"><title>" << name << " " << escaped(label) << "</title></rect>\n";
+            << "\" stroke=\"#ffffff\"><title>" << name << " " << xml_escaped(label) << "</title></rect>\n";
         // A name only where it fits (about 6.5 pixels a letter).
         if (x1 - x0 > 6.5 * static_cast<double>(label.size()) + 6)
             svg << "<text x=\"" << number((x0 + x1) / 2) << "\" y=\"" << number(y + height - 4)
-                << "\" text-anchor=\"middle\" font-size=\"11\">" << escaped(label) << "</text>\n";
+                << "\" text-anchor=\"middle\" font-size=\"11\">" << xml_escaped(label) << "</text>\n";
         start = i;
     }
     svg << "</g>\n";
@@ -108,9 +95,9 @@ std::string sweep_svg(const SweepResult& r, int width) {
     svg << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     const std::string title = "sweep of " + r.image + " on " + r.module + ": " + std::to_string(r.points.size()) +
                               " cut points in " + std::to_string(r.flash_operations) + " flash operations";
-    svg << "<text x=\"10\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" << escaped(title) << "</text>\n";
+    svg << "<text x=\"10\" y=\"20\" font-size=\"14\" font-weight=\"bold\">" << xml_escaped(title) << "</text>\n";
     const std::vector<std::string> lines = sweep_summary_lines(r);
-    svg << "<text x=\"10\" y=\"38\" font-size=\"12\">" << escaped(lines.size() > 1 ? lines[1] : "") << "</text>\n";
+    svg << "<text x=\"10\" y=\"38\" font-size=\"12\">" << xml_escaped(lines.size() > 1 ? lines[1] : "") << "</text>\n";
 
     // The update's time, and the window over it.
     svg << "<rect class=\"update\" x=\"" << number(strip.left) << "\" y=\"" << number(top) << "\" width=\""
@@ -126,10 +113,10 @@ std::string sweep_svg(const SweepResult& r, int width) {
         svg << "<rect class=\"window\" x=\"" << number(x0) << "\" y=\"" << number(top - 6) << "\" width=\""
             << number(x1 - x0) << "\" height=\"" << number(strip_height + 12)
             << "\" fill=\"#c62828\" fill-opacity=\"0.12\" stroke=\"#c62828\" stroke-dasharray=\"4 2\"><title>"
-            << escaped(lines.size() > 1 ? lines[1] : "") << "</title></rect>\n";
+            << xml_escaped(lines.size() > 1 ? lines[1] : "") << "</title></rect>\n";
         svg << "<text x=\"" << number(x0) << "\" y=\"" << number(top - 9)
-            << "\" font-size=\"11\" fill=\"#c62828\">window: " << escaped(device_time_text(w["seconds"].get<double>()))
-            << "</text>\n";
+            << "\" font-size=\"11\" fill=\"#c62828\">window: "
+            << xml_escaped(device_time_text(w["seconds"].get<double>())) << "</text>\n";
     }
     svg << "<g class=\"marks\">\n";
     for (const json& row : r.points) {
@@ -143,7 +130,7 @@ std::string sweep_svg(const SweepResult& r, int width) {
                       row.value("section", std::string()).c_str(), state.c_str());
         svg << "<rect class=\"mark " << state << "\" x=\"" << number(x - 1) << "\" y=\"" << number(top + 4)
             << "\" width=\"2\" height=\"" << number(strip_height - 8) << "\" fill=\"" << colour_of(state)
-            << "\"><title>" << escaped(what) << "</title></rect>\n";
+            << "\"><title>" << xml_escaped(what) << "</title></rect>\n";
     }
     svg << "</g>\n";
 
@@ -165,7 +152,7 @@ std::string sweep_svg(const SweepResult& r, int width) {
             << "\" text-anchor=\"middle\">" << label << "</text>\n";
     }
     svg << "<text x=\"" << number(strip.right) << "\" y=\"" << number(axis + 28)
-        << "\" text-anchor=\"end\">device time of the update (" << escaped(device_time_text(seconds))
+        << "\" text-anchor=\"end\">device time of the update (" << xml_escaped(device_time_text(seconds))
         << ", verify included)</text>\n</g>\n";
 
     // The legend.

@@ -252,13 +252,6 @@ void NandChip::program(uint64_t now, uint8_t cmd) {
 
 namespace {
 
-uint64_t mix(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
 bool sends_zero(const uint8_t* bytes, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i)
         if (bytes[i] != 0xFF) return true;
@@ -273,7 +266,7 @@ constexpr uint32_t kUnreliableShare = 64;  // one bit in this many of an area pr
 bool NandChip::bad_block_fails(uint32_t block) {
     if (!config_.faults.bad_blocks.count(block)) return false;
     if (config_.weak_bad_ppm == 0) return true;
-    uint64_t draw = mix(mix(config_.limits_seed ^ (uint64_t{config_.index} << 32)) + limit_draws_++);
+    uint64_t draw = seeded_mix(seeded_mix(config_.limits_seed ^ (uint64_t{config_.index} << 32)) + limit_draws_++);
     return draw % kMillion >= config_.weak_bad_ppm;
 }
 
@@ -301,11 +294,11 @@ void NandChip::check_partial_programs(PagePrograms after, uint64_t now) {
     std::vector<uint8_t> cells(p.raw_page_bytes());
     storage_.read_page(row_, cells.data());
     uint32_t first = main ? 0 : p.page_bytes, end = spare ? p.raw_page_bytes() : p.page_bytes;
-    uint64_t base = mix(mix(config_.limits_seed ^ (uint64_t{config_.index} << 32) ^ 0x4E4F50) + row_) +
+    uint64_t base = seeded_mix(seeded_mix(config_.limits_seed ^ (uint64_t{config_.index} << 32) ^ 0x4E4F50) + row_) +
                     (uint64_t{after.main} << 8 | after.spare);
     bool flipped = false;
     for (uint32_t bit = first * 8; bit < end * 8; ++bit) {
-        if (mix(base + bit) % kUnreliableShare != 0) continue;
+        if (seeded_mix(base + bit) % kUnreliableShare != 0) continue;
         cells[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
         flipped = true;
     }

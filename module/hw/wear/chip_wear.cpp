@@ -1,16 +1,10 @@
 #include "module/hw/wear/chip_wear.h"
 
+#include "module/hw/cut_bits.h"
+
 namespace sim {
 
 namespace {
-
-// splitmix64: a well-mixed 64-bit value from each input.
-uint64_t mix(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
 
 constexpr uint32_t kMillion = 1000000;
 
@@ -36,7 +30,7 @@ void ChipWear::programmed(uint32_t page) {
 // the same seed and the same reads flip the same bits.
 int64_t ChipWear::flipped_bit(uint32_t main_bytes) {
     if (settings_.bitflip_ppm == 0 || main_bytes == 0) return -1;
-    uint64_t draw = mix(mix(settings_.seed ^ (uint64_t{chip_} << 32)) + reads_++);
+    uint64_t draw = seeded_mix(seeded_mix(settings_.seed ^ (uint64_t{chip_} << 32)) + reads_++);
     if (draw % kMillion >= settings_.bitflip_ppm) return -1;
     return static_cast<int64_t>((draw / kMillion) % (uint64_t{main_bytes} * 8));
 }
