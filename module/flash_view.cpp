@@ -1,6 +1,7 @@
 #include "module/flash_view.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,15 @@ std::unique_ptr<FlashView> FlashView::open(const std::filesystem::path& dir, std
     if (view->profile_.get_string("flash.kind", "nor") == "nor") {
         view->size_ = 2ull << view->profile_.get_u32("nor.query_size", 24);
         if (!check_chip_file(dir, NorPair::kArrayFile, view->size_, true, error)) return nullptr;
+        int fd = open_in_folder(dir, NorPair::kArrayFile, O_RDONLY);
+        void* map = fd < 0 ? MAP_FAILED : ::mmap(nullptr, view->size_, PROT_READ, MAP_SHARED, fd, 0);
+        const int failure = errno;
+        if (fd >= 0) ::close(fd);
+        if (map == MAP_FAILED) {
+            if (error) *error = open_failure(dir / NorPair::kArrayFile, failure);
+            return nullptr;
+        }
+        view->nor_ = static_cast<const uint8_t*>(map);
         return view;
     }
     if (!nand_config_from_profile(view->profile_, &view->board_, error)) return nullptr;
@@ -66,34 +76,31 @@ std::unique_ptr<FlashView> FlashView::open(const std::filesystem::path& dir, std
     return view;
 }
 
+FlashView::~FlashView() {
+    if (nor_) ::munmap(const_cast<uint8_t*>(nor_), size_);
+}
+
+const uint8_t* FlashView::nor_bytes(uint64_t offset, uint64_t length) {
+    if (part_ || offset > size_ || length > size_ - offset) return nullptr;
+    // The pages come in a range at a time, not a fault each.
+    ::madvise(const_cast<uint8_t*>(nor_) + (offset & ~uint64_t{4095}), length + (offset & 4095), MADV_POPULATE_READ);
+    return nor_ + offset;
+}
+
 bool FlashView::read(uint64_t offset, uint64_t length, uint8_t* out, std::string* error) {
     if (offset > size_ || length > size_ - offset) {
         *error = "the range ends beyond the flash (" + std::to_string(size_) + " bytes)";
         return false;
     }
     if (!part_) {
-        int fd = open_in_folder(dir_, NorPair::kArrayFile, O_RDONLY);
-        uint64_t done = 0;
-        while (fd >= 0 && done < length) {
-            ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<uint64_t>(n);
-        }
-        int failure = errno;
-        if (fd >= 0) ::close(fd);
-        if (done < length) {
-            *error = fd < 0 ? open_failure(dir_ / NorPair::kArrayFile, failure)
-                            : "cannot read " + (dir_ / NorPair::kArrayFile).string();
-            return false;
-        }
+        std::memcpy(out, nor_bytes(offset, length), length);
         return true;
     }
     return for_each_logical_run(*part_, map_, offset, length, [&](int64_t device, uint64_t run) {
         if (device < 0) {
             std::fill(out, out + run, 0xFF);
         } else {
-            read_device_bytes(dir_, *part_, uint64_t(device), run, out);
+            read_device_bytes(dir_, *part_, uint64_t(device), run, out, &files_);
             check_device_range(uint64_t(device), run);
         }
         out += run;
@@ -149,8 +156,8 @@ void FlashView::check_page(unsigned chip, uint32_t page) {
         return;
     if (!checked_.insert({chip, page}).second) return;
     std::vector<uint8_t> data(p.page_bytes), spare(p.spare_bytes);
-    read_chip_file(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
-    read_chip_file(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
+    files_.read(NandStorage::main_path(dir_, chip), uint64_t{page} * p.page_bytes, data.data(), data.size());
+    files_.read(NandStorage::oob_path(dir_, chip), uint64_t{page} * p.spare_bytes, spare.data(), spare.size());
     // The controller keeps 3 ECC bytes per 256 data bytes at this place of
     // the spare area; a page programmed without ECC leaves them erased.
     const size_t ecc_at = p.page_bytes == 2048 ? 40 : 8, ecc_bytes = p.page_bytes / kEccChunkBytes * kEccBytesPerChunk;

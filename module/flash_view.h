@@ -16,6 +16,7 @@
 
 #include "module/assembly/nand_profile.h"
 #include "module/config.h"
+#include "module/hw/folder_file.h"
 #include "module/hw/nand/nand_view.h"
 
 namespace sim {
@@ -33,6 +34,7 @@ public:
     // with a reason when it does not load or a chip file is not one the
     // module would open (a link, a folder, another size).
     static std::unique_ptr<FlashView> open(const std::filesystem::path& dir, std::string* error);
+    ~FlashView();
 
     const Config& profile() const { return profile_; }
     bool nand() const { return part_ != nullptr; }
@@ -42,16 +44,23 @@ public:
 
     // [offset, offset + length) into out; false with a reason past the end.
     bool read(uint64_t offset, uint64_t length, uint8_t* out, std::string* error);
+    // On NOR the same bytes where they lie, without a copy (null on NAND,
+    // whose reads are checked page by page, and past the end).
+    const uint8_t* nor_bytes(uint64_t offset, uint64_t length);
 
     // NAND pages found with ECC errors by the reads so far, each once.
     const std::vector<PageProblem>& page_problems() const { return problems_; }
 
 private:
     FlashView() = default;
+    FlashView(const FlashView&) = delete;
+    FlashView& operator=(const FlashView&) = delete;
     void check_device_range(uint64_t device, uint64_t length);
     void check_page(unsigned chip, uint32_t page);
 
     std::filesystem::path dir_;
+    ChipFileReader files_;          // the NAND chip files, each opened once
+    const uint8_t* nor_ = nullptr;  // nor.bin, mapped: a scan reads it without a copy by the kernel
     Config profile_;
     uint64_t size_ = 0;
     const NandPart* part_ = nullptr;

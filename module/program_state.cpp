@@ -23,9 +23,13 @@ std::vector<char>& kept_data() {
 bool kept = false;
 
 // The sections hold the redzones a sanitizer puts around each variable:
-// their bytes are copied here unchecked, as a loader would copy them, a
-// word at a time where both sides allow it.
+// their bytes are copied and cleared here unchecked, as a loader would. On
+// x86-64 one string instruction does it (a sanitizer would check memcpy and
+// memset); elsewhere a word at a time where both sides allow it.
 __attribute__((no_sanitize("address"))) void copy_bytes(char* to, const char* from, size_t length) {
+#if defined(__x86_64__)
+    asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(length) : : "memory");
+#else
     size_t i = 0;
     if ((reinterpret_cast<uintptr_t>(to) | reinterpret_cast<uintptr_t>(from)) % sizeof(uint64_t) == 0) {
         volatile uint64_t* out = reinterpret_cast<uint64_t*>(to);
@@ -36,9 +40,13 @@ __attribute__((no_sanitize("address"))) void copy_bytes(char* to, const char* fr
     volatile char* out = to;
     const volatile char* in = from;
     for (; i < length; ++i) out[i] = in[i];
+#endif
 }
 
 __attribute__((no_sanitize("address"))) void clear_bytes(char* to, size_t length) {
+#if defined(__x86_64__)
+    asm volatile("rep stosb" : "+D"(to), "+c"(length) : "a"(0) : "memory");
+#else
     size_t i = 0;
     if (reinterpret_cast<uintptr_t>(to) % sizeof(uint64_t) == 0) {
         volatile uint64_t* out = reinterpret_cast<uint64_t*>(to);
@@ -46,6 +54,7 @@ __attribute__((no_sanitize("address"))) void clear_bytes(char* to, size_t length
     }
     volatile char* out = to;
     for (; i < length; ++i) out[i] = 0;
+#endif
 }
 
 size_t length_between(const char* start, const char* stop) {

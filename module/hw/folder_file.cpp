@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -179,10 +180,10 @@ bool append_folder_file(const std::filesystem::path& dir, const std::filesystem:
     return true;
 }
 
-void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
-    std::memset(out, 0xFF, size);
-    int fd = open_in_folder(path.parent_path(), path.filename(), O_RDONLY);
-    if (fd < 0) return;
+namespace {
+
+// From offset, what the file holds; past its end, erased.
+void read_at(int fd, uint64_t offset, uint8_t* out, size_t size) {
     size_t done = 0;
     while (done < size) {
         ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
@@ -190,7 +191,32 @@ void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t*
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
+    std::memset(out + done, 0xFF, size - done);
+}
+
+}  // namespace
+
+void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
+    int fd = open_in_folder(path.parent_path(), path.filename(), O_RDONLY);
+    if (fd < 0) return (void)std::memset(out, 0xFF, size);
+    read_at(fd, offset, out, size);
     ::close(fd);
+}
+
+ChipFileReader::~ChipFileReader() {
+    for (const auto& [path, fd] : open_)
+        if (fd >= 0) ::close(fd);
+}
+
+bool ChipFileReader::read(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size) {
+    auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& f) { return f.first == path; });
+    if (it == open_.end()) {
+        open_.emplace_back(path, open_in_folder(path.parent_path(), path.filename(), O_RDONLY));
+        it = open_.end() - 1;
+    }
+    if (it->second < 0) return (void)std::memset(out, 0xFF, size), false;
+    read_at(it->second, offset, out, size);
+    return true;
 }
 
 }  // namespace sim

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sim {
 
@@ -47,6 +49,21 @@ bool replace_folder_file(const std::filesystem::path& dir, const std::filesystem
 // Bytes of a chip file (nor.bin, nand-N.main ...) from offset; what lies past
 // the file's end reads erased, as a short chip file holds.
 void read_chip_file(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size);
+
+// The same for many reads (a view that scans a whole chip): each file is
+// opened once, at its first read, and kept open for the reader's life.
+class ChipFileReader {
+public:
+    ChipFileReader() = default;
+    ChipFileReader(const ChipFileReader&) = delete;
+    ChipFileReader& operator=(const ChipFileReader&) = delete;
+    ~ChipFileReader();
+    // False when the file cannot be opened (out then reads erased).
+    bool read(const std::filesystem::path& path, uint64_t offset, uint8_t* out, size_t size);
+
+private:
+    std::vector<std::pair<std::filesystem::path, int>> open_;  // a few files: a list is enough
+};
 
 // Appends bytes to dir/relative, made when missing.
 bool append_folder_file(const std::filesystem::path& dir, const std::filesystem::path& relative, std::string_view bytes,

@@ -197,4 +197,90 @@ TEST(MemoryModule, RunsAfterAPowerCycleEqualFreshProcessesOnEveryProfile) {
     }
 }
 
+// What a run may do to the folder besides its flash, and the restore
+// undoing it: the folders are watched, and a watch that lost track (a
+// folder of the module gone) walks them instead, then watches again.
+struct Tampering {
+    const char* name;
+    int (*run)(int, char**);  // argv[1]: the module folder
+};
+
+fs::path folder_of(char** argv) { return argv[1]; }
+void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+// The profile's first chip file: nor.bin, or nand-0.main.
+fs::path chip_file(const fs::path& dir) { return fs::exists(dir / "nor.bin") ? dir / "nor.bin" : dir / "nand-0.main"; }
+
+const Tampering kTamperings[] = {
+    {"a file and a folder made",
+     [](int, char** argv) {
+         put(folder_of(argv) / "extra.txt", "x");
+         fs::create_directories(folder_of(argv) / "made" / "deeper");
+         put(folder_of(argv) / "made" / "deeper" / "f", "y");
+         return 0;
+     }},
+    {"small files removed and changed",
+     [](int, char** argv) {
+         fs::remove(folder_of(argv) / "root" / "boot.bin");
+         std::ofstream(folder_of(argv) / "module.toml", std::ios::app) << "# changed\n";
+         return 0;
+     }},
+    {"a small file made a link, another a folder",
+     [](int, char** argv) {
+         fs::remove(folder_of(argv) / "module.toml");
+         fs::create_symlink("/etc/hostname", folder_of(argv) / "module.toml");
+         fs::remove(folder_of(argv) / "root" / "boot.bin");
+         fs::create_directory(folder_of(argv) / "root" / "boot.bin");
+         return 0;
+     }},
+    {"a chip file replaced behind the journal's back",
+     [](int, char** argv) {
+         const fs::path chip = chip_file(folder_of(argv));
+         put(chip.string() + ".new", std::string(4096, '\0'));
+         fs::rename(chip.string() + ".new", chip);
+         return 0;
+     }},
+    {"a folder of the module removed",
+     [](int, char** argv) {
+         fs::remove_all(folder_of(argv) / "root");
+         return 0;
+     }},
+    {"a file made after the walk",
+     [](int, char** argv) {
+         put(folder_of(argv) / "root" / "late.txt", "z");
+         return 0;
+     }},
+};
+
+// Every entry with its kind: a file's bytes, a link's target, a folder.
+std::map<std::string, std::string> folder_entries(const fs::path& dir) {
+    std::map<std::string, std::string> entries = folder_files(dir);
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = fs::relative(entry.path(), dir).generic_string();
+        if (entry.is_symlink())
+            entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            entries[name] = "folder";
+    }
+    return entries;
+}
+
+TEST(MemoryModule, RestoreUndoesWhatARunDidToTheFolder) {
+    for (const char* profile : {"pxa270", "pxa300-f1ec"}) {
+        SCOPED_TRACE(profile);
+        e2e::ModuleDir loaded(profile);
+        put(loaded.file("root/boot.bin"), "boot");
+        MemoryModule memory;
+        std::string error;
+        ASSERT_TRUE(memory.load(loaded.path(), loaded.scratch("memory"), {}, &error)) << error;
+        const std::map<std::string, std::string> as_loaded = folder_entries(memory.folder());
+        for (const Tampering& t : kTamperings) {
+            SCOPED_TRACE(t.name);
+            ASSERT_EQ(MemoryModule::run(t.run, {"tamper", memory.folder().string()}), 0);
+            ASSERT_NE(first_difference(folder_entries(memory.folder()), as_loaded), "");
+            ASSERT_TRUE(memory.restore(&error)) << error;
+            EXPECT_EQ(first_difference(folder_entries(memory.folder()), as_loaded), "");
+        }
+    }
+}
+
 }  // namespace

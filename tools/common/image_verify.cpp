@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "module/hal/config_items.h"
 #include "module/hex_text.h"
@@ -42,24 +41,28 @@ std::string VerifyResult::summary() const {
            " with ECC errors, " + std::to_string(uncorrectable) + " uncorrectable";
 }
 
-namespace {
-
 bool read_image(const std::filesystem::path& image, std::vector<uint8_t>* file, mkbin::ParsedBin* bin,
                 std::string* error) {
-    std::ifstream f(image, std::ios::binary);
-    if (!f || std::filesystem::is_directory(image)) {
+    std::ifstream f(image, std::ios::binary | std::ios::ate);
+    std::error_code ec;
+    if (!f || std::filesystem::is_directory(image, ec)) {
         *error = "cannot read " + image.string();
         return false;
     }
-    file->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    // One read of the whole file: images run to tens of MiB.
+    const std::streamoff size = f.tellg();
+    file->resize(size > 0 ? static_cast<size_t>(size) : 0);
+    f.seekg(0);
+    if (size < 0 || !f.read(reinterpret_cast<char*>(file->data()), static_cast<std::streamsize>(file->size()))) {
+        *error = "cannot read " + image.string();
+        return false;
+    }
     if (!mkbin::parse_bin(*file, bin, error)) {
         *error = image.string() + ": " + *error;
         return false;
     }
     return true;
 }
-
-}  // namespace
 
 bool image_flash_ranges(const std::filesystem::path& module_dir, const std::filesystem::path& image,
                         std::vector<std::pair<uint64_t, uint64_t>>* ranges, std::string* error) {

@@ -34,6 +34,13 @@ uint32_t image_address_bias(uint32_t image_start, uint32_t image_place);
 // the profile, 0x80000 without it.
 uint32_t board_image_place(const std::filesystem::path& dir, const sim::Config& profile);
 
+namespace mkbin {
+struct ParsedBin;
+}
+// The image file's bytes, parsed; false with a reason naming the file.
+bool read_image(const std::filesystem::path& image, std::vector<uint8_t>* file, mkbin::ParsedBin* bin,
+                std::string* error);
+
 // The flash offsets the image's records go to, as [start, end) ranges in
 // record order (records that follow each other joined).
 bool image_flash_ranges(const std::filesystem::path& module_dir, const std::filesystem::path& image,

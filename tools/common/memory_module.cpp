@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,6 +116,7 @@ int call_main(MemoryModule::Main main, const std::vector<std::string>& args) {
 bool is_chip_file(const std::string& name) { return name == "nor.bin" || is_nand_chip_file(name); }
 
 MemoryModule::~MemoryModule() {
+    if (watch_fd_ >= 0) ::close(watch_fd_);
     std::error_code ec;
     if (!work_.empty()) fs::remove_all(work_, ec);
 }
@@ -134,7 +136,65 @@ bool MemoryModule::load(const fs::path& module, const fs::path& work, const std:
         *error = "cannot map the write journal: " + std::string(std::strerror(errno));
         return false;
     }
-    return snapshot_small_files(error);
+    if (!snapshot_small_files(error)) return false;
+    watch_folders();
+    return true;
+}
+
+bool MemoryModule::watch_folders() {
+    if (watch_fd_ >= 0) ::close(watch_fd_);
+    watched_.clear();
+    watch_fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_fd_ < 0) return false;
+    // Writes through a mapping (the NOR array) raise no event; the chips'
+    // writes go to the write journal anyway.
+    constexpr uint32_t kEvents = IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW | IN_ONLYDIR | IN_EXCL_UNLINK;
+    std::vector<std::string> names(folders_.begin(), folders_.end());
+    names.push_back("");
+    for (const std::string& name : names) {
+        int wd = ::inotify_add_watch(watch_fd_, (name.empty() ? folder_ : folder_ / name).c_str(), kEvents);
+        if (wd < 0) {
+            ::close(watch_fd_);
+            watch_fd_ = -1;
+            watched_.clear();
+            return false;
+        }
+        watched_[wd] = name;
+    }
+    return true;
+}
+
+bool MemoryModule::touched_names(std::set<std::string>* names, std::set<std::string>* chip_files_replaced) {
+    if (watch_fd_ < 0) return false;
+    bool kept_track = true;
+    alignas(inotify_event) char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(watch_fd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return kept_track && (n == 0 || errno == EAGAIN);
+        for (ssize_t at = 0; at < n;) {
+            const inotify_event* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            auto folder = watched_.find(e->wd);
+            // A watched folder gone or moved, or events lost: walk instead.
+            if ((e->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) || folder == watched_.end()) {
+                kept_track = false;
+                continue;
+            }
+            if (e->len == 0) continue;
+            const std::string name = folder->second.empty() ? std::string(e->name) : folder->second + "/" + e->name;
+            if (!is_chip_file(name) || !chip_lengths_.count(name))
+                names->insert(name);
+            else if (e->mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB))
+                chip_files_replaced->insert(name);
+        }
+    }
+}
+
+void MemoryModule::forget_touches() {
+    std::set<std::string> names, chips;
+    touched_names(&names, &chips);
 }
 
 bool MemoryModule::snapshot_small_files(std::string* error) {
@@ -200,14 +260,16 @@ int MemoryModule::run_here(Main main, const std::vector<std::string>& args, cons
 }
 
 bool MemoryModule::restore(std::string* error) {
+    std::set<std::string> touched, chips_replaced;
+    const bool tracked = touched_names(&touched, &chips_replaced);
     std::vector<sim::WrittenRegion> regions;
     const bool whole = !sim::written_regions(&regions);
     regions_restored_ = 0;
     std::error_code ec;
     for (const auto& [name, length] : chip_lengths_) {
         const fs::path file = folder_ / name;
-        if (whole || !fs::exists(file, ec)) {
-            fs::remove(file, ec);
+        if (whole || !tracked || chips_replaced.count(name) || !fs::is_regular_file(fs::symlink_status(file, ec))) {
+            fs::remove_all(file, ec);
             if (!copy_range(base_ / name, file, 0, length, error)) return false;
         }
     }
@@ -233,6 +295,48 @@ bool MemoryModule::restore(std::string* error) {
     sim::clear_write_journal();
 
     // Every other file: what the run made goes, what it changed comes back.
+    const bool ok = tracked ? restore_small_files(touched, error) : restore_by_walking(error);
+    // The restore's own writes are no run's.
+    if (ok && tracked) forget_touches();
+    if (ok && !tracked) watch_folders();
+    return ok;
+}
+
+bool MemoryModule::put_back_small_file(const fs::path& path, const std::string& bytes, std::string* error) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    std::string now;
+    if (fs::is_regular_file(st) && read_small(path, &now) && now == bytes) return true;
+    if (fs::is_directory(st))
+        fs::remove_all(path, ec);
+    else if (fs::exists(st))
+        fs::remove(path, ec);
+    return write_small(path, bytes, error);
+}
+
+bool MemoryModule::restore_small_files(const std::set<std::string>& names, std::string* error) {
+    std::error_code ec;
+    for (const std::string& name : names) {
+        const fs::path path = folder_ / name;
+        if (folders_.count(name)) {
+            // A folder of the module made into something else: walk.
+            if (fs::is_directory(fs::symlink_status(path, ec))) continue;
+            if (!restore_by_walking(error)) return false;
+            watch_folders();
+            return true;
+        }
+        auto kept = small_.find(name);
+        if (kept != small_.end()) {
+            if (!put_back_small_file(path, kept->second, error)) return false;
+        } else {
+            fs::remove_all(path, ec);
+        }
+    }
+    return true;
+}
+
+bool MemoryModule::restore_by_walking(std::string* error) {
+    std::error_code ec;
     std::set<std::string> seen;
     std::vector<fs::path> made;
     for (auto it = fs::recursive_directory_iterator(folder_, ec); !ec && it != fs::recursive_directory_iterator();

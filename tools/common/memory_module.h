@@ -9,7 +9,9 @@
 // working copy back as loaded without copying whole chip files: the chips
 // note which 64 KiB regions of their files a run wrote (the write journal),
 // and only those come back from the base; every other file of the module is
-// small and is compared and rewritten whole. write_back() puts the working
+// small: those a run touched (the folders are watched with inotify; a full
+// walk where the watch lost track) are compared and rewritten whole, files a
+// run made are removed. write_back() puts the working
 // copy over the module it was loaded from, for a run meant to keep its
 // result.
 #pragma once
@@ -57,12 +59,23 @@ public:
 
 private:
     bool snapshot_small_files(std::string* error);
+    // inotify on the working copy's folders; false when it cannot be had.
+    bool watch_folders();
+    // Names of the folder (relative) that a run touched since the last
+    // call, chip files apart; false when the watch lost track of them.
+    bool touched_names(std::set<std::string>* names, std::set<std::string>* chip_files_replaced);
+    void forget_touches();
+    bool restore_small_files(const std::set<std::string>& names, std::string* error);
+    bool restore_by_walking(std::string* error);
+    bool put_back_small_file(const std::filesystem::path& path, const std::string& bytes, std::string* error);
 
     std::filesystem::path source_, work_, base_, folder_;
     std::map<std::string, std::string> small_;      // path in the folder -> bytes
     std::set<std::string> folders_;                 // sub-folders
     std::map<std::string, uint64_t> chip_lengths_;  // chip file -> length in the base
     uint64_t regions_restored_ = 0;
+    int watch_fd_ = -1;
+    std::map<int, std::string> watched_;  // watch -> folder, relative ("" the top)
 };
 
 // nor.bin and the NAND chips' nand-N.main / nand-N.oob: written through the

@@ -97,7 +97,7 @@ bool is_nand_chip_file(const fs::path& path) {
     return name.rfind("nand-", 0) == 0 && (ext == ".main" || ext == ".oob");
 }
 
-bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, std::string* error) {
+bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, std::string* error, NorArray nor_array) {
     std::error_code ec;
     fs::create_directories(to, ec);
     if (ec) {
@@ -112,6 +112,7 @@ bool copy_module(const fs::path& from, const fs::path& to, ScratchCopy* copy, st
         } else if (it->is_directory()) {
             fs::create_directories(target, ec);
         } else if (it->is_regular_file()) {
+            if (nor_array == NorArray::LeftOut && it->path().filename() == "nor.bin" && it.depth() == 0) continue;
             if (!copy_file(it->path(), target, copy, error)) return false;
         }
     }

@@ -19,8 +19,11 @@ struct ScratchCopy {
 bool is_nand_chip_file(const std::filesystem::path& path);
 
 // Copies from into to (which must not exist or be empty); false with a reason.
+// Without the NOR array, nor.bin stays behind (for a module opened with
+// sim::read_nor_array_from(from)).
+enum class NorArray { Copied, LeftOut };
 bool copy_module(const std::filesystem::path& from, const std::filesystem::path& to, ScratchCopy* copy,
-                 std::string* error);
+                 std::string* error, NorArray nor_array = NorArray::Copied);
 
 // A message about a file of the copy, made to name the file of the module
 // it was copied from: the user knows that one.

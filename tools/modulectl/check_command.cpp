@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "module/assembly/nor_profile.h"
 #include "module/flash_view.h"
@@ -68,9 +66,13 @@ bool scan_blocks(sim::FlashView& view, const BlockSizes& sizes, const std::optio
     for (SectionCheck& s : *sections) {
         for (uint64_t at = s.start; at < s.end;) {
             uint64_t n = std::min(sizes.at(at), s.end - at);
-            bytes.resize(n);
             size_t problems = view.page_problems().size();
-            if (!view.read(at, n, bytes.data(), error)) return false;
+            const uint8_t* block = view.nor_bytes(at, n);
+            if (!block) {
+                bytes.resize(n);
+                if (!view.read(at, n, bytes.data(), error)) return false;
+                block = bytes.data();
+            }
             ++s.blocks;
             bool damaged = false;
             for (size_t i = problems; i < view.page_problems().size(); ++i) {
@@ -86,7 +88,7 @@ bool scan_blocks(sim::FlashView& view, const BlockSizes& sizes, const std::optio
             }
             if (!damaged) {
                 erased.resize(n, 0xFF);
-                ++(std::memcmp(bytes.data(), erased.data(), n) == 0 ? s.erased : s.data);
+                ++(std::memcmp(block, erased.data(), n) == 0 ? s.erased : s.data);
             }
             at += n;
         }
@@ -96,17 +98,9 @@ bool scan_blocks(sim::FlashView& view, const BlockSizes& sizes, const std::optio
 
 bool compare_image(sim::FlashView& view, const std::string& dir, const std::string& image,
                    std::vector<SectionCheck>* sections, std::string* error) {
-    std::ifstream f(image, std::ios::binary);
-    if (!f) {
-        *error = "cannot read " + image;
-        return false;
-    }
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file;
     mkbin::ParsedBin bin;
-    if (!mkbin::parse_bin(file, &bin, error)) {
-        *error = image + ": " + *error;
-        return false;
-    }
+    if (!read_image(image, &file, &bin, error)) return false;
     uint32_t bias = image_address_bias(bin.image_start, board_image_place(dir, view.profile()));
     std::vector<uint8_t> flash;
     for (const mkbin::ParsedRecord& r : bin.records) {
@@ -114,11 +108,22 @@ bool compare_image(sim::FlashView& view, const std::string& dir, const std::stri
         uint64_t inside = start >= view.size() ? 0 : std::min<uint64_t>(r.length, view.size() - start);
         flash.resize(inside);
         if (inside && !view.read(start, inside, flash.data(), error)) return false;
-        for (uint64_t i = 0; i < r.length; ++i) {
-            SectionCheck* s = section_at(*sections, start + i);
-            if (!s) continue;
-            ++s->image_bytes;
-            if (i >= inside || flash[i] != file[r.data_offset + i]) ++s->differing;
+        // A run of the record's bytes at a time, up to the next section boundary.
+        for (uint64_t i = 0; i < r.length;) {
+            const uint64_t at = start + i;
+            SectionCheck* s = section_at(*sections, at);
+            uint64_t run = r.length - i;
+            for (const SectionCheck& other : *sections)
+                for (uint64_t boundary : {other.start, other.end})
+                    if (boundary > at && boundary - at < run) run = boundary - at;
+            if (s) {
+                s->image_bytes += run;
+                const uint64_t compared = i < inside ? std::min(run, inside - i) : 0;
+                const uint8_t* want = file.data() + r.data_offset + i;
+                for (uint64_t k = 0; k < compared; ++k) s->differing += flash[i + k] != want[k];
+                s->differing += run - compared;
+            }
+            i += run;
         }
     }
     return true;

@@ -7,6 +7,7 @@
 
 #include "flash/flash_ops.h"
 #include "module/hex_text.h"
+#include "module/hw/nor/nor_storage.h"
 #include "module/module.h"
 #include "tools/common/scratch_copy.h"
 #include "update/section_map.h"
@@ -30,12 +31,18 @@ bool disarm_power_cut(const fs::path& dir, std::string* error) {
 
 }  // namespace
 
-bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error) {
+namespace {
+
+// The detection on a scratch copy of dir, its NOR array copied or read from
+// dir itself.
+bool detect_on_copy(const std::string& dir, NorArray nor_array, std::vector<DetectedSection>* sections,
+                    std::string* error) {
     fs::path scratch = make_scratch_dir("modulectl-sections", error);
     if (scratch.empty()) return false;
     ScratchCopy copy;
-    bool ok = copy_module(dir, scratch, &copy, error) && disarm_power_cut(scratch, error) &&
-              sim::Module::open(scratch, error) != nullptr;
+    bool ok = copy_module(dir, scratch, &copy, error, nor_array) && disarm_power_cut(scratch, error);
+    sim::read_nor_array_from(nor_array == NorArray::LeftOut ? fs::path(dir) : fs::path());
+    ok = ok && sim::Module::open(scratch, error) != nullptr;
     if (!ok && error) *error = in_original(*error, scratch, dir);
     if (ok && !SelectFlashBackend()) {
         *error = "no flash back-end could be initialised";
@@ -54,6 +61,22 @@ bool detect_sections(const std::string& dir, std::vector<DetectedSection>* secti
     std::error_code ec;
     fs::remove_all(scratch, ec);
     return ok;
+}
+
+}  // namespace
+
+bool detect_sections(const std::string& dir, std::vector<DetectedSection>* sections, std::string* error) {
+    // Most detections only read the flash: the NOR array is then read from
+    // the module itself, mapped privately, and no copy of the whole array is
+    // made. One that wrote the array (it moved a configuration block) saw
+    // its own writes only through the chips, not through the program's
+    // windows: it runs again on a whole copy.
+    const bool looked = detect_on_copy(dir, NorArray::LeftOut, sections, error);
+    const bool wrote = sim::nor_array_source_written();
+    sim::read_nor_array_from({});
+    if (!wrote) return looked;
+    sections->clear();
+    return detect_on_copy(dir, NorArray::Copied, sections, error);
 }
 
 std::vector<DetectedSection> plan_sections(const std::vector<DetectedSection>& detected) {

@@ -251,6 +251,9 @@ void on_interrupt(int) { interrupted = 1; }
     const fs::path mine = work / ("worker-" + std::to_string(worker));
     const Launch launch = forked_launch(o);
     const bool loaded = module.load(o.dir, mine, {"events.log"}, &error);
+    // The check's scratch copies (the section detection) go beside the
+    // module in memory, not to a disk's temporary folder.
+    if (loaded) ::setenv("TMPDIR", mine.c_str(), 1);
     // The module as loaded is fresh; after a run, restore makes it so.
     bool used = false;
     const Fresh fresh = [&](std::string* why) {

@@ -64,13 +64,15 @@ std::vector<uint8_t> build_block_map(const RelocTable& table, uint32_t blocks) {
 
 // Main-area bytes of one chip by the chip's own byte address; past the end of
 // the file the chip is erased.
-static void read_chip_bytes(const std::filesystem::path& dir, unsigned chip, uint64_t address, uint64_t length,
-                            uint8_t* out) {
-    read_chip_file(NandStorage::main_path(dir, chip), address, out, static_cast<size_t>(length));
-}
-
 void read_device_bytes(const std::filesystem::path& dir, const NandPart& part, uint64_t offset, uint64_t length,
-                       uint8_t* out) {
+                       uint8_t* out, ChipFileReader* reader) {
+    auto read_chip_bytes = [reader](const std::filesystem::path& dir, unsigned chip, uint64_t address, uint64_t length,
+                                    uint8_t* out) {
+        if (reader)
+            reader->read(NandStorage::main_path(dir, chip), address, out, static_cast<size_t>(length));
+        else
+            read_chip_file(NandStorage::main_path(dir, chip), address, out, static_cast<size_t>(length));
+    };
     NandDeviceLayout l = nand_device_layout(part);
     switch (part.wiring) {
         case NandWiring::Single: read_chip_bytes(dir, 0, offset, length, out); break;

@@ -14,6 +14,10 @@
 #include "module/hw/nand/nand_parts.h"
 
 namespace sim {
+class ChipFileReader;
+}
+
+namespace sim {
 
 constexpr uint16_t kRelocTableHeader = 0x524E;  // "NR"
 constexpr uint16_t kRelocEndMark = 0xFFFF;
@@ -62,8 +66,9 @@ std::vector<uint8_t> build_block_map(const RelocTable& table, uint32_t blocks);
 // Device bytes straight from the flash files (no ECC, no faults), as the
 // controller would address them: on a doubled bus the first block 8 bits
 // wide on chip 0, the rest interleaved over both chips.
+// With a reader, the files are read through it (opened once for many reads).
 void read_device_bytes(const std::filesystem::path& dir, const NandPart& part, uint64_t offset, uint64_t length,
-                       uint8_t* out);
+                       uint8_t* out, ChipFileReader* reader = nullptr);
 std::vector<uint8_t> read_reloc_table_page(const std::filesystem::path& dir, const NandPart& part);
 
 // Writes DIR/objects/NAND_FLASH_BBMT.map from the table page, as the running

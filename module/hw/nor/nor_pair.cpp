@@ -18,7 +18,11 @@ bool persistent_locks(const NorPairConfig& config) { return config.chips[0].fami
 std::unique_ptr<NorPair> NorPair::open(const NorPairConfig& config, const std::filesystem::path& dir,
                                        VirtualClock& clock, EventSink& events, std::string* error) {
     std::unique_ptr<NorPair> pair(new NorPair(config, clock));
-    if (!pair->array_.open(dir, kArrayFile, config.device_size(), error)) return nullptr;
+    const std::filesystem::path& source = nor_array_source();
+    if (source.empty()
+            ? !pair->array_.open(dir, kArrayFile, config.device_size(), error)
+            : !pair->array_.open(source, kArrayFile, config.device_size(), error, MappedFile::Writes::Private))
+        return nullptr;
     // Lock bytes: chip 0's block b at 2b, chip 1's at 2b + 1, like the bus halves.
     uint64_t lock_bytes = 2ull * config.block_count();
     uint8_t* locks;

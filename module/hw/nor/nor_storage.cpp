@@ -15,6 +15,11 @@
 
 namespace sim {
 
+namespace {
+std::filesystem::path nor_array_folder;
+bool private_array_written = false;
+}  // namespace
+
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
         close();
@@ -25,6 +30,7 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
         resident_ = std::move(other.resident_);
         last_region_ = other.last_region_;
         last_writable_ = other.last_writable_;
+        private_ = other.private_;
         other.fd_ = -1;
         other.data_ = nullptr;
         other.size_ = 0;
@@ -44,18 +50,25 @@ void MappedFile::close() {
     size_ = 0;
     resident_.clear();
     last_region_ = UINT64_MAX;
+    private_ = false;
 }
 
 void MappedFile::bring_in(uint64_t region, bool write) {
-    if (write) note_chip_write(name_.c_str(), region << kRegionShift, uint64_t{1} << kRegionShift);
+    if (write && private_) private_array_written = true;
+    if (write && !private_) note_chip_write(name_.c_str(), region << kRegionShift, uint64_t{1} << kRegionShift);
     auto it =
         std::find_if(resident_.begin(), resident_.end(), [region](const Resident& r) { return r.region == region; });
     if (it == resident_.end()) {
-        if (resident_.size() == kResidentRegions) {
-            // Written pages stay in the page cache, dirty: letting them go loses nothing.
-            uint64_t start = resident_.front().region << kRegionShift;
+        // Written pages of a shared mapping stay in the page cache, dirty:
+        // letting them go loses nothing. A private mapping's written pages
+        // live only here, so those regions stay.
+        auto oldest =
+            private_ ? std::find_if(resident_.begin(), resident_.end(), [](const Resident& r) { return !r.writable; })
+                     : resident_.begin();
+        if (resident_.size() >= kResidentRegions && oldest != resident_.end()) {
+            uint64_t start = oldest->region << kRegionShift;
             madvise(data_ + start, std::min<uint64_t>(size_ - start, uint64_t{1} << kRegionShift), MADV_DONTNEED);
-            resident_.erase(resident_.begin());
+            resident_.erase(oldest);
         }
         populate(region, write);
         resident_.push_back(Resident{region, write});
@@ -76,10 +89,12 @@ void MappedFile::populate(uint64_t region, bool write) {
             write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
 }
 
-bool MappedFile::open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error) {
+bool MappedFile::open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error,
+                      Writes writes) {
     close();
     const std::filesystem::path path = dir / name;
-    int fd = open_in_folder(dir, name, O_RDWR);
+    const bool is_private = writes == Writes::Private;
+    int fd = open_in_folder(dir, name, is_private ? O_RDONLY : O_RDWR);
     if (fd < 0) {
         if (error) *error = open_failure(path, errno);
         return false;
@@ -92,7 +107,7 @@ bool MappedFile::open(const std::filesystem::path& dir, const std::string& name,
         ::close(fd);
         return false;
     }
-    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, is_private ? MAP_PRIVATE : MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         if (error) *error = "cannot map " + path.string() + ": " + std::strerror(errno);
         ::close(fd);
@@ -102,8 +117,16 @@ bool MappedFile::open(const std::filesystem::path& dir, const std::string& name,
     fd_ = fd;
     data_ = static_cast<uint8_t*>(map);
     size_ = size;
+    private_ = is_private;
     return true;
 }
+
+void read_nor_array_from(const std::filesystem::path& dir) {
+    nor_array_folder = dir;
+    private_array_written = false;
+}
+const std::filesystem::path& nor_array_source() { return nor_array_folder; }
+bool nor_array_source_written() { return private_array_written; }
 
 bool write_filled_file(const std::filesystem::path& dir, const std::string& name, uint64_t size, uint8_t fill,
                        std::string* error) {

@@ -28,8 +28,12 @@ public:
     ~MappedFile();
 
     // Maps dir/name, an existing plain file (not a link) that must be
-    // exactly size bytes long.
-    bool open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error);
+    // exactly size bytes long. A private mapping reads the file but keeps
+    // what is written in this process's memory: the file never changes.
+    enum class Writes { ToFile, Private };
+    bool open(const std::filesystem::path& dir, const std::string& name, uint64_t size, std::string* error,
+              Writes writes = Writes::ToFile);
+    bool is_private() const { return private_; }
     uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
     int fd() const { return fd_; }
@@ -67,7 +71,19 @@ private:
     std::vector<Resident> resident_;  // brought in longest ago first
     uint64_t last_region_ = UINT64_MAX;
     bool last_writable_ = false;
+    bool private_ = false;
 };
+
+// A module opened only to be looked at (the section detection on a scratch
+// copy) may read its NOR array from the module it was copied from, mapped
+// privately, instead of a copy of the whole array: empty (the default) reads
+// each module's own. The program's windows map the file, so once the run
+// writes the array they no longer show what it wrote:
+// nor_array_source_written() then tells the caller to run it again on a
+// whole copy.
+void read_nor_array_from(const std::filesystem::path& dir);
+const std::filesystem::path& nor_array_source();
+bool nor_array_source_written();
 
 // Writes dir/name as size bytes of fill, replacing what was there (never
 // through a link).
