@@ -11,7 +11,8 @@
 // and only those come back from the base; every other file of the module is
 // small: those a run touched (the folders are watched with inotify; a full
 // walk where the watch lost track) are compared and rewritten whole, files a
-// run made are removed. write_back() puts the working
+// run made are removed. (A file changed through a hard link made by the run
+// is seen by the link's name only; the tools make none.) write_back() puts the working
 // copy over the module it was loaded from, for a run meant to keep its
 // result.
 #pragma once
