@@ -356,11 +356,7 @@ bool MemoryModule::restore_by_walking(std::string* error) {
             continue;
         }
         seen.insert(name);
-        std::string bytes;
-        if (!read_small(it->path(), &bytes) || bytes != kept->second) {
-            fs::remove(it->path(), ec);
-            if (!write_small(it->path(), kept->second, error)) return false;
-        }
+        if (!put_back_small_file(it->path(), kept->second, error)) return false;
     }
     if (ec) {
         *error = "cannot read " + folder_.string() + ": " + ec.message();
